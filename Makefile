@@ -1,0 +1,30 @@
+# The README's two commands. Each does its own set-up on a fresh Debian 12 machine.
+JOBS ?= $(shell nproc)
+RUN_DIR := build/release
+TEST_DIR := build/sanitize
+
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS ?= suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0
+
+.PHONY: deps run test build-run build-test clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build-run: deps
+	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=OFF
+	cmake --build $(RUN_DIR) -j $(JOBS)
+
+run: build-run
+	bash scripts/run-main.sh $(RUN_DIR)
+
+build-test: deps
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANA_SANITIZE=ON -DCORVANA_TESTS=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+clean:
+	rm -rf build

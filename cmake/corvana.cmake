@@ -1,0 +1,70 @@
+# Shared build helpers for our own targets.
+
+# Warnings on and fatal for code we write; third-party headers come in as system headers.
+function(corvana_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# Facts every test needs to find the programs and data it works with.
+function(corvana_test_defines target)
+  target_compile_definitions(${target} PRIVATE
+    CORVANA_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    CORVANA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# One GoogleTest binary per tests/*_test.cpp file, each case its own CTest test.
+#   corvana_gtests(PREFIX name DIR dir LIBS lib...)
+function(corvana_gtests)
+  cmake_parse_arguments(ARG "" "PREFIX;DIR" "LIBS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${ARG_DIR}/*_test.cpp)
+  file(GLOB support_sources CONFIGURE_DEPENDS ${ARG_DIR}/support/*.cpp)
+  if(support_sources)
+    add_library(${ARG_PREFIX}_test_support STATIC ${support_sources})
+    target_link_libraries(${ARG_PREFIX}_test_support PUBLIC ${ARG_LIBS} GTest::gtest GTest::gmock)
+    target_include_directories(${ARG_PREFIX}_test_support PUBLIC ${ARG_DIR})
+    corvana_warnings(${ARG_PREFIX}_test_support)
+    corvana_test_defines(${ARG_PREFIX}_test_support)
+    set(support ${ARG_PREFIX}_test_support)
+  endif()
+  foreach(src ${test_sources})
+    get_filename_component(stem ${src} NAME_WE)
+    set(target ${ARG_PREFIX}_${stem})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${support} ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_include_directories(${target} PRIVATE ${ARG_DIR})
+    corvana_warnings(${target})
+    corvana_test_defines(${target})
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      TEST_PREFIX "${ARG_PREFIX}." PROPERTIES TIMEOUT 300)
+  endforeach()
+endfunction()
+
+# One Qt Test binary per tests/*_test.cpp file; needs Qt6 Test found by the caller.
+#   corvana_qttests(PREFIX name DIR dir LIBS lib...)
+function(corvana_qttests)
+  cmake_parse_arguments(ARG "" "PREFIX;DIR" "LIBS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${ARG_DIR}/*_test.cpp)
+  file(GLOB support_sources CONFIGURE_DEPENDS ${ARG_DIR}/support/*.cpp ${ARG_DIR}/support/*.h)
+  if(support_sources)
+    add_library(${ARG_PREFIX}_test_support STATIC ${support_sources})
+    set_target_properties(${ARG_PREFIX}_test_support PROPERTIES AUTOMOC ON)
+    target_link_libraries(${ARG_PREFIX}_test_support PUBLIC ${ARG_LIBS} Qt6::Test)
+    target_include_directories(${ARG_PREFIX}_test_support PUBLIC ${ARG_DIR})
+    corvana_warnings(${ARG_PREFIX}_test_support)
+    corvana_test_defines(${ARG_PREFIX}_test_support)
+    set(support ${ARG_PREFIX}_test_support)
+  endif()
+  foreach(src ${test_sources})
+    get_filename_component(stem ${src} NAME_WE)
+    set(target ${ARG_PREFIX}_${stem})
+    add_executable(${target} ${src})
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${target} PRIVATE ${support} ${ARG_LIBS} Qt6::Test)
+    target_include_directories(${target} PRIVATE ${ARG_DIR})
+    corvana_warnings(${target})
+    corvana_test_defines(${target})
+    add_test(NAME ${ARG_PREFIX}.${stem} COMMAND ${target})
+    set_tests_properties(${ARG_PREFIX}.${stem} PROPERTIES TIMEOUT 300
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+  endforeach()
+endfunction()
