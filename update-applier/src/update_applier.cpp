@@ -116,7 +116,6 @@ std::u16string UpdateApplier::utf8ToWide(std::string_view utf8)
                 len = 3;
             } else {
                 len = okSecond ? 2 : 1;
-                cp = 0xFFFD;
                 out.push_back(u'\uFFFD');
                 i += len;
                 continue;
