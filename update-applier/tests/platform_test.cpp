@@ -1,3 +1,4 @@
+#include "applier_main.h"
 #include "platform/error_text.h"
 #include "platform/linux/linux_process_launcher.h"
 #include "platform/linux/linux_process_waiter.h"
@@ -67,6 +68,29 @@ TEST(LinuxProcessWaiter, WaitsForALiveProcessAndTimesOutWhenItStays)
     const auto ended = waiter.waitForExit(static_cast<std::uint32_t>(child.pid), 60000ms);
     EXPECT_EQ(ended.outcome, ProcessWaiter::Outcome::Exited);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30000ms);
+}
+
+TEST(LinuxProcessWaiter, AParentThatOutlivesTheLimitEndsTheRunWithExitFour)
+{
+    TempDir tmp;
+    writeFile(tmp.path() / "staging" / "apply.json", R"({"main_executable": "corvana"})");
+    writeFile(tmp.path() / "install" / "corvana", "old");
+    Child parent;
+    ASSERT_GT(parent.pid, 0);
+
+    StdFileOperations files;
+    LinuxProcessWaiter waiter;
+    RecordingLauncher launcher;
+    RecordingSleeper sleeper;
+    ApplierEnvironment env{files, waiter, launcher, sleeper, 100ms};
+    const auto install = tmp.path() / "install";
+    EXPECT_EQ(runApplier({"stub", (tmp.path() / "staging").string(), install.string(), "x", std::to_string(parent.pid)},
+                         env),
+              ApplierExitCode::ParentWaitFailed);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{
+        "Timed out waiting for parent process PID " + std::to_string(parent.pid) + " to exit."});
+    EXPECT_EQ(readFile(install / "corvana"), "old");
+    EXPECT_TRUE(sleeper.sleeps.empty());
 }
 
 TEST(LinuxProcessWaiter, AnIdNobodyHoldsCountsAsEnded)
