@@ -132,7 +132,7 @@ protected:
     void startTokenRefresh(std::function<void(bool)> completion);
 
     // English or Persian, by the current language.
-    QString tr2(const char *english, const char *persian) const;
+    QString localized(const char *english, const char *persian) const;
     void setBusy(bool busy);
 
 private:
