@@ -3,6 +3,8 @@
 #include "deep_link.h"
 #include "logger.h"
 
+#include <QVariant>
+
 DeepLinkRouter::DeepLinkRouter(QObject *api, QObject *parent) : QObject(parent), m_api(api) {}
 
 void DeepLinkRouter::handleInstanceMessage(const QString &message)
