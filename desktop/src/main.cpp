@@ -3,6 +3,7 @@
 #include "deep_link_router.h"
 #include "logger.h"
 #include "platform/linux/proc_process_table.h"
+#include "platform/linux/quit_signal_watcher.h"
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
@@ -117,8 +118,14 @@ int main(int argc, char *argv[])
 
     engine->load(*mainUrl);
 
+    // Linux sessions end programs with a signal; quit through the event loop.
+    auto quitSignals = std::make_unique<QuitSignalWatcher>();
+    QObject::connect(quitSignals.get(), &QuitSignalWatcher::quitRequested, app.get(),
+                     [] { QCoreApplication::quit(); });
+
     const int status = QApplication::exec();
 
+    quitSignals.reset();
     mainUrl.reset();
     engine.reset();
     router.reset();
