@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +51,8 @@ private:
         env.insert("TMPDIR", m_home.filePath("tmp"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         p.setProcessEnvironment(env);
+        // Should this test die, the wrapper dies too, and takes the program with it.
+        p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         p.setProgram(m_wrapper.first());
         p.setArguments(m_wrapper.mid(1) + QStringList{kProgram} + args);
     }
