@@ -375,6 +375,70 @@ private slots:
         QCOMPARE(authRequired.count(), 0);
     }
 
+    void unusableSuccessReplies()
+    {
+        // A login "success" without tokens is reported, not taken as a sign-in.
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy success(api.get(), &ApiClient::loginSuccess);
+        service->nextCall(QStringLiteral("/api/auth/login"), {{QStringLiteral("body"), QStringLiteral("{}")}});
+        api->login(QStringLiteral("demo"), QStringLiteral("demo1234"));
+        QVERIFY(errors.wait());
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Invalid response from server"));
+        QCOMPARE(success.count(), 0);
+        QVERIFY(!api->loggedIn());
+        QVERIFY(!api->busy());
+
+        // A refresh "success" without tokens keeps the old ones.
+        QVERIFY(signInDemo(*api));
+        const QString refresh = api->refreshToken();
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("body"), QStringLiteral("[]")}});
+        QSignalSpy rotated(api.get(), &ApiClient::tokenRotated);
+        api->fetchMotd();
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Server connection error"));
+        QCOMPARE(api->refreshToken(), refresh);
+        QCOMPARE(rotated.count(), 0);
+
+        // A huge reply is cut off instead of being read into memory whole.
+        service->call("POST", QStringLiteral("/test/expire-access"));
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        service->nextCall(QStringLiteral("/api/auth/motd"),
+                          {{QStringLiteral("body"), QStringLiteral("0123456789abcdef")},
+                           {QStringLiteral("body_repeat"), int(ApiClient::kMaxReplyBytes / 16) + 256}});
+        QVERIFY(signInDemo(*api));
+        api->fetchMotd();
+        QVERIFY(errors.wait(10000));
+        QCOMPARE(motd.count(), 0);
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Server response too large"));
+    }
+
+    void failedManualRefreshDropsParkedCalls()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"),
+                          {{QStringLiteral("status"), 401}, {QStringLiteral("delay_ms"), 600}});
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        QSignalSpy games(api.get(), &ApiClient::gamesReceived);
+        api->refresh(api->refreshToken());
+        api->fetchMotd(); // its 401 parks behind the refresh in flight
+        QVERIFY(authRequired.wait(5000));
+        QCOMPARE(authRequired.count(), 1);
+
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->reset();
+        api->fetchGames();
+        QVERIFY(games.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(motd.count(), 0);
+        QCOMPARE(column(service->requestsTo(QStringLiteral("/api/")), "path"),
+                 QStringList({QStringLiteral("/api/auth/games"), QStringLiteral("/api/auth/refresh"),
+                              QStringLiteral("/api/auth/games")}));
+    }
+
     void refreshInvokable()
     {
         QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
