@@ -439,6 +439,28 @@ private slots:
                               QStringLiteral("/api/auth/games")}));
     }
 
+    void destroyedWithCallsOutstanding()
+    {
+        // Replies still open when the client goes away are abandoned quietly.
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("hang"), true}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("hang"), true}});
+        api->fetchMotd();           // 401, parks behind a refresh that never answers
+        api->fetchAnnouncements();  // never answered
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/announcements")).size(), 1);
+        service->nextCall(QStringLiteral("/api/auth/logout"), {{QStringLiteral("hang"), true}});
+        api->logout(); // its notice is never answered either
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/logout")).size(), 1);
+        bool signalled = false;
+        connect(api.get(), &ApiClient::requestError, this, [&] { signalled = true; });
+        connect(api.get(), &ApiClient::authRequired, this, [&] { signalled = true; });
+        api.reset();
+        QTest::qWait(200);
+        QVERIFY(!signalled);
+    }
+
     void refreshInvokable()
     {
         QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
