@@ -229,9 +229,9 @@ private slots:
         service->reset();
         // The refresh is slow so all three 401s park; their answers arrive
         // games first, then announcements, then motd.
-        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 900}});
-        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 400}});
-        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 200}});
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 1500}});
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 700}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 350}});
 
         QStringList order;
         connect(api.get(), &ApiClient::loggedInChanged, this, [&] { order << QStringLiteral("loggedIn"); });
