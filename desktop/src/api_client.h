@@ -28,6 +28,8 @@ class ApiClient : public QObject
 
 public:
     static constexpr int kTransferTimeoutMs = 10000;
+    // Replies beyond this are cut off: no service record comes near it.
+    static constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 
     explicit ApiClient(QObject *parent = nullptr);
     ~ApiClient() override;
@@ -145,6 +147,8 @@ private:
     void onLoginReply(const QJsonObject &reply, const QString &password, bool registering);
     void onAvatarChangeReply(QNetworkReply *reply, qint64 imageId);
     QNetworkRequest jsonRequest(const QString &path, const QString &token) const;
+    static void limitReplySize(QNetworkReply *reply);
+    static bool replyTooLarge(QNetworkReply *reply, const QByteArray &body);
 
     QNetworkAccessManager m_network;
     // The VPN supervisor, Discord presence and hosts-file manager join here.
