@@ -1,0 +1,124 @@
+#include "api_client.h"
+#include "deep_link.h"
+#include "deep_link_router.h"
+#include "logger.h"
+#include "main_window_tracker.h"
+#include "platform/linux/proc_process_table.h"
+#include "platform/linux/quit_signal_watcher.h"
+#include "platform/linux/xdg_url_scheme_registry.h"
+#include "single_instance.h"
+#include "stray_process_cleaner.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QSslSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+namespace {
+
+const QString kAppInstanceKey = QStringLiteral("CorvanaApp");
+constexpr int kStartupJoinDelayMs = 2000;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_WIN_DISABLE_PROCESS_JOB_OBJECT", "1");
+    auto app = std::make_unique<QApplication>(argc, argv);
+
+    if (QSslSocket::availableBackends().contains(QStringLiteral("openssl")))
+        QSslSocket::setActiveBackend(QStringLiteral("openssl"));
+
+    QCoreApplication::setApplicationName(QStringLiteral("Corvana"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Corvana"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/logo.svg")));
+    // The window closes to the tray; only an explicit quit ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    auto deepLink = std::make_unique<QString>(DeepLink::findInArguments(QCoreApplication::arguments()));
+
+    // Hand over to a running instance and leave without touching the log.
+    const QString channel = SingleInstance::channelName(kAppInstanceKey);
+    const QString message = deepLink->isEmpty() ? QString::fromLatin1(DeepLink::kShowMessage)
+                                                : *deepLink;
+    if (SingleInstance::sendToRunningInstance(channel, message))
+        return 0;
+
+    auto instance = std::make_unique<SingleInstance>();
+    instance->listen(channel);
+
+    {
+        ProcProcessTable processes;
+        StrayProcessCleaner::terminateAll(processes, StrayProcessCleaner::tunnelClientName(),
+                                          QCoreApplication::applicationPid());
+    }
+
+    Logger::instance().init();
+
+    {
+        XdgUrlSchemeRegistry registry;
+        DeepLink::registerUrlProtocol(registry, QCoreApplication::applicationFilePath());
+    }
+
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    auto api = std::make_unique<ApiClient>();
+    api->setBaseUrl(ApiClient::defaultBaseUrl());
+
+    auto router = std::make_unique<DeepLinkRouter>(api.get());
+
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    engine->addImportPath(QStringLiteral("qrc:/"));
+    QQmlContext *context = engine->rootContext();
+    context->setContextProperty(QStringLiteral("api"), api.get());
+    context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
+
+    auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
+    auto windows = std::make_unique<MainWindowTracker>(*mainUrl);
+    // Queued: the handler runs from the event loop, after loading has returned.
+    QObject::connect(engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
+                     [w = windows.get()](QObject *object, const QUrl &url) {
+                         w->onObjectCreated(object, url);
+                     },
+                     Qt::QueuedConnection);
+    QObject::connect(windows.get(), &MainWindowTracker::rootCreationFailed, app.get(),
+                     [] { QCoreApplication::exit(-1); });
+
+    QObject::connect(router.get(), &DeepLinkRouter::showWindowRequested, windows.get(),
+                     &MainWindowTracker::showMainWindow);
+    QObject::connect(instance.get(), &SingleInstance::messageReceived, router.get(),
+                     &DeepLinkRouter::handleInstanceMessage);
+
+    const QString startupId = DeepLink::joinId(*deepLink);
+    if (!startupId.isEmpty()) {
+        QTimer::singleShot(kStartupJoinDelayMs, router.get(),
+                           [r = router.get(), startupId] { r->onStartupJoin(startupId); });
+    }
+
+    engine->load(*mainUrl);
+
+    // Linux sessions end programs with a signal; quit through the event loop.
+    auto quitSignals = std::make_unique<QuitSignalWatcher>();
+    QObject::connect(quitSignals.get(), &QuitSignalWatcher::quitRequested, app.get(),
+                     [] { QCoreApplication::quit(); });
+
+    const int status = QApplication::exec();
+
+    quitSignals.reset();
+    mainUrl.reset();
+    engine.reset();
+    windows.reset();
+    router.reset();
+    api.reset();
+    instance.reset();
+    deepLink.reset();
+    app.reset();
+    return status;
+}
