@@ -461,6 +461,25 @@ private slots:
         QVERIFY(!signalled);
     }
 
+    void manualRefreshJoinsTheOneInFlight()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 500}});
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        QSignalSpy success(api.get(), &ApiClient::refreshSuccess);
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        api->fetchMotd();
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+        api->refresh(api->refreshToken());
+        QVERIFY(success.wait(5000));
+        QTRY_COMPARE(motd.count(), 1);
+        QCOMPARE(authRequired.count(), 0);
+        QVERIFY(api->loggedIn());
+        QVERIFY(!api->busy());
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+    }
+
     void refreshInvokable()
     {
         QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
