@@ -135,8 +135,10 @@ private slots:
         const QString entry = readAll(entryPath());
         QVERIFY2(entry.contains("\nExec=\"" + QFileInfo(kProgram).canonicalFilePath() + "\" %u\n"),
                  qPrintable(entry));
-        QVERIFY(readAll(m_home.filePath("config/mimeapps.list"))
-                    .contains("x-scheme-handler/corvana=corvana-url-handler.desktop"));
+        // The default-handler entry is written after the desktop entry.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(m_home.filePath("config/mimeapps.list"))
+                                     .contains("x-scheme-handler/corvana=corvana-url-handler.desktop"),
+                                 10000);
 
         QFile::remove(entryPath());
         const QString logBefore = readAll(logPath());
