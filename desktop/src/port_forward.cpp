@@ -1,6 +1,6 @@
 #include "port_forward.h"
 
-#include "forward_log.h"
+#include "logger.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -16,6 +16,11 @@ namespace {
 constexpr int kMaxDatagram = 65536;
 constexpr int kRetireTimeoutMs = 5000;
 constexpr int kSocketBufferBytes = 1024 * 1024;
+
+void logLine(Logger::Level level, const QString &message)
+{
+    Logger::instance().log(level, QStringLiteral("portfwd"), message);
+}
 
 quint64 udpKey(quint32 ipv4, quint16 port)
 {
@@ -81,7 +86,7 @@ bool PortForward::start()
         if (!m_listener->listen(QHostAddress::LocalHost, m_localPort)) {
             const QString message =
                 QStringLiteral("TCP listen failed on port %1: %2").arg(m_localPort).arg(m_listener->errorString());
-            forwardLog(ForwardLogLevel::Error, QStringLiteral("portfwd"), message);
+            logLine(Logger::Error, message);
             emit error(message);
             delete m_listener;
             m_listener = nullptr;
@@ -97,7 +102,7 @@ bool PortForward::start()
         if (!m_localUdp->bind(QHostAddress::LocalHost, m_localPort, QAbstractSocket::DontShareAddress)) {
             const QString message =
                 QStringLiteral("UDP bind failed on port %1: %2").arg(m_localPort).arg(m_localUdp->errorString());
-            forwardLog(ForwardLogLevel::Error, QStringLiteral("portfwd"), message);
+            logLine(Logger::Error, message);
             emit error(message);
             if (m_listener) {
                 m_listener->close();
@@ -122,8 +127,7 @@ bool PortForward::start()
     }
 
     m_running = true;
-    forwardLog(ForwardLogLevel::Info, QStringLiteral("portfwd"),
-               QStringLiteral("started: %1 localhost:%2 \u2192 %3:%4 (%5)")
+    logLine(Logger::Info, QStringLiteral("started: %1 localhost:%2 \u2192 %3:%4 (%5)")
                    .arg(m_name)
                    .arg(m_localPort)
                    .arg(m_remoteIp)
@@ -168,7 +172,7 @@ void PortForward::stop()
     }
 
     m_running = false;
-    forwardLog(ForwardLogLevel::Info, QStringLiteral("portfwd"), QStringLiteral("stopped: %1").arg(m_name));
+    logLine(Logger::Info, QStringLiteral("stopped: %1").arg(m_name));
     emit stopped();
 }
 
@@ -294,8 +298,7 @@ void PortForward::onTcpConnection()
         if (!local)
             break;
         if (int(m_tcp.size()) >= kMaxTcpConnections) {
-            forwardLog(ForwardLogLevel::Warn, QStringLiteral("portfwd"),
-                       QStringLiteral("%1: too many TCP connections, refusing one").arg(m_name));
+            logLine(Logger::Warn, QStringLiteral("%1: too many TCP connections, refusing one").arg(m_name));
             local->abort();
             local->deleteLater();
             continue;
@@ -327,8 +330,7 @@ void PortForward::onTcpConnection()
 
 void PortForward::onTcpRemoteConnected(TcpPair *pair)
 {
-    forwardLog(ForwardLogLevel::Info, QStringLiteral("portfwd"),
-               QStringLiteral("%1: TCP connected to %2").arg(m_name, m_remoteIp));
+    logLine(Logger::Info, QStringLiteral("%1: TCP connected to %2").arg(m_name, m_remoteIp));
     pair->connected = true;
     pair->connectTimer->stop();
 
@@ -349,8 +351,7 @@ void PortForward::onTcpRemoteConnected(TcpPair *pair)
 
 void PortForward::onTcpConnectError(TcpPair *pair, const QString &text)
 {
-    forwardLog(ForwardLogLevel::Error, QStringLiteral("portfwd"),
-               QStringLiteral("%1: TCP connect failed: %2").arg(m_name, text));
+    logLine(Logger::Error, QStringLiteral("%1: TCP connect failed: %2").arg(m_name, text));
     closeTcpPair(pair);
 }
 
