@@ -183,6 +183,8 @@ void PortForward::onUdpReadyRead()
     if (!m_localUdp)
         return;
     QUdpSocket *local = m_localUdp;
+    // Datagrams left over after a batch wake the socket again on the next pass of the
+    // event loop (each read re-arms its notifier), so a flood cannot starve other work.
     for (int handled = 0; handled < kDatagramBatch && local->hasPendingDatagrams(); ++handled) {
         QHostAddress sender;
         quint16 senderPort = 0;
@@ -196,7 +198,6 @@ void PortForward::onUdpReadyRead()
         m_bytes += size;
         client->remote->writeDatagram(m_datagram.constData(), size, m_remoteAddress, m_remotePort);
     }
-    scheduleUdpRead(local, 0);
 }
 
 void PortForward::onUdpRemoteReadyRead(quint64 key)
@@ -218,20 +219,6 @@ void PortForward::onUdpRemoteReadyRead(quint64 key)
         m_bytes += size;
         m_localUdp->writeDatagram(m_datagram.constData(), size, it->address, it->port);
     }
-    scheduleUdpRead(remote, key);
-}
-
-void PortForward::scheduleUdpRead(QUdpSocket *socket, quint64 key)
-{
-    if (!socket->hasPendingDatagrams())
-        return;
-    // A flood must not keep the event loop from other work: continue on the next pass.
-    QTimer::singleShot(0, socket, [this, socket, key] {
-        if (socket == m_localUdp)
-            onUdpReadyRead();
-        else
-            onUdpRemoteReadyRead(key);
-    });
 }
 
 PortForward::UdpClient *PortForward::udpClientFor(const QHostAddress &address, quint16 port)

@@ -84,7 +84,6 @@ private:
     UdpClient *udpClientFor(const QHostAddress &address, quint16 port);
     void dropUdpClient(quint64 key);
     void expireIdleUdpClients();
-    void scheduleUdpRead(QUdpSocket *socket, quint64 key);
 
     void onTcpRemoteConnected(TcpPair *pair);
     void onTcpConnectError(TcpPair *pair, const QString &text);

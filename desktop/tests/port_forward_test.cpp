@@ -1,6 +1,8 @@
 #include "port_forward.h"
 
 #include <QNetworkDatagram>
+#include <QScopeGuard>
+#include <QThread>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -119,6 +121,61 @@ private slots:
         // The remote sees three distinct senders, one per local client.
         QCOMPARE(QSet<quint16>(echo.senders.begin(), echo.senders.end()).size(), 3);
         QCOMPARE(forward.bytes(), qint64(9 * 4 + 9 * 9));
+    }
+
+    void udpKeepsFlowingUnderSustainedLoad()
+    {
+        // Echo and forward each on their own thread, as busy as they get; the client blocks here.
+        QThread echoThread, forwardThread;
+        echoThread.start();
+        forwardThread.start();
+        auto *echo = new UdpEcho;
+        echo->prefix.clear();
+        const quint16 echoPort = echo->port();
+        echo->moveToThread(&echoThread);
+        echo->socket.moveToThread(&echoThread);
+        auto *forward = new PortForward("load", 0, "127.0.0.1", echoPort, ForwardProtocol::Udp);
+        forward->moveToThread(&forwardThread);
+        bool started = false;
+        QMetaObject::invokeMethod(forward, [&] { started = forward->start(); }, Qt::BlockingQueuedConnection);
+        auto cleanup = qScopeGuard([&] {
+            QMetaObject::invokeMethod(forward, [forward] { delete forward; }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(echo, [echo] { delete echo; }, Qt::BlockingQueuedConnection);
+            forwardThread.quit();
+            echoThread.quit();
+            forwardThread.wait();
+            echoThread.wait();
+        });
+        QVERIFY(started);
+
+        QUdpSocket client;
+        QVERIFY(client.bind(QHostAddress::LocalHost, 0));
+        const QByteArray payload = pattern(1200, 'L');
+        constexpr int kTotal = 20000;
+        constexpr int kWindow = 32;
+        int received = 0, silentWaits = 0;
+        auto sendBatch = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                client.writeDatagram(payload, QHostAddress::LocalHost, forward->localPort());
+        };
+        sendBatch(kWindow);
+        // Losses are allowed on loopback under load; a forward that stops reading is not.
+        while (received < kTotal && silentWaits < 5) {
+            if (!client.waitForReadyRead(300)) {
+                ++silentWaits;
+                sendBatch(kWindow);
+                continue;
+            }
+            int got = 0;
+            while (client.hasPendingDatagrams()) {
+                client.receiveDatagram();
+                ++got;
+            }
+            received += got;
+            silentWaits = 0;
+            sendBatch(got);
+        }
+        QVERIFY2(received >= kTotal, qPrintable(QStringLiteral("stalled after %1 datagrams").arg(received)));
     }
 
     void udpCarriesEverySizeAndOnlyTheRemotesReplies()
