@@ -310,7 +310,7 @@ void PortForward::onTcpConnection()
         connect(local, &QTcpSocket::disconnected, this, [this, p] { closeTcpPair(p); });
         connect(p->connectTimer, &QTimer::timeout, this,
                 [this, p] { onTcpConnectError(p, QStringLiteral("Connection timed out")); });
-        p->connectTimer->start(kTcpConnectTimeoutMs);
+        p->connectTimer->start(m_tcpConnectTimeoutMs);
         p->remote->connectToHost(m_remoteAddress, m_remotePort, QIODevice::ReadWrite);
     }
 }

@@ -54,6 +54,7 @@ public:
     int tcpConnectionCount() const { return int(m_tcp.size()); }
     // Tests shorten the idle time to watch clients expire.
     void setUdpIdleMs(int ms);
+    void setTcpConnectTimeoutMs(int ms) { m_tcpConnectTimeoutMs = ms; }
 
 signals:
     void started();
@@ -108,6 +109,7 @@ private:
     QHash<quint64, UdpClient> m_udpClients;
     QTimer *m_idleTimer = nullptr;
     int m_udpIdleMs = kDefaultUdpIdleMs;
+    int m_tcpConnectTimeoutMs = kTcpConnectTimeoutMs;
     QElapsedTimer m_clock;
     QByteArray m_datagram;
 };

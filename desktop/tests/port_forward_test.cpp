@@ -10,6 +10,11 @@
 #include <QUdpSocket>
 
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -315,6 +320,71 @@ private slots:
         QTRY_COMPARE(forward.tcpConnectionCount(), 0);
         QCOMPARE(forward.tcpPairCount(), 0);
         QVERIFY(forward.isRunning());
+    }
+
+    void tcpRemoteThatNeverAnswersTimesOut()
+    {
+        // A listener whose queue is full and never accepts: further handshakes go unanswered.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+        QVERIFY(::listen(fd, 0) == 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+        const quint16 port = ntohs(addr.sin_port);
+        std::vector<std::unique_ptr<QTcpSocket>> fillers;
+        for (int i = 0; i < 2; ++i) {
+            fillers.push_back(std::make_unique<QTcpSocket>());
+            fillers.back()->connectToHost(QHostAddress::LocalHost, port);
+            fillers.back()->waitForConnected(500);
+        }
+
+        PortForward forward("silent", 0, "127.0.0.1", port, ForwardProtocol::Tcp);
+        forward.setTcpConnectTimeoutMs(300);
+        QVERIFY(forward.start());
+        QTcpSocket waiting, leaving;
+        QSignalSpy closed(&waiting, &QTcpSocket::disconnected);
+        waiting.connectToHost(QHostAddress::LocalHost, forward.localPort());
+        leaving.connectToHost(QHostAddress::LocalHost, forward.localPort());
+        QVERIFY(waiting.waitForConnected(5000));
+        QVERIFY(leaving.waitForConnected(5000));
+        QTRY_COMPARE(forward.tcpConnectionCount(), 2);
+        QCOMPARE(forward.tcpPairCount(), 0);
+        // A client that gives up first takes its attempt along at once.
+        leaving.abort();
+        QTRY_COMPARE(forward.tcpConnectionCount(), 1);
+        // The other is closed when the attempt times out.
+        QTRY_COMPARE(closed.size(), 1);
+        QCOMPARE(forward.tcpConnectionCount(), 0);
+    }
+
+    void tcpSlowRemoteHoldsBackTheClient()
+    {
+        // The remote accepts but never reads: the forward must not buffer the client's stream.
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket *accepted = nullptr;
+        connect(&server, &QTcpServer::newConnection, &server, [&] {
+            accepted = server.nextPendingConnection();
+            accepted->setReadBufferSize(1);
+        });
+        PortForward forward("slow", 0, "127.0.0.1", server.serverPort(), ForwardProtocol::Tcp);
+        QVERIFY(forward.start());
+
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, forward.localPort());
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_VERIFY(forward.tcpPairCount() == 1);
+        const qint64 total = 64 * 1024 * 1024;
+        client.write(QByteArray(total, 'q'));
+        QTest::qWait(500);
+        // Kernel buffers take some megabytes; the rest must still wait at the client.
+        QVERIFY2(client.bytesToWrite() > total / 2, qPrintable(QString::number(client.bytesToWrite())));
+        QVERIFY(forward.bytes() < total / 2);
     }
 
     void startFailuresLeaveNothingBound()
