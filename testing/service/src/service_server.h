@@ -97,4 +97,5 @@ private:
 // Areas register their routes; one file per area.
 void registerAccountRoutes(ServiceServer &server);
 void registerCatalogueRoutes(ServiceServer &server);
+void registerVlanRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
