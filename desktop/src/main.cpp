@@ -3,6 +3,7 @@
 #include "deep_link_router.h"
 #include "logger.h"
 #include "main_window_tracker.h"
+#include "ping_service.h"
 #include "platform/linux/proc_process_table.h"
 #include "platform/linux/quit_signal_watcher.h"
 #include "platform/linux/xdg_url_scheme_registry.h"
@@ -72,12 +73,15 @@ int main(int argc, char *argv[])
     auto api = std::make_unique<ApiClient>();
     api->setBaseUrl(ApiClient::defaultBaseUrl());
 
+    auto ping = std::make_unique<PingService>();
+
     auto router = std::make_unique<DeepLinkRouter>(api.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->addImportPath(QStringLiteral("qrc:/"));
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());
+    context->setContextProperty(QStringLiteral("ping"), ping.get());
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
 
     auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
@@ -116,6 +120,7 @@ int main(int argc, char *argv[])
     engine.reset();
     windows.reset();
     router.reset();
+    ping.reset();
     api.reset();
     instance.reset();
     deepLink.reset();
