@@ -6,6 +6,7 @@
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
+#include "update_service.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -81,6 +82,10 @@ int main(int argc, char *argv[])
     auto api = std::make_unique<ApiClient>();
     api->setBaseUrl(ApiClient::defaultBaseUrl());
 
+    auto updater = std::make_unique<UpdateService>();
+    updater->setBaseUrl(ApiClient::defaultBaseUrl());
+    updater->setInstallDir(QCoreApplication::applicationDirPath());
+
     auto router = std::make_unique<DeepLinkRouter>(api.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
@@ -88,6 +93,7 @@ int main(int argc, char *argv[])
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
+    context->setContextProperty(QStringLiteral("updater"), updater.get());
 
     auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
     QPointer<QQuickWindow> mainWindow;
@@ -117,11 +123,14 @@ int main(int argc, char *argv[])
 
     engine->load(*mainUrl);
 
+    QTimer::singleShot(0, updater.get(), &UpdateService::checkForUpdates);
+
     const int status = QApplication::exec();
 
     mainUrl.reset();
     engine.reset();
     router.reset();
+    updater.reset();
     api.reset();
     instance.reset();
     deepLink.reset();

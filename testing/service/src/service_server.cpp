@@ -62,6 +62,7 @@ ServiceServer::ServiceServer(QObject *parent)
     registerAccountRoutes(*this);
     registerCatalogueRoutes(*this);
     registerControlRoutes(*this);
+    registerUpdateRoutes(*this);
 }
 
 ServiceServer::~ServiceServer() = default;
@@ -129,6 +130,7 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
                       {QStringLiteral("path"), fullPath},
                       {QStringLiteral("authorization"), QString::fromUtf8(auth)},
                       {QStringLiteral("x_lang"), call.lang},
+                      {QStringLiteral("x_app_version"), QString::fromUtf8(request.value("x-app-version"))},
                       {QStringLiteral("content_type"), QString::fromUtf8(request.value("content-type"))},
                       {QStringLiteral("body"), QString::fromUtf8(call.rawBody)}};
     m_log.append(entry);

@@ -98,3 +98,4 @@ private:
 void registerAccountRoutes(ServiceServer &server);
 void registerCatalogueRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
+void registerUpdateRoutes(ServiceServer &server);
