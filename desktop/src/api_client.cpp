@@ -184,6 +184,11 @@ void ApiClient::startTokenRefresh(std::function<void(bool)> completion)
         completion(false);
         return;
     }
+    m_refreshWaiters.append(std::move(completion));
+    // A second refresh with the same token would be refused after the first
+    // rotated it, signing the user out; wait for the one in flight instead.
+    if (m_refreshing)
+        return;
     m_refreshing = true;
     // Only "x-lang": the old access token must not ride along.
     QNetworkRequest req = jsonRequest(QStringLiteral("/api/auth/refresh"), QString());
@@ -191,11 +196,17 @@ void ApiClient::startTokenRefresh(std::function<void(bool)> completion)
     const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken}};
     QNetworkReply *reply = m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
     limitReplySize(reply);
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, completion = std::move(completion)]() { onRefreshReply(reply, completion); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply]() { onRefreshReply(reply); });
 }
 
-void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bool)> &completion)
+void ApiClient::finishRefresh(bool ok)
+{
+    const QList<std::function<void(bool)>> waiters = std::exchange(m_refreshWaiters, {});
+    for (const auto &completion : waiters)
+        completion(ok);
+}
+
+void ApiClient::onRefreshReply(QNetworkReply *reply)
 {
     reply->deleteLater();
     m_refreshing = false;
@@ -216,7 +227,7 @@ void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bo
             request(call.method, call.path, call.body, call.callback,
                     RequestOptions{false, false, call.silent});
         // The lobby connection, once joined, is told the new access token here.
-        completion(true);
+        finishRefresh(true);
         return;
     }
     if (status == 401 || status == 403) {
@@ -225,12 +236,12 @@ void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bo
         m_accessToken.clear();
         m_refreshToken.clear();
         emit loggedInChanged();
-        completion(false);
+        finishRefresh(false);
         return;
     }
     logLine(Logger::Warn, "auth",
             QStringLiteral("refresh transient error status=%1 \u2014 keeping tokens").arg(status));
-    completion(false);
+    finishRefresh(false);
 }
 
 void ApiClient::onReplayRefreshDone(bool ok)

@@ -141,7 +141,8 @@ private:
     void onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
                          const QJsonObject &body, const ReplyCallback &callback,
                          RequestOptions options);
-    void onRefreshReply(QNetworkReply *reply, const std::function<void(bool)> &completion);
+    void onRefreshReply(QNetworkReply *reply);
+    void finishRefresh(bool ok);
     void onReplayRefreshDone(bool ok);
     void onRefreshDone(bool ok);
     void onLoginReply(const QJsonObject &reply, const QString &password, bool registering);
@@ -161,6 +162,7 @@ private:
     QString m_accessToken;
     QString m_refreshToken;
     bool m_refreshing = false;
+    QList<std::function<void(bool)>> m_refreshWaiters; // completions of the refresh in flight
     QList<PendingRequest> m_pending;
     int m_transferTimeoutMs = kTransferTimeoutMs;
 };

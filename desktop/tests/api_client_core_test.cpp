@@ -229,9 +229,9 @@ private slots:
         service->reset();
         // The refresh is slow so all three 401s park; their answers arrive
         // games first, then announcements, then motd.
-        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 900}});
-        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 400}});
-        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 200}});
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 1500}});
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 700}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 350}});
 
         QStringList order;
         connect(api.get(), &ApiClient::loggedInChanged, this, [&] { order << QStringLiteral("loggedIn"); });
@@ -437,6 +437,47 @@ private slots:
         QCOMPARE(column(service->requestsTo(QStringLiteral("/api/")), "path"),
                  QStringList({QStringLiteral("/api/auth/games"), QStringLiteral("/api/auth/refresh"),
                               QStringLiteral("/api/auth/games")}));
+    }
+
+    void destroyedWithCallsOutstanding()
+    {
+        // Replies still open when the client goes away are abandoned quietly.
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("hang"), true}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("hang"), true}});
+        api->fetchMotd();           // 401, parks behind a refresh that never answers
+        api->fetchAnnouncements();  // never answered
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/announcements")).size(), 1);
+        service->nextCall(QStringLiteral("/api/auth/logout"), {{QStringLiteral("hang"), true}});
+        api->logout(); // its notice is never answered either
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/logout")).size(), 1);
+        bool signalled = false;
+        connect(api.get(), &ApiClient::requestError, this, [&] { signalled = true; });
+        connect(api.get(), &ApiClient::authRequired, this, [&] { signalled = true; });
+        api.reset();
+        QTest::qWait(200);
+        QVERIFY(!signalled);
+    }
+
+    void manualRefreshJoinsTheOneInFlight()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 500}});
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        QSignalSpy success(api.get(), &ApiClient::refreshSuccess);
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        api->fetchMotd();
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+        api->refresh(api->refreshToken());
+        QVERIFY(success.wait(5000));
+        QTRY_COMPARE(motd.count(), 1);
+        QCOMPARE(authRequired.count(), 0);
+        QVERIFY(api->loggedIn());
+        QVERIFY(!api->busy());
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
     }
 
     void refreshInvokable()

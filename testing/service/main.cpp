@@ -1,4 +1,4 @@
-// corvana-test-service [--host ADDRESS] [--port N]
+// corvana-test-service [--host ADDRESS] [--port N] [--tunnel-server HOST:PORT]
 // Prints "listening on http://ADDRESS:PORT" once it accepts calls.
 #include "service_server.h"
 
@@ -19,7 +19,11 @@ int main(int argc, char **argv)
                                         QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
                                         QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption tunnelOption(QStringLiteral("tunnel-server"),
+                                          QStringLiteral("Tunnel server named in join replies."),
+                                          QStringLiteral("host:port"), QStringLiteral("127.0.0.1:7100"));
     parser.addOption(hostOption);
+    parser.addOption(tunnelOption);
     parser.addOption(portOption);
     parser.process(app);
 
@@ -32,6 +36,7 @@ int main(int argc, char **argv)
     }
 
     ServiceServer server;
+    server.state().tunnelServer = parser.value(tunnelOption);
     const quint16 bound = server.listen(host, quint16(port));
     if (bound == 0) {
         std::fprintf(stderr, "corvana-test-service: cannot listen on %s:%u\n",

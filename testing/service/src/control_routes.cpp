@@ -57,6 +57,12 @@ void registerControlRoutes(ServiceServer &server)
         return ServiceReply::json(200, {});
     });
 
+    // {"address"}: the tunnel server named in join and create replies.
+    server.addRoute("POST", QStringLiteral("/test/tunnel-server"), [&state](ServiceCall &call) {
+        state.tunnelServer = bodyText(call, "address");
+        return ServiceReply::json(200, {});
+    });
+
     server.addRoute("GET", QStringLiteral("/test/requests"), [&server](ServiceCall &) {
         return ServiceReply::json(200, {{QStringLiteral("items"), server.requestLog()}});
     });

@@ -61,6 +61,7 @@ ServiceServer::ServiceServer(QObject *parent)
 {
     registerAccountRoutes(*this);
     registerCatalogueRoutes(*this);
+    registerVlanRoutes(*this);
     registerControlRoutes(*this);
     registerUpdateRoutes(*this);
 }

@@ -97,5 +97,6 @@ private:
 // Areas register their routes; one file per area.
 void registerAccountRoutes(ServiceServer &server);
 void registerCatalogueRoutes(ServiceServer &server);
+void registerVlanRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
 void registerUpdateRoutes(ServiceServer &server);

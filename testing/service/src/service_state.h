@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct Account
 {
@@ -20,14 +21,15 @@ struct Account
     QDateTime lastAvatarChange;
 };
 
-struct PublicVlan
+struct Vlan
 {
     QString id;
     QString name;
     int gameId = 0;
-    int players = 0;
     int capacity = 8;
+    bool isPrivate = false;
     QString owner;
+    QStringList members; // user names, in joining order
 };
 
 // Everything the stand-in service knows, in memory only.
@@ -38,7 +40,9 @@ struct ServiceState
     QHash<QString, Account> accounts;       // by lower-case user name
     QHash<QString, QString> accessTokens;   // token -> lower-case user name
     QHash<QString, QString> refreshTokens;  // token -> lower-case user name
-    QList<PublicVlan> vlans;
+    QList<Vlan> vlans;
+    int nextVlanNumber = 1;
+    QString tunnelServer = QStringLiteral("127.0.0.1:7100"); // handed out in join replies
     QJsonArray games;
     QJsonArray dedicatedGames;
     QHash<QString, QJsonArray> dedicatedServers; // by game id
@@ -48,6 +52,7 @@ struct ServiceState
     int avatarCooldownSeconds = 60;
 
     Account *accountForAccess(const QString &token);
+    Vlan *findVlan(const QString &id);
     QJsonObject issueTokens(const QString &userKey);
     static QString newToken();
 };
