@@ -346,7 +346,7 @@ void UpdateService::startDownload()
     static const QStringList kBusy = {QStringLiteral("checking"), QStringLiteral("downloading"),
                                       QStringLiteral("verifying"), QStringLiteral("staging"),
                                       QStringLiteral("launching"), QStringLiteral("done")};
-    if (kBusy.contains(m_state))
+    if (kBusy.contains(m_state) || m_handedOver)
         return;
     if (m_downloads.isEmpty()) {
         // An update that only removes paths still has to reach the applier.
@@ -539,6 +539,7 @@ void UpdateService::launchStub()
         fail(QStringLiteral("Failed to launch ") + applier);
         return;
     }
+    m_handedOver = true;
     setState(QStringLiteral("done"));
     emit updateReadyToInstall();
 }

@@ -138,6 +138,7 @@ private:
 
     QPointer<QNetworkReply> m_activeReply;
     bool m_tooLarge = false;
+    bool m_handedOver = false; // an applier runs: never start a second one
     int m_manifestTimeoutMs = kManifestTimeoutMs;
     int m_downloadTimeoutMs = kDownloadTimeoutMs;
     QString m_stagingRoot;

@@ -157,10 +157,16 @@ private slots:
         QCOMPARE(QString::fromUtf8(readTestFile(stubArgsPath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
                  (QStringList{stagingDir(), install->path(), pid, pid}));
 
-        // "done" is final for the run.
+        // "done" is final for the run; even after a skip no second applier is started.
         updater->startDownload();
         updater->checkForUpdates();
         QCOMPARE(updater->state(), QStringLiteral("done"));
+        updater->skipUpdate();
+        QVERIFY(QFile::remove(stubArgsPath()));
+        updater->startDownload();
+        QCOMPARE(updater->state(), QStringLiteral("idle"));
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(stubArgsPath()));
         QCOMPARE(downloadedPaths(service->requestsTo(QStringLiteral("/api/update/file/"))).size(), 2);
     }
 
