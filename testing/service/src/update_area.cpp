@@ -75,19 +75,33 @@ QJsonObject buildManifest(const ServiceServer &server, const UpdateRelease &rele
                        {QStringLiteral("remove"), release.remove}};
 }
 
+// The folder given on the command line ("--update-dir") serves until a test
+// publishes a release of its own.
+void adoptCommandLineFolder(const ServiceServer &server, UpdateRelease &release, bool &adopted)
+{
+    if (adopted)
+        return;
+    adopted = true;
+    if (release.folder.isEmpty())
+        release.folder = server.property("updateFolder").toString();
+}
+
 } // namespace
 
 void registerUpdateRoutes(ServiceServer &server)
 {
     auto release = std::make_shared<UpdateRelease>();
+    auto adopted = std::make_shared<bool>(false);
 
-    server.addRoute("GET", QStringLiteral("/api/update"), [&server, release](ServiceCall &) {
+    server.addRoute("GET", QStringLiteral("/api/update"), [&server, release, adopted](ServiceCall &) {
+        adoptCommandLineFolder(server, *release, *adopted);
         if (release->malformed)
             return ServiceReply{200, "{\"version\": \"1.5.", "application/json"};
         return ServiceReply::json(200, buildManifest(server, *release));
     });
 
-    server.addRoute("GET", QStringLiteral("/api/update/file/{}"), [release](ServiceCall &call) {
+    server.addRoute("GET", QStringLiteral("/api/update/file/{}"), [&server, release, adopted](ServiceCall &call) {
+        adoptCommandLineFolder(server, *release, *adopted);
         const QString relative = QString::fromUtf8(QByteArray::fromHex(call.captures.value(0).toLatin1()));
         if (release->folder.isEmpty() || relative.isEmpty() || release->missing.contains(relative))
             return ServiceReply::error(404, QStringLiteral("Not Found"));
@@ -105,7 +119,8 @@ void registerUpdateRoutes(ServiceServer &server)
 
     // {"folder", "version", "remove": [...], "corrupt": [...], "missing": [...],
     //  "stall": [...], "malformed"}; every call replaces the whole release.
-    server.addRoute("POST", QStringLiteral("/test/update"), [&server, release](ServiceCall &call) {
+    server.addRoute("POST", QStringLiteral("/test/update"), [&server, release, adopted](ServiceCall &call) {
+        *adopted = true;
         UpdateRelease next;
         next.folder = call.body.value(QStringLiteral("folder")).toString();
         if (call.body.contains(QStringLiteral("version")))
