@@ -47,7 +47,6 @@ private:
     // Runs one check to its resting state.
     void check()
     {
-        QSignalSpy settled(updater.get(), &UpdateService::stateChanged);
         updater->checkForUpdates();
         QTRY_VERIFY_WITH_TIMEOUT(updater->state() != QLatin1String("checking"), 10000);
     }
@@ -131,7 +130,6 @@ private slots:
 
         QSignalSpy none(updater.get(), &UpdateService::noUpdateAvailable);
         QSignalSpy ready(updater.get(), &UpdateService::manifestReady);
-        QSignalSpy texts(updater.get(), &UpdateService::statusTextChanged);
         QStringList seen;
         connect(updater.get(), &UpdateService::statusTextChanged, this,
                 [&] { seen.append(updater->statusText()); });
