@@ -9,6 +9,7 @@
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
+#include "update_service.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -75,6 +76,10 @@ int main(int argc, char *argv[])
 
     auto ping = std::make_unique<PingService>();
 
+    auto updater = std::make_unique<UpdateService>();
+    updater->setBaseUrl(ApiClient::defaultBaseUrl());
+    updater->setInstallDir(QCoreApplication::applicationDirPath());
+
     auto router = std::make_unique<DeepLinkRouter>(api.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
@@ -83,6 +88,7 @@ int main(int argc, char *argv[])
     context->setContextProperty(QStringLiteral("api"), api.get());
     context->setContextProperty(QStringLiteral("ping"), ping.get());
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
+    context->setContextProperty(QStringLiteral("updater"), updater.get());
 
     auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
     auto windows = std::make_unique<MainWindowTracker>(*mainUrl);
@@ -108,6 +114,8 @@ int main(int argc, char *argv[])
 
     engine->load(*mainUrl);
 
+    QTimer::singleShot(0, updater.get(), &UpdateService::checkForUpdates);
+
     // Linux sessions end programs with a signal; quit through the event loop.
     auto quitSignals = std::make_unique<QuitSignalWatcher>();
     QObject::connect(quitSignals.get(), &QuitSignalWatcher::quitRequested, app.get(),
@@ -120,6 +128,7 @@ int main(int argc, char *argv[])
     engine.reset();
     windows.reset();
     router.reset();
+    updater.reset();
     ping.reset();
     api.reset();
     instance.reset();
