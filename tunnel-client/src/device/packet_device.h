@@ -8,7 +8,7 @@
 //   wait           until the device or the UDP socket has data, or the time-out passes
 //   open           TapDevice for DeviceKind::tap, WintunDevice for DeviceKind::wintun
 
-#include "cli/args.h"
+#include "cli/device_kind.h"
 #include "events/client_error.h"
 #include "session/wire.h"
 

@@ -8,7 +8,7 @@
 //   sendDisconnect     best-effort DISCONNECT
 // Destroying a Session closes the socket and wipes its keys.
 
-#include "cli/args.h"
+#include "cli/tunnel_mode.h"
 #include "driver/running_flag.h"
 #include "events/client_error.h"
 #include "session/clock.h"
@@ -42,6 +42,7 @@ struct ConnectOptions {
     std::chrono::milliseconds receiveTimeout{1000};      // cookie and key phases
     std::chrono::milliseconds authReceiveTimeout{2000};  // AUTH phase
     std::chrono::seconds deadline{15};
+    std::optional<Key32> ephemeralSecret;  // known-answer tests only; fresh random when empty
 };
 
 // (2-byte little-endian length, packet) entries for one BATCH.
@@ -111,7 +112,13 @@ public:
 
 private:
     Session() = default;
-    struct RunBuffers;
+    // Every buffer of a run, allocated once so no packet allocates.
+    struct RunBuffers {
+        std::array<std::uint8_t, kSocketBufferSize> socket{};
+        std::array<std::uint8_t, kMaxDatagram> device{};
+        CoalesceBuffer coalesce;
+        DatagramQueue queue;
+    };
 
     std::expected<std::optional<DisconnectReason>, ClientError> dispatch(PacketDevice& device, MessageType type,
                                                                          std::span<const std::uint8_t> payload);
@@ -131,8 +138,9 @@ private:
     TunnelMode mode_ = TunnelMode::l2;
     Clock* clock_ = nullptr;
     SessionEvents* events_ = nullptr;
-    std::vector<std::uint8_t> receiveBuffer_ = std::vector<std::uint8_t>(kMaxDatagram);
+    std::vector<std::uint8_t> receiveBuffer_ = std::vector<std::uint8_t>(kSocketBufferSize);
     std::unique_ptr<RunBuffers> buffers_;
+    std::array<std::uint8_t, kMaxDatagram> messageSlot_{};
 };
 
 }  // namespace ostrel

@@ -6,7 +6,7 @@
 //   AuthOk::decode/encode         AUTH_OK plaintext (77 bytes of granted settings)
 //   sessionMac(id)                02:00 + low 32 bits of the session id, big-endian
 
-#include "cli/args.h"
+#include "cli/tunnel_mode.h"
 #include "events/client_error.h"
 
 #include <array>
@@ -28,6 +28,7 @@ inline constexpr std::size_t kSealOverhead = kHeaderSize + kTagSize;  // 34
 inline constexpr std::size_t kMaxDatagram = 1500;
 inline constexpr std::size_t kMaxPayload = kMaxDatagram - kSealOverhead;  // 1466
 inline constexpr std::size_t kAuthOkSize = 77;
+inline constexpr std::size_t kSocketBufferSize = 1756;  // run-loop receive buffer
 inline constexpr std::uint64_t kServerCounterBit = std::uint64_t{1} << 63;
 
 enum class MessageType : std::uint8_t {
