@@ -1,8 +1,11 @@
 #pragma once
-// The server's side of the tunnel protocol: what the client checks, seen from
-// the other end. Header layout, sealing and the key schedule mirror the client.
+// The server's side of the tunnel protocol, on the client's own packet formats and
+// key schedule (session/wire.h, session/crypto.h). Only what a server alone needs
+// lives here: the cookie hash and the thin glue below.
 
 #include "account_table.h"
+#include "session/crypto.h"
+#include "session/wire.h"
 
 #include <array>
 #include <cstdint>
@@ -13,10 +16,9 @@
 
 namespace ostrel::test_server::wire {
 
-constexpr std::uint8_t kVersion = 2;
-constexpr std::size_t kHeaderSize = 18;
-constexpr std::size_t kTagSize = 16;
-constexpr std::uint64_t kServerCounterBit = 1ULL << 63;
+constexpr std::uint8_t kVersion = kProtocolVersion;
+constexpr std::size_t kHeaderSize = ostrel::kHeaderSize;
+constexpr std::uint64_t kServerCounterBit = ostrel::kServerCounterBit;
 
 enum Type : std::uint8_t {
     HandshakeInit = 1,
@@ -32,23 +34,14 @@ enum Type : std::uint8_t {
     Batch = 18,
 };
 
-using Key = std::array<std::uint8_t, 32>;
-
-struct Header {
-    std::uint8_t version = 0;
-    std::uint8_t type = 0;
-    std::uint64_t sessionId = 0;
-    std::uint64_t counter = 0;
-};
+using Key = Key32;
+using Header = PacketHeader;
+using Keys = SessionKeys;
+using Grant = ostrel::AuthOk;
 
 struct KeyPair {
     Key secret{};
     Key publicKey{};
-};
-
-struct Keys {
-    Key clientToServer{};
-    Key serverToClient{};
 };
 
 void writeHeader(std::uint8_t* out, std::uint8_t type, std::uint64_t sessionId, std::uint64_t counter);
@@ -67,7 +60,6 @@ KeyPair newKeyPair();
 std::optional<Keys> deriveServerKeys(const Key& serverSecret, const Key& clientPublic, const Key& serverPublic);
 Key serverProof(const Key& authKey, const Key& clientPublic, const Key& cookie, const Key& serverPublic);
 Key keyedHash(const Key& key, std::span<const std::uint8_t> data);
-void wipe(void* data, std::size_t size);
 
 struct AuthRequestBody {
     std::string user;
@@ -76,21 +68,6 @@ struct AuthRequestBody {
     NodeMode mode = NodeMode::l2;
 };
 std::optional<AuthRequestBody> decodeAuthRequest(std::span<const std::uint8_t> body);
-
-struct Grant {
-    std::uint64_t sessionId = 0;
-    std::array<std::uint8_t, 4> address{};
-    std::array<std::uint8_t, 4> netmask{};
-    std::array<std::uint8_t, 4> gateway{};
-    std::array<std::uint8_t, 4> dns{};
-    std::uint16_t mtu = 1420;
-    std::uint8_t mode = 0;
-    std::uint8_t addressFlags = 0;
-    std::array<std::uint8_t, 16> address6{};
-    std::uint8_t prefix6 = 0;
-    std::array<std::uint8_t, 16> gateway6{};
-    std::array<std::uint8_t, 16> dns6{};
-};
 std::vector<std::uint8_t> encodeAuthOk(const Grant& grant);
 std::vector<std::uint8_t> encodeAuthFail(std::uint8_t code, const std::string& reason);
 

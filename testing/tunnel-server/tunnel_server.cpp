@@ -100,9 +100,7 @@ struct TunnelServer::State {
     int socket = -1;
 
     ~State() {
-        wire::wipe(cookieSecret.data(), cookieSecret.size());
-        for (auto& [endpoint, p] : pending) wire::wipe(&p.keys, sizeof p.keys);
-        for (auto& [id, c] : clients) wire::wipe(&c.keys, sizeof c.keys);
+        ostrel::wipe(cookieSecret.data(), cookieSecret.size());
     }
 
     void sendTo(const Endpoint& endpoint, std::span<const std::uint8_t> datagram) {
@@ -130,7 +128,6 @@ struct TunnelServer::State {
         if (it == clients.end()) return;
         auto seg = segments.find(it->second.node);
         if (seg != segments.end()) seg->second.leave(sessionId);
-        wire::wipe(&it->second.keys, sizeof it->second.keys);
         clients.erase(it);
     }
 
@@ -191,7 +188,7 @@ struct TunnelServer::State {
             if (options.misbehave.wrongProof) proof[0] ^= 0x01;
             hello.insert(hello.end(), proof.begin(), proof.end());
         }
-        wire::wipe(p.server.secret.data(), p.server.secret.size());
+        ostrel::wipe(p.server.secret.data(), p.server.secret.size());
         pending[from] = std::move(p);
         sendTo(from, hello);
     }
