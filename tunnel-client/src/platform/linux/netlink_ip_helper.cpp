@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/linux/interface_guid.h"
+#include "platform/linux/rtnetlink.h"
 #include "platform/os_errors.h"
 
 namespace ostrel {
@@ -31,43 +32,6 @@ int prefixOf(Ipv4Address mask) {
         }
     }
     return n;
-}
-
-using Callback = int (*)(const nlmsghdr*, void*);
-
-// Sends one request and reads every answer until the kernel is done with it.
-// 0 or the errno of the failure.
-int exchange(nlmsghdr* request, Callback callback, void* data) {
-    mnl_socket* nl = mnl_socket_open(NETLINK_ROUTE);
-    if (!nl) return errno;
-    if (mnl_socket_bind(nl, 0, MNL_SOCKET_AUTOPID) < 0) {
-        int err = errno;
-        mnl_socket_close(nl);
-        return err;
-    }
-    unsigned portid = mnl_socket_get_portid(nl);
-    request->nlmsg_seq = static_cast<std::uint32_t>(std::time(nullptr));
-    int result = 0;
-    if (mnl_socket_sendto(nl, request, request->nlmsg_len) < 0) {
-        result = errno;
-    } else {
-        std::vector<char> buf(MNL_SOCKET_BUFFER_SIZE);
-        for (;;) {
-            ssize_t n = mnl_socket_recvfrom(nl, buf.data(), buf.size());
-            if (n < 0) {
-                result = errno;
-                break;
-            }
-            int rc = mnl_cb_run(buf.data(), static_cast<std::size_t>(n), request->nlmsg_seq, portid, callback, data);
-            if (rc == MNL_CB_STOP) break;
-            if (rc < 0) {
-                result = errno;
-                break;
-            }
-        }
-    }
-    mnl_socket_close(nl);
-    return result;
 }
 
 struct DumpState {
@@ -133,7 +97,7 @@ std::uint32_t NetlinkIpHelper::route(const RouteRow& row, bool create) {
     if (row.nextHop != Ipv4Address{}) mnl_attr_put(nlh, RTA_GATEWAY, 4, row.nextHop.data());
     mnl_attr_put_u32(nlh, RTA_OIF, row.interfaceIndex);
     mnl_attr_put_u32(nlh, RTA_PRIORITY, row.metric);
-    return mapError(exchange(nlh, nullptr, nullptr));
+    return mapError(Rtnetlink::exchange(nlh, nullptr, nullptr));
 }
 
 std::uint32_t NetlinkIpHelper::createRoute(const RouteRow& row) { return route(row, true); }
@@ -148,7 +112,7 @@ std::expected<std::vector<UnicastRow>, std::uint32_t> NetlinkIpHelper::unicastTa
     ifa->ifa_family = family == AddressFamily::V4 ? AF_INET : AF_INET6;
     std::vector<UnicastRow> rows;
     DumpState state{family, &rows};
-    if (int err = exchange(nlh, addressRow, &state)) return std::unexpected(mapError(err));
+    if (int err = Rtnetlink::exchange(nlh, addressRow, &state)) return std::unexpected(mapError(err));
     return rows;
 }
 
@@ -183,7 +147,7 @@ std::uint32_t NetlinkIpHelper::address(const UnicastRow& row, bool create) {
         // Preferred at once, as the row's DAD state asks.
         if (create) mnl_attr_put_u32(nlh, IFA_FLAGS, IFA_F_NODAD | IFA_F_PERMANENT);
     }
-    return mapError(exchange(nlh, nullptr, nullptr));
+    return mapError(Rtnetlink::exchange(nlh, nullptr, nullptr));
 }
 
 std::uint32_t NetlinkIpHelper::createUnicast(const UnicastRow& row) { return address(row, true); }

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
 
@@ -32,14 +31,6 @@ struct Session {
     Adapter* adapter;
     int fd;  // readable while received packets wait; the read-wait event points here
 };
-
-bool isTunInterface(const std::string& name) {
-    std::ifstream file("/sys/class/net/" + name + "/tun_flags");
-    std::string text;
-    if (!(file >> text)) return false;
-    unsigned long flags = std::strtoul(text.c_str(), nullptr, 16);
-    return (flags & IFF_TUN) != 0;
-}
 
 Adapter* attach(const char* name) {
     if (!name || !*name || std::strlen(name) >= IFNAMSIZ || std::strchr(name, '/')) {
@@ -95,7 +86,8 @@ STANDIN_EXPORT void* WintunCreateAdapter(const char* name, const char* /*tunnelT
 }
 
 STANDIN_EXPORT void* WintunOpenAdapter(const char* name) {
-    if (!name || !isTunInterface(name)) {
+    // Attaching to an interface that is not a TUN one fails in TUNSETIFF.
+    if (!name || if_nametoindex(name) == 0) {
         errno = ENOENT;
         return nullptr;
     }
