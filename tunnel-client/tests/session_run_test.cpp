@@ -410,3 +410,19 @@ TEST(SessionRun, SendCounterExhaustion) {
     ASSERT_FALSE(big.has_value());
     EXPECT_EQ(big.error().code(), "encrypt_failed");
 }
+
+TEST(SessionRun, FloodOfServerDatagramsCannotHoldOffTheStopFlag) {
+    Harness h;
+    for (std::uint64_t i = 0; i < 300; ++i) h.peer().sendSealed(MessageType::Data, frame(20), S | (8 + i));
+    h.arrived();
+    // One pass reads a bounded share, then the flag is seen before the rest.
+    auto r = h.run(1);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(*r, DisconnectReason::user);
+    EXPECT_EQ(h.device.written.size(), 256u);
+    // Nothing was lost: the next run reads what is left.
+    RunningFlag again;
+    h.device.onWait = [&](FakeDevice&) { again.clear(); };
+    ASSERT_TRUE(h.session().run(h.device, again).has_value());
+    EXPECT_EQ(h.device.written.size(), 300u);
+}
