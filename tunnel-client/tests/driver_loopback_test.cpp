@@ -188,7 +188,8 @@ TEST(DriverLoopback, SilentServerGivesNoCookieAndTheBackoffSeriesOnTheInjectedCl
         expected.push_back(std::string("reconnecting backoff=") + backoff);
     }
     EXPECT_EQ(printed, expected);
-    // Five cookie exchanges per attempt reached the server.
+    // Five cookie exchanges per attempt reached the server (its thread may still be reading the last).
+    server.waitFor([&] { return server.stats().datagrams >= 30; }, 2s);
     EXPECT_EQ(server.stats().datagrams, 30u);
 }
 
