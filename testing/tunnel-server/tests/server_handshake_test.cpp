@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 using namespace ostrel;
 using namespace ostrel::test_server;
@@ -140,4 +141,36 @@ TEST(ServerHandshake, AccountsModesAndCapacityDecideTheAnswer) {
     auto wrongNode = Session::connect(server.address(), "u", "pw", "n3", TunnelMode::l3, std::nullopt, options);
     ASSERT_FALSE(wrongNode);
     EXPECT_EQ(wrongNode.error().code(), "node_not_found");
+}
+
+TEST(ServerHandshake, UnansweredAuthTriesMoveTheClientsCounterAndTheNoticeFollowsThem) {
+    ServerOptions options = accounts();
+    options.misbehave.unansweredAuths = 2;
+    TunnelServer server(std::move(options));
+    ASSERT_TRUE(server.start());
+    auto attempt = connectTo(server);
+    ASSERT_TRUE(attempt.result) << attempt.result.error().detail();
+    EXPECT_EQ(attempt.steps, (std::vector<std::string>{"cookie", "server_key", "auth_sent", "auth_sent", "auth_sent"}));
+    EXPECT_EQ((*attempt.result)->sendCounter(), 3u);
+    (*attempt.result)->sendDisconnect();
+    ASSERT_TRUE(server.waitFor([&] { return !server.disconnects().empty(); }, 2s));
+    auto seen = server.disconnects();
+    EXPECT_EQ(seen[0].authTries, 3u);
+    EXPECT_EQ(seen[0].counter, 3u);
+    EXPECT_TRUE(server.sessions().empty());
+}
+
+TEST(ServerHandshake, SilentSessionsAreForgottenAndFreeTheirPlace) {
+    ServerOptions options = accounts();
+    options.idleLimit = 50ms;
+    TunnelServer server(std::move(options));
+    ASSERT_TRUE(server.start());
+    auto first = connectTo(server);
+    ASSERT_TRUE(first.result);
+    // The sweep runs on the server's own timer, without any traffic.
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!server.sessions().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(server.sessions().empty());
+    EXPECT_EQ(codeOf(connectTo(server, TunnelMode::l2, std::nullopt, "v")), "ok");
 }
