@@ -198,7 +198,10 @@ std::expected<std::unique_ptr<Session>, ClientError> Session::connect(const std:
     if (!setReceiveTimeout(sock.get(), options.receiveTimeout)) return std::unexpected(err::io(errno));
 
     EphemeralKeyPair pair;
-    EphemeralKeyPair::generate(pair);
+    if (options.ephemeralSecret)
+        EphemeralKeyPair::fromSecret(*options.ephemeralSecret, pair);
+    else
+        EphemeralKeyPair::generate(pair);
     const Clock::time_point start = clock.now();
     auto withinDeadline = [&] { return clock.now() - start <= options.deadline; };
 

@@ -42,6 +42,7 @@ struct ConnectOptions {
     std::chrono::milliseconds receiveTimeout{1000};      // cookie and key phases
     std::chrono::milliseconds authReceiveTimeout{2000};  // AUTH phase
     std::chrono::seconds deadline{15};
+    std::optional<Key32> ephemeralSecret;  // known-answer tests only; fresh random when empty
 };
 
 // (2-byte little-endian length, packet) entries for one BATCH.
