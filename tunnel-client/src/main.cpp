@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "driver/client.h"
+
+int main(int argc, char** argv) { return ostrel::Client::run(argc, argv); }

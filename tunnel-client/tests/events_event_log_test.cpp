@@ -4,6 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 using ostrel::ClientError;
 using ostrel::EventLog;
 
@@ -68,4 +73,23 @@ TEST(EventLogEmit, ErrorEventCarriesCodeMessageDetail)
     EXPECT_EQ(capture.lines()[0],
               R"({"code":"config_error","detail":"configuration error: --mode and --device select different tunnel types","event":"error","message":"Invalid client configuration"})");
     EXPECT_EQ(capture.lines()[1], R"({"event":"ready"})");
+}
+
+// A reader on a pipe must get each line at once, not when stdio's buffer fills.
+TEST(EventLogEmit, EachLineReachesAPipeImmediately)
+{
+    std::fflush(stdout);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    int saved = dup(STDOUT_FILENO);
+    dup2(pipeFds[1], STDOUT_FILENO);
+    EventLog::emit("kicked");
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(pipeFds[1]);
+    fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    char buffer[64] = {};
+    ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+    close(pipeFds[0]);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "{\"event\":\"kicked\"}\n");
 }

@@ -1,11 +1,20 @@
 #include "device/packet_device.h"
 
+#include "device/windows_tap/tap_device.h"
+#include "device/wintun/wintun_device.h"
+
 namespace ostrel {
 
-// Placeholder until the adapters land: an honest open failure, never a fake device.
 std::expected<std::unique_ptr<PacketDevice>, ClientError> PacketDevice::open(const DeviceOptions& options) {
-    return std::unexpected(ClientError::deviceOpen(std::string("no ") + std::string(options.kind.word()) +
-                                                   " adapter support in this build"));
+    Platform& platform = systemPlatform();
+    if (options.kind == DeviceKind::wintun) {
+        auto device = WintunDevice::open(options.wintunDll, options.wintun, platform);
+        if (!device) return std::unexpected(device.error());
+        return std::unique_ptr<PacketDevice>(std::move(*device));
+    }
+    auto device = TapDevice::open(options.tap, platform);
+    if (!device) return std::unexpected(device.error());
+    return std::unique_ptr<PacketDevice>(std::move(*device));
 }
 
 }  // namespace ostrel

@@ -1,0 +1,23 @@
+#pragma once
+// Command line of ostrel-tunnel-server:
+//   --port N              listen on 127.0.0.1:N (default: any free port)
+//   --account U:P:NODE[:l2|l3[:CAPACITY]]   may repeat
+//   --accounts FILE       one account per line
+//   --server-auth-key HEX 64 hex digits; the server then proves itself with it
+//   --mtu N  --ipv6  --no-ipv4
+//   --misbehave WHAT      silent, no-server-hello, low-order-key, wrong-proof, ignore-auth, unanswered-auths:N,
+//                         short-auth-ok, other-mode, cgnat-unavailable, auth-fail:CODE[:REASON]
+
+#include "tunnel_server.h"
+
+#include <expected>
+#include <string>
+#include <vector>
+
+namespace ostrel::test_server {
+
+std::expected<ServerOptions, std::string> parseServerCommandLine(const std::vector<std::string>& args);
+std::expected<wire::Key, std::string> parseHexKey(const std::string& text);
+std::string serverUsage();
+
+}  // namespace ostrel::test_server
