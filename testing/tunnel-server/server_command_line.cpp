@@ -25,6 +25,9 @@ std::expected<void, std::string> applyMisbehaviour(const std::string& what, Misb
     else if (what == "low-order-key") m.lowOrderKey = true;
     else if (what == "wrong-proof") m.wrongProof = true;
     else if (what == "ignore-auth") m.ignoreAuth = true;
+    else if (what.starts_with("unanswered-auths:")) {
+        if (!parseNumber(what.substr(17), m.unansweredAuths)) return std::unexpected("bad count in " + what);
+    }
     else if (what == "short-auth-ok") m.shortAuthOk = true;
     else if (what == "other-mode") m.otherMode = true;
     else if (what == "cgnat-unavailable") m.cgnatUnavailable = true;
@@ -58,7 +61,7 @@ std::expected<wire::Key, std::string> parseHexKey(const std::string& text) {
 std::string serverUsage() {
     return "usage: ostrel-tunnel-server [--port N] [--account USER:PASS:NODE[:l2|l3[:CAPACITY]]]...\n"
            "       [--accounts FILE] [--server-auth-key HEX] [--mtu N] [--ipv6] [--no-ipv4]\n"
-           "       [--misbehave silent|no-server-hello|low-order-key|wrong-proof|ignore-auth|\n"
+           "       [--misbehave silent|no-server-hello|low-order-key|wrong-proof|ignore-auth|unanswered-auths:N|\n"
            "                    short-auth-ok|other-mode|cgnat-unavailable|auth-fail:CODE[:REASON]]\n";
 }
 

@@ -5,7 +5,7 @@
 //   --accounts FILE       one account per line
 //   --server-auth-key HEX 64 hex digits; the server then proves itself with it
 //   --mtu N  --ipv6  --no-ipv4
-//   --misbehave WHAT      silent, no-server-hello, low-order-key, wrong-proof, ignore-auth,
+//   --misbehave WHAT      silent, no-server-hello, low-order-key, wrong-proof, ignore-auth, unanswered-auths:N,
 //                         short-auth-ok, other-mode, cgnat-unavailable, auth-fail:CODE[:REASON]
 
 #include "tunnel_server.h"

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -64,7 +65,11 @@ struct Window {
     }
 };
 
+using Clock = std::chrono::steady_clock;
+
 struct Pending {
+    Clock::time_point created = Clock::now();
+    unsigned authsSeen = 0;
     wire::Key clientPublic{};
     wire::KeyPair server;
     wire::Keys keys;
@@ -83,6 +88,7 @@ struct Client {
     Window window;
     std::uint64_t authTries = 0;
     Member member;
+    Clock::time_point lastSeen = Clock::now();
 };
 
 }  // namespace
@@ -206,7 +212,7 @@ struct TunnelServer::State {
             ++stats.dropped;
             return;
         }
-        if (options.misbehave.ignoreAuth) return;
+        if (options.misbehave.ignoreAuth || p.authsSeen++ < options.misbehave.unansweredAuths) return;
         if (p.sessionId != 0 && clients.contains(p.sessionId)) {
             // A retried AUTH after our answer was lost: count it and answer alike.
             clients[p.sessionId].authTries = header.counter + 1;
@@ -317,6 +323,7 @@ struct TunnelServer::State {
         }
         Client& client = it->second;
         client.endpoint = from;  // follow the client across a changed source port
+        client.lastSeen = Clock::now();
         switch (header.type) {
         case wire::Keepalive:
             ++stats.keepalives;
@@ -332,8 +339,7 @@ struct TunnelServer::State {
             }
             break;
         case wire::Batch: {
-            // Entries are copied out first: relaying reuses nothing of `plain`, but keep it simple.
-            std::vector<std::uint8_t> batch = plain;
+            const std::vector<std::uint8_t>& batch = plain;  // relaying never reuses `plain`
             std::size_t at = 0;
             while (batch.size() - at >= 2) {
                 std::size_t length = batch[at] | (batch[at + 1] << 8);
@@ -352,6 +358,15 @@ struct TunnelServer::State {
         default:
             break;
         }
+    }
+
+    void forgetIdle() {
+        auto limit = Clock::now() - options.idleLimit;
+        std::erase_if(pending, [&](const auto& entry) { return entry.second.created < limit; });
+        std::vector<std::uint64_t> idle;
+        for (const auto& [id, c] : clients)
+            if (c.lastSeen < limit) idle.push_back(id);
+        for (auto id : idle) removeClient(id);
     }
 
     void relay(const Client& client, std::span<const std::uint8_t> packet) {
@@ -441,11 +456,16 @@ void TunnelServer::serve() {
     std::vector<std::uint8_t> buffer(2048);
     for (;;) {
         pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        auto sweep = std::clamp<long>(state_->options.idleLimit.count(), 1, 1000);
+        if (::poll(fds, 2, static_cast<int>(sweep)) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[1].revents != 0) return;
+        {
+            std::lock_guard lock(mutex_);
+            state_->forgetIdle();
+        }
         for (;;) {
             sockaddr_in from{};
             socklen_t length = sizeof from;

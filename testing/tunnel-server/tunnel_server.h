@@ -29,6 +29,7 @@ struct Misbehaviour {
     bool lowOrderKey = false;       // SERVER_HELLO carries the all-zero public key
     bool wrongProof = false;        // SERVER_HELLO carries a proof that does not verify
     bool ignoreAuth = false;        // never answer AUTH
+    unsigned unansweredAuths = 0;   // leave this many AUTH tries of each handshake unanswered
     bool shortAuthOk = false;       // AUTH_OK plaintext of 76 bytes
     bool otherMode = false;         // AUTH_OK names the mode the client did not ask for
     bool cgnatUnavailable = false;  // CGNAT replies report status unavailable
@@ -43,6 +44,8 @@ struct ServerOptions {
     std::uint16_t mtu = 1420;
     bool grantIpv4 = true;
     bool grantIpv6 = false;
+    // Sessions and handshakes silent this long are forgotten, so vanished clients free their places.
+    std::chrono::milliseconds idleLimit{120000};
 };
 
 struct DisconnectSeen {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <unistd.h>
 
 using namespace ostrel::testing;
 using namespace ostrel::test_server;
@@ -148,4 +149,18 @@ TEST(ClientLoopback, RefusedAccountsReportTheServersCode) {
     ASSERT_FALSE(fullEvents.empty());
     EXPECT_EQ(fullEvents.back()["code"], "node_full");
     EXPECT_EQ(fullEvents.back()["message"], "room \"full\"");
+}
+
+TEST(ClientLoopback, ADeviceThatCannotOpenGetsTheNoticeBeforeTheError) {
+    TunnelServer server(serverOptions());
+    ASSERT_TRUE(server.start());
+    std::string missing = "ostrel-missing-" + std::to_string(::getpid());
+    ClientProcess client(clientArgs(server, {"--insecure-skip-server-auth", "--tap", missing}));
+    auto events = parse(client.readAll(20s));
+    EXPECT_EQ(client.wait(5s), 1);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2]["event"], "connected");
+    EXPECT_EQ(events.back()["code"], "tap_open_failed");
+    ASSERT_TRUE(server.waitFor([&] { return !server.disconnects().empty(); }, 2s));
+    EXPECT_EQ(server.disconnects()[0].counter, 1u);
 }

@@ -188,7 +188,8 @@ TEST(DriverLoopback, SilentServerGivesNoCookieAndTheBackoffSeriesOnTheInjectedCl
         expected.push_back(std::string("reconnecting backoff=") + backoff);
     }
     EXPECT_EQ(printed, expected);
-    // Five cookie exchanges per attempt reached the server.
+    // Five cookie exchanges per attempt reached the server (its thread may still be reading the last).
+    server.waitFor([&] { return server.stats().datagrams >= 30; }, 2s);
     EXPECT_EQ(server.stats().datagrams, 30u);
 }
 
@@ -252,4 +253,49 @@ TEST(DriverLoopback, TwoClientsShareTheSegmentUntilTheServerKicksThem) {
     }
     // Kicked sessions send no disconnect notice.
     EXPECT_TRUE(server.disconnects().empty());
+}
+
+TEST(DriverLoopback, AStopDuringTheSessionSendsTheNoticeAndEndsWithUser) {
+    ServerOptions options = twoUsers();
+    options.grantIpv6 = true;
+    TunnelServer server(std::move(options));
+    ASSERT_TRUE(server.start());
+
+    std::mutex mutex;
+    Timeline timeline;
+    LockedRecorder events(timeline, mutex);
+    RecordingSessionEvents sessionEvents(timeline, mutex);
+    RecordingClock clock(timeline);
+    RunningFlag running;
+    ConnectOptions connect;
+    connect.events = &sessionEvents;
+    Args args = argsFor(server, "a");
+    args.reconnect = true;  // a stop never reconnects
+    LoopbackSteps steps(connect, new QueueDevice);
+    int status = -1;
+    std::thread thread([&] {
+        Client client(args, {steps, events, clock, running});
+        status = client.runAttempts();
+    });
+    auto sawReady = [&] {
+        std::lock_guard lock(mutex);
+        return std::find(timeline.begin(), timeline.end(), "ready") != timeline.end();
+    };
+    bool ready = server.waitFor(sawReady, 10s);
+    for (int i = 0; i < 1000 && !ready; ++i) {
+        std::this_thread::sleep_for(5ms);
+        ready = sawReady();
+    }
+    ASSERT_TRUE(ready);
+    Client::onConsoleControl(running);
+    thread.join();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(timeline.back(), "disconnected reason=user");
+    auto connected = std::find_if(timeline.begin(), timeline.end(),
+                                  [](const std::string& l) { return l.starts_with("connected"); });
+    ASSERT_NE(connected, timeline.end());
+    EXPECT_NE(connected->find(" ip6=fd77::2 prefix6=64 gateway6=fd77::1"), std::string::npos) << *connected;
+    ASSERT_TRUE(server.waitFor([&] { return !server.disconnects().empty(); }, 2s));
+    // AUTH took counter 0 and the CGNAT request 1, so the notice carries 2.
+    EXPECT_EQ(server.disconnects()[0].counter, 2u);
 }

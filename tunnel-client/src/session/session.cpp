@@ -192,9 +192,12 @@ std::expected<std::unique_ptr<Session>, ClientError> Session::connect(const std:
         if (::bind(sock.get(), any.sa(), any.length) != 0) return std::unexpected(err::socket(errno));
     }
     int bufferSize = 16 * 1024 * 1024;
-    // Best effort: the kernel may cap these below 16 MiB.
-    (void)::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
-    (void)::setsockopt(sock.get(), SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
+    // Plain SO_RCVBUF/SO_SNDBUF are capped by the kernel's maximum; with the rights to
+    // configure adapters the forced forms give the full 16 MiB. Failures are ignored.
+    if (::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof bufferSize) != 0)
+        (void)::setsockopt(sock.get(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    if (::setsockopt(sock.get(), SOL_SOCKET, SO_SNDBUFFORCE, &bufferSize, sizeof bufferSize) != 0)
+        (void)::setsockopt(sock.get(), SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
     if (!setReceiveTimeout(sock.get(), options.receiveTimeout)) return std::unexpected(err::io(errno));
 
     EphemeralKeyPair pair;

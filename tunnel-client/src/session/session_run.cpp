@@ -19,6 +19,9 @@ constexpr auto kKeepaliveInterval = std::chrono::seconds(25);
 constexpr auto kReceiveTimeout = std::chrono::seconds(90);
 constexpr auto kMaxWait = std::chrono::milliseconds(250);
 constexpr std::size_t kReadsPerPass = 64;
+// A peer sending faster than we open must not keep one pass draining for ever:
+// the stop flag, the device, keepalives and the time-out all wait behind the drain.
+constexpr std::size_t kDatagramsPerPass = 256;
 constexpr std::size_t kMaxEntries = 64;
 constexpr std::uint8_t kCgnatMagic[8] = {'O', 'S', 'R', 'C', 'G', 'N', '1', 0};
 
@@ -211,7 +214,7 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
     for (;;) {
         if (!running.running()) return DisconnectReason::user;
 
-        for (;;) {
+        for (std::size_t drained = 0; drained < kDatagramsPerPass;) {
             ssize_t n = ::recv(socket_, b.socket.data(), b.socket.size(), 0);
             if (n < 0) {
                 int e = errno;
@@ -219,6 +222,7 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
                 if (e == EAGAIN || e == EWOULDBLOCK) break;
                 return std::unexpected(err::io(e));
             }
+            ++drained;
             auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket.data(), static_cast<std::size_t>(n)));
             if (!r) return std::unexpected(r.error());
             if (*r) return **r;

@@ -48,8 +48,10 @@ bool fieldOk(std::string_view v, std::size_t max) {
 }
 
 void append(std::vector<std::uint8_t>& out, std::string_view v) {
-    out.push_back(static_cast<std::uint8_t>(v.size()));
-    out.insert(out.end(), v.begin(), v.end());
+    std::size_t at = out.size();
+    out.resize(at + 1 + v.size());
+    out[at] = static_cast<std::uint8_t>(v.size());
+    if (!v.empty()) std::memcpy(out.data() + at + 1, v.data(), v.size());
 }
 
 }  // namespace
@@ -142,10 +144,11 @@ std::expected<AuthFail, ClientError> AuthFail::decode(std::span<const std::uint8
 
 std::vector<std::uint8_t> AuthFail::encode(std::uint8_t code, std::string_view reason) {
     std::string_view r = reason.substr(0, std::min<std::size_t>(reason.size(), 159));
-    std::vector<std::uint8_t> out;
-    out.push_back(code);
-    out.push_back(static_cast<std::uint8_t>(r.size()));
-    out.insert(out.end(), r.begin(), r.end());
+    // Sized up front: g++ -O3 misreads push_back followed by insert as out of bounds.
+    std::vector<std::uint8_t> out(2 + r.size());
+    out[0] = code;
+    out[1] = static_cast<std::uint8_t>(r.size());
+    if (!r.empty()) std::memcpy(out.data() + 2, r.data(), r.size());
     return out;
 }
 

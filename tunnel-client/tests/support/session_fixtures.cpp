@@ -123,8 +123,9 @@ Bytes TestPeer::seal(MessageType type, std::span<const std::uint8_t> payload, st
                      std::uint64_t session) const {
     auto header = PacketHeader(type, session, counter).encode();
     auto sealed = SessionCipher::seal(keys.serverToClient, counter, payload, header);
-    Bytes out(header.begin(), header.end());
-    out.insert(out.end(), sealed->begin(), sealed->end());
+    Bytes out(header.size() + sealed->size());
+    std::memcpy(out.data(), header.data(), header.size());
+    std::memcpy(out.data() + header.size(), sealed->data(), sealed->size());
     return out;
 }
 
