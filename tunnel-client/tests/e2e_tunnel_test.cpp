@@ -243,15 +243,18 @@ TEST_F(EndToEnd, ServerLossTimesOutReconnectsAndComesBackClean) {
     for (int i = 0; i < 2; ++i) EXPECT_THAT(show(i, {"ip", "-4", "addr", "show", "dev", "vlan0"}), Not(HasSubstr("10.77.")));
 
     startServer();
+    std::vector<std::string> ips;
     for (std::size_t i = 0; i < clients_.size(); ++i) {
         auto again = awaitUp(*clients_[i]);
         ASSERT_TRUE(again.contains("ip"));
+        ips.push_back(again["ip"]);
         // One address and the two routes of the new session, nothing doubled.
-        std::string addrs = show(static_cast<int>(i), {"ip", "-4", "addr", "show", "dev", "vlan0"});
-        EXPECT_EQ(std::count(addrs.begin(), addrs.end(), '\n'), 2) << addrs;
+        std::string addrs = show(static_cast<int>(i), {"ip", "-4", "-o", "addr", "show", "dev", "vlan0"});
+        EXPECT_EQ(std::count(addrs.begin(), addrs.end(), '\n'), 1) << addrs;
         std::string routes = show(static_cast<int>(i), {"ip", "route", "show", "dev", "vlan0", "proto", "static"});
         EXPECT_EQ(std::count(routes.begin(), routes.end(), '\n'), 2) << routes;
     }
+    EXPECT_TRUE(ping(0, ips[0], ips[1])) << "no traffic after the reconnect";
     for (auto& client : clients_) stopClient(*client);
 }
 
