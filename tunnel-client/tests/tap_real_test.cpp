@@ -31,7 +31,9 @@ AuthOk grant() {
     s.address = {10, 77, 0, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1380;
-    s.addressFlags = AuthOk::kIpv4Valid;
+    s.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid;
+    s.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
+    s.prefix6 = 64;
     return s;
 }
 
@@ -89,6 +91,7 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
 
     ASSERT_TRUE(device->configure(grant(), kSessionMac)) << "configure failed";
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet 10.77.0.5/24 brd 10.77.0.255"));
+    EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet6 fd77::5/64"));
     EXPECT_THAT(show({"ip", "link", "show", "dev", "vlantap0"}), HasSubstr("mtu 1380"));
     std::string routes = show({"ip", "route", "show", "dev", "vlantap0"});
     EXPECT_THAT(routes, HasSubstr("10.77.0.0/24 proto static scope link metric 1"));
@@ -157,6 +160,7 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     device.reset();
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), ::testing::Not(HasSubstr("10.77.0.5")));
     EXPECT_EQ(show({"ip", "route", "show", "dev", "vlantap0"}), "");
+    EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlantap0"}), ::testing::Not(HasSubstr("fd77")));
     // Carrier is off once the adapter is let go; the persistent interface itself stays.
     EXPECT_THAT(show({"ip", "link", "show", "dev", "vlantap0"}), HasSubstr("NO-CARRIER"));
 }
