@@ -72,7 +72,7 @@ std::expected<void, ClientError> FakeDevice::wait(int socket, std::chrono::nanos
     if (settle) {
         settle = false;
         pollfd p{socket, POLLIN, 0};
-        ::poll(&p, 1, 1000);
+        ::poll(&p, 1, settleMs);
     }
     return {};
 }

@@ -50,6 +50,7 @@ public:
     std::function<void(FakeDevice&)> onWait;
     ManualClock* clock = nullptr;  // advanced by each wait's time-out
     bool settle = false;           // once: wait (really) until the socket is readable
+    int settleMs = 1000;
 
     std::string name() const override { return "fake0"; }
     std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
