@@ -1,6 +1,7 @@
 #include "api_client.h"
 #include "credential_store.h"
 #include "logger.h"
+#include "support/api_fixture.h"
 #include "support/api_test_helpers.h"
 #include "support/log_file_text.h"
 #include "support/test_main.h"
@@ -14,14 +15,11 @@
 
 #include <memory>
 
-class ApiClientAccountTest : public QObject
+class ApiClientAccountTest : public QObject, private ApiFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestService> service;
-    std::unique_ptr<ApiClient> api;
-
     // What the service itself answers, to compare with what reaches QML.
     QJsonArray direct(const QString &path)
     {
@@ -40,19 +38,9 @@ private:
 private slots:
     void initTestCase() { Logger::instance().init(); }
 
-    void init()
-    {
-        service = std::make_unique<TestService>();
-        QVERIFY(service->start());
-        api = std::make_unique<ApiClient>();
-        api->setBaseUrl(service->baseUrl());
-    }
+    void init() { QVERIFY(startFixture()); }
 
-    void cleanup()
-    {
-        api.reset();
-        service.reset();
-    }
+    void cleanup() { stopFixture(); }
 
     void loginStoresTokensAndPassword()
     {

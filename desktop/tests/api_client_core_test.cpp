@@ -1,5 +1,6 @@
 #include "api_client.h"
 #include "logger.h"
+#include "support/api_fixture.h"
 #include "support/api_test_helpers.h"
 #include "support/log_file_text.h"
 #include "support/test_main.h"
@@ -12,13 +13,9 @@
 
 #include <memory>
 
-class ApiClientCoreTest : public QObject
+class ApiClientCoreTest : public QObject, private ApiFixture
 {
     Q_OBJECT
-
-private:
-    std::unique_ptr<TestService> service;
-    std::unique_ptr<ApiClient> api;
 
 private slots:
     void initTestCase()
@@ -27,19 +24,9 @@ private slots:
         QVERIFY(QFile::exists(Logger::instance().filePath()));
     }
 
-    void init()
-    {
-        service = std::make_unique<TestService>();
-        QVERIFY(service->start());
-        api = std::make_unique<ApiClient>();
-        api->setBaseUrl(service->baseUrl());
-    }
+    void init() { QVERIFY(startFixture()); }
 
-    void cleanup()
-    {
-        api.reset();
-        service.reset();
-    }
+    void cleanup() { stopFixture(); }
 
     void settersNormaliseAndNotifyOnChange()
     {
