@@ -3,11 +3,13 @@
 #include "platform/notification_sound.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QStandardPaths>
+
+#include <cstdio>
+#include <ctime>
 
 Logger &Logger::instance()
 {
@@ -72,10 +74,28 @@ QString Logger::levelWord(int level)
     }
 }
 
+namespace {
+
+// Formatted by hand: the "shutdown" line is written at process exit, after the
+// locale data QDateTime::toString needs may already be gone.
+QString localTimestamp()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm local {};
+    ::localtime_r(&now.tv_sec, &local);
+    char text[96]; // wide enough for any int fields, so nothing is cut
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  now.tv_nsec / 1000000);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
 QByteArray Logger::formatLine(int level, const QString &category, const QString &message)
 {
-    const QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
-                         + QStringLiteral(" [") + levelWord(level) + QStringLiteral("] ") + category
+    const QString line = localTimestamp() + QStringLiteral(" [") + levelWord(level) + QStringLiteral("] ") + category
                          + QStringLiteral(": ") + message + QLatin1Char('\n');
     return line.toUtf8();
 }
