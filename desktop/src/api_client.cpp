@@ -1,0 +1,247 @@
+#include "api_client.h"
+
+#include "logger.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QUrl>
+
+#ifndef CORVANA_API_BASE_URL
+#define CORVANA_API_BASE_URL "https://api.corvana.net"
+#endif
+
+namespace {
+
+QJsonObject replyObject(const QByteArray &body)
+{
+    // Anything but a JSON object reads as an empty one.
+    return QJsonDocument::fromJson(body).object();
+}
+
+int httpStatus(QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+void logLine(Logger::Level level, const char *category, const QString &message)
+{
+    Logger::instance().log(level, QString::fromLatin1(category), message);
+}
+
+} // namespace
+
+ApiClient::ApiClient(QObject *parent)
+    : QObject(parent)
+{
+}
+
+ApiClient::~ApiClient() = default;
+
+QString ApiClient::defaultBaseUrl()
+{
+    return QStringLiteral(CORVANA_API_BASE_URL);
+}
+
+QString ApiClient::localized(const char *english, const char *persian) const
+{
+    return m_lang == QLatin1String("fa") ? QString::fromUtf8(persian) : QString::fromUtf8(english);
+}
+
+void ApiClient::setBusy(bool busy)
+{
+    if (m_busy == busy)
+        return;
+    m_busy = busy;
+    emit busyChanged();
+}
+
+void ApiClient::setBaseUrl(const QString &url)
+{
+    if (url == m_baseUrl)
+        return;
+    m_baseUrl = url;
+    emit baseUrlChanged();
+}
+
+void ApiClient::setLang(const QString &lang)
+{
+    const QString normalised = lang == QLatin1String("fa") ? QStringLiteral("fa") : QStringLiteral("en");
+    if (normalised == m_lang)
+        return;
+    m_lang = normalised;
+    emit langChanged();
+}
+
+void ApiClient::setUsername(const QString &name)
+{
+    if (name == m_username)
+        return;
+    m_username = name;
+    emit usernameChanged();
+}
+
+void ApiClient::applyAuthHeaders(QNetworkRequest &request, const QString &token,
+                                 const QString &language)
+{
+    if (!token.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    request.setRawHeader("x-lang", language.toUtf8());
+}
+
+QNetworkRequest ApiClient::jsonRequest(const QString &path, const QString &token) const
+{
+    QNetworkRequest request(QUrl(m_baseUrl + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    applyAuthHeaders(request, token, m_lang);
+    return request;
+}
+
+void ApiClient::request(const QString &method, const QString &path, const QJsonObject &body,
+                        ReplyCallback callback, RequestOptions options)
+{
+    if (options.busyGuard) {
+        if (m_busy)
+            return;
+        setBusy(true);
+    }
+    QNetworkRequest req = jsonRequest(path, m_accessToken);
+    req.setTransferTimeout(m_transferTimeoutMs);
+    QNetworkReply *reply = method == QLatin1String("GET")
+                               ? m_network.get(req)
+                               : m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, method, path, body, callback = std::move(callback), options]() {
+                onReplyFinished(reply, method, path, body, callback, options);
+            });
+}
+
+void ApiClient::onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
+                                const QJsonObject &body, const ReplyCallback &callback,
+                                RequestOptions options)
+{
+    reply->deleteLater();
+    const QByteArray raw = reply->readAll();
+    const QJsonObject object = replyObject(raw);
+    const int status = httpStatus(reply);
+
+    if (status == 401 && options.retryOn401 && !m_refreshToken.isEmpty()) {
+        m_pending.append(PendingRequest{method, path, body, callback, options.silent});
+        if (!m_refreshing)
+            startTokenRefresh([this](bool ok) { onReplayRefreshDone(ok); });
+        return;
+    }
+
+    if (options.busyGuard && m_busy)
+        setBusy(false);
+
+    if (reply->error() != QNetworkReply::NoError) {
+        QString message = object.value(QStringLiteral("detail")).toString();
+        if (message.isEmpty())
+            message = reply->errorString();
+        logLine(Logger::Error, "api",
+                QStringLiteral("request failed: %1 status=%2 msg=%3 body=%4")
+                    .arg(path, QString::number(status), message, QString::fromUtf8(raw)));
+        if (!options.silent)
+            emit requestError(message);
+        return;
+    }
+    if (callback)
+        callback(object);
+}
+
+void ApiClient::startTokenRefresh(std::function<void(bool)> completion)
+{
+    if (m_refreshToken.isEmpty()) {
+        completion(false);
+        return;
+    }
+    m_refreshing = true;
+    // Only "x-lang": the old access token must not ride along.
+    QNetworkRequest req = jsonRequest(QStringLiteral("/api/auth/refresh"), QString());
+    req.setTransferTimeout(m_transferTimeoutMs);
+    const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken}};
+    QNetworkReply *reply = m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, completion = std::move(completion)]() { onRefreshReply(reply, completion); });
+}
+
+void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bool)> &completion)
+{
+    reply->deleteLater();
+    m_refreshing = false;
+    const QJsonObject object = replyObject(reply->readAll());
+    const int status = httpStatus(reply);
+
+    if (reply->error() == QNetworkReply::NoError) {
+        m_accessToken = object.value(QStringLiteral("access_token")).toString();
+        m_refreshToken = object.value(QStringLiteral("refresh_token")).toString();
+        emit loggedInChanged();
+        emit tokenRotated();
+        const QList<PendingRequest> parked = std::exchange(m_pending, {});
+        for (const PendingRequest &call : parked)
+            request(call.method, call.path, call.body, call.callback,
+                    RequestOptions{false, false, call.silent});
+        // The lobby connection, once joined, is told the new access token here.
+        completion(true);
+        return;
+    }
+    if (status == 401 || status == 403) {
+        logLine(Logger::Warn, "auth",
+                QStringLiteral("refresh rejected by server \u2014 tokens invalidated"));
+        m_accessToken.clear();
+        m_refreshToken.clear();
+        emit loggedInChanged();
+        completion(false);
+        return;
+    }
+    logLine(Logger::Warn, "auth",
+            QStringLiteral("refresh transient error status=%1 \u2014 keeping tokens").arg(status));
+    completion(false);
+}
+
+void ApiClient::onReplayRefreshDone(bool ok)
+{
+    setBusy(false);
+    if (ok)
+        return;
+    m_pending.clear();
+    if (m_refreshToken.isEmpty())
+        emit authRequired();
+    else
+        emit requestError(localized("Server connection error", "خطا در ارتباط با سرور"));
+}
+
+void ApiClient::refresh(const QString &refreshToken)
+{
+    logLine(Logger::Info, "auth", QStringLiteral("refresh token attempt"));
+    m_refreshToken = refreshToken;
+    setBusy(true);
+    startTokenRefresh([this](bool ok) { onRefreshDone(ok); });
+}
+
+void ApiClient::onRefreshDone(bool ok)
+{
+    setBusy(false);
+    if (ok)
+        emit refreshSuccess();
+    else
+        emit authRequired();
+}
+
+void ApiClient::storeTokens(const QJsonObject &reply)
+{
+    m_accessToken = reply.value(QStringLiteral("access_token")).toString();
+    m_refreshToken = reply.value(QStringLiteral("refresh_token")).toString();
+    setUsername(reply.value(QStringLiteral("username")).toString());
+    emit loggedInChanged();
+}
+
+void ApiClient::postJson(const QString &path, const QJsonObject &body)
+{
+    QNetworkReply *reply = m_network.post(jsonRequest(path, m_accessToken),
+                                          QJsonDocument(body).toJson(QJsonDocument::Indented));
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+}

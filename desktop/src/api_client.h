@@ -1,0 +1,162 @@
+#pragma once
+
+#include "request_options.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+
+class QNetworkReply;
+class QNetworkRequest;
+
+// The user interface's way to the service: JSON calls with a bearer token that
+// is renewed transparently on a 401. Exposed to QML as `api`. Definitions are
+// split by area: api_client.cpp (request core, tokens, setters) and
+// api_client_account.cpp (account and catalogue calls); later areas add files.
+class ApiClient : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString baseUrl READ baseUrl WRITE setBaseUrl NOTIFY baseUrlChanged)
+    Q_PROPERTY(QString lang READ lang WRITE setLang NOTIFY langChanged)
+    Q_PROPERTY(QString username READ username WRITE setUsername NOTIFY usernameChanged)
+    Q_PROPERTY(bool isAdmin READ isAdmin NOTIFY isAdminChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(bool loggedIn READ loggedIn NOTIFY loggedInChanged)
+
+public:
+    static constexpr int kTransferTimeoutMs = 10000;
+
+    explicit ApiClient(QObject *parent = nullptr);
+    ~ApiClient() override;
+
+    // The build's service address (CORVANA_API_BASE_URL when defined).
+    static QString defaultBaseUrl();
+
+    QString baseUrl() const { return m_baseUrl; }
+    QString lang() const { return m_lang; }
+    QString username() const { return m_username; }
+    bool isAdmin() const { return m_isAdmin; }
+    bool busy() const { return m_busy; }
+    bool loggedIn() const { return !m_accessToken.isEmpty(); }
+    QString accessToken() const { return m_accessToken; }
+
+    void setBaseUrl(const QString &url);
+    void setLang(const QString &lang);
+    void setUsername(const QString &name);
+
+    // Tests shorten the transfer time-out instead of waiting ten seconds.
+    void setTransferTimeoutForTesting(int ms) { m_transferTimeoutMs = ms; }
+
+    Q_INVOKABLE void login(const QString &username, const QString &password);
+    Q_INVOKABLE void registerUser(const QString &email, const QString &username,
+                                  const QString &password);
+    Q_INVOKABLE void refresh(const QString &refreshToken);
+    Q_INVOKABLE void logout();
+    Q_INVOKABLE void fetchPublicVlans(int page, int pageSize, const QString &search);
+    Q_INVOKABLE void fetchMotd();
+    Q_INVOKABLE void fetchGames();
+    Q_INVOKABLE void fetchDedicatedGames();
+    Q_INVOKABLE void fetchDedicatedGameServers(const QString &gameId);
+    Q_INVOKABLE void copyToClipboard(const QString &text);
+    Q_INVOKABLE void changePassword(const QString &oldPassword, const QString &newPassword);
+    Q_INVOKABLE void changeUsername(const QString &newUsername, const QString &password);
+    Q_INVOKABLE void fetchAvatar(const QString &username);
+    Q_INVOKABLE void fetchPfpList();
+    Q_INVOKABLE void setMyAvatar(qint64 imageId);
+    Q_INVOKABLE void fetchMe();
+    Q_INVOKABLE void fetchAnnouncements();
+    Q_INVOKABLE QString refreshToken() const { return m_refreshToken; }
+    Q_INVOKABLE void setDiscordEnabled(bool enabled);
+    Q_INVOKABLE bool discordEnabled() const;
+
+    // Percent-encodes all but the unreserved characters, for path pieces.
+    static QString encodePathPiece(const QString &text);
+    // A "url" beginning with "http" stays; anything else is put after baseUrl.
+    QString absoluteUrl(const QString &url) const;
+
+signals:
+    void baseUrlChanged();
+    void langChanged();
+    void usernameChanged();
+    void isAdminChanged();
+    void busyChanged();
+    void loggedInChanged();
+    void connectedChanged();
+    void tickChanged();
+    void vpnStatusChanged();
+    void vpnIpChanged();
+    void tokenRotated();
+    void loginSuccess(const QString &username);
+    void registerSuccess(const QString &username);
+    void refreshSuccess();
+    void logoutDone();
+    void authRequired();
+    void requestError(const QString &message);
+    void gamesReceived(const QJsonArray &items);
+    void dedicatedGamesReceived(const QJsonArray &items);
+    void dedicatedGameServersReceived(const QString &gameId, const QJsonArray &items);
+    void dedicatedUdpForwardStarted(int localPort);
+    void dedicatedUdpForwardStopped();
+    void vlansReceived(const QJsonArray &items, int total, int page, int totalPages);
+    void motdReceived(const QString &message);
+    void joinSuccess(const QString &vlanId, const QString &name, const QString &serverAddress);
+    void createSuccess(const QString &vlanId, const QString &name, const QString &serverAddress);
+    void vpnCrashed();
+    void disconnectSuccess();
+    void usersUpdated(const QJsonArray &users, int playerCount);
+    void vlanEvent(const QString &type, const QString &username);
+    void userIpAssigned(const QString &username, const QString &assignedIp);
+    void passwordChanged(const QString &message);
+    void usernameChangedRemote(const QString &newUsername);
+    void avatarReceived(const QString &username, const QString &absoluteUrl,
+                        const QString &rotatedAt);
+    void avatarFetchFailed(const QString &username);
+    void pfpListReceived(const QJsonArray &items);
+    void avatarChangeSuccess(qint64 imageId, const QString &absoluteUrl);
+    void avatarChangeCooldown(int secondsRemaining);
+    void meReceived(const QString &username, const QString &avatarRotatedAt,
+                    const QString &usernameChangedAt, bool isAdmin);
+    void announcementsReceived(const QJsonArray &items);
+
+protected:
+    // The request core, used by every area of the class.
+    void request(const QString &method, const QString &path, const QJsonObject &body,
+                 ReplyCallback callback, RequestOptions options);
+    void postJson(const QString &path, const QJsonObject &body);
+    static void applyAuthHeaders(QNetworkRequest &request, const QString &token,
+                                 const QString &language);
+    void storeTokens(const QJsonObject &reply);
+    void startTokenRefresh(std::function<void(bool)> completion);
+
+    // English or Persian, by the current language.
+    QString localized(const char *english, const char *persian) const;
+    void setBusy(bool busy);
+
+private:
+    void onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
+                         const QJsonObject &body, const ReplyCallback &callback,
+                         RequestOptions options);
+    void onRefreshReply(QNetworkReply *reply, const std::function<void(bool)> &completion);
+    void onReplayRefreshDone(bool ok);
+    void onRefreshDone(bool ok);
+    void onLoginReply(const QJsonObject &reply, const QString &password, bool registering);
+    void onAvatarChangeReply(QNetworkReply *reply, qint64 imageId);
+    QNetworkRequest jsonRequest(const QString &path, const QString &token) const;
+
+    QNetworkAccessManager m_network;
+    // The VPN supervisor, Discord presence and hosts-file manager join here.
+    bool m_discordEnabled = true; // stands for the presence's own flag until it exists
+    QString m_baseUrl;
+    QString m_lang = QStringLiteral("en");
+    QString m_username;
+    bool m_isAdmin = false;
+    bool m_busy = false;
+    QString m_accessToken;
+    QString m_refreshToken;
+    bool m_refreshing = false;
+    QList<PendingRequest> m_pending;
+    int m_transferTimeoutMs = kTransferTimeoutMs;
+};

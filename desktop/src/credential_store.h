@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Keeps the VPN password between runs in one small file, encrypted under a
+// key bound to this machine and the (case-folded) user name. Free functions
+// without state; every failure reads back as an empty password.
+namespace CredentialStore {
+
+void savePassword(const QString &userName, const QString &password);
+QString loadPassword(const QString &userName);
+void removeCredentials();
+
+// Building blocks, public so they can be checked against published vectors.
+QString credentialFilePath();
+QString machineFingerprint();
+QByteArray credentialPassphrase(const QString &userName);
+QByteArray hmacSha256(const QByteArray &key, const QByteArray &message);
+QByteArray pbkdf2HmacSha256(const QByteArray &password, const QByteArray &salt,
+                            int iterations, int outputLength);
+QByteArray randomBytes(int count);
+QByteArray aesCbcEncrypt(const QByteArray &plaintext, const QByteArray &key,
+                         const QByteArray &iv);
+// Empty on a bad length or bad padding.
+QByteArray aesCbcDecrypt(const QByteArray &ciphertext, const QByteArray &key,
+                         const QByteArray &iv);
+
+// AES-256 block level: 32-byte key -> 240-byte schedule; states are 16 bytes.
+QByteArray aesExpandKey(const QByteArray &key);
+void aesEncryptBlock(unsigned char state[16], const QByteArray &schedule);
+void aesDecryptBlock(unsigned char state[16], const QByteArray &schedule);
+void aesMixColumns(unsigned char state[16]);
+void aesInvMixColumns(unsigned char state[16]);
+
+} // namespace CredentialStore
