@@ -1,6 +1,7 @@
 // Account and catalogue calls of ApiClient.
 #include "api_client.h"
 
+#include "credential_store.h"
 #include "logger.h"
 
 #include <QClipboard>
@@ -71,7 +72,7 @@ void ApiClient::registerUser(const QString &email, const QString &username, cons
 void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, bool registering)
 {
     storeTokens(reply);
-    savePassword(m_username, password);
+    CredentialStore::savePassword(m_username, password);
     logLine(Logger::Info, "auth",
             (registering ? QStringLiteral("register success: ") : QStringLiteral("login success: "))
                 + m_username);
@@ -90,7 +91,7 @@ void ApiClient::logout()
     if (!m_refreshToken.isEmpty())
         postJson(QStringLiteral("/api/auth/logout"),
                  QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}});
-    removeCredentials();
+    CredentialStore::removeCredentials();
     m_accessToken.clear();
     m_refreshToken.clear();
     m_username.clear();
@@ -252,6 +253,9 @@ void ApiClient::onAvatarChangeReply(QNetworkReply *reply, qint64 imageId)
 
 void ApiClient::copyToClipboard(const QString &value)
 {
+    // Without a GUI application there is no clipboard to reach.
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
     if (QClipboard *clipboard = QGuiApplication::clipboard())
         clipboard->setText(value, QClipboard::Clipboard);
 }

@@ -12,9 +12,18 @@ void savePassword(const QString &userName, const QString &password);
 QString loadPassword(const QString &userName);
 void removeCredentials();
 
+// The same with the machine fingerprint given, so a record written on one
+// machine can be read as if on another.
+void savePassword(const QString &userName, const QString &password, const QString &fingerprint);
+QString loadPassword(const QString &userName, const QString &fingerprint);
+
 // Building blocks, public so they can be checked against published vectors.
 QString credentialFilePath();
 QString machineFingerprint();
+// bootId counts only when machineId is empty.
+QString fingerprintFromParts(const QByteArray &machineId, const QString &hostName,
+                             const QString &productType, const QString &cpuArchitecture,
+                             const QByteArray &bootId);
 QByteArray credentialPassphrase(const QString &userName);
 QByteArray hmacSha256(const QByteArray &key, const QByteArray &message);
 QByteArray pbkdf2HmacSha256(const QByteArray &password, const QByteArray &salt,

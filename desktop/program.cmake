@@ -1,0 +1,33 @@
+# The corvana program: main() over the back end library, with the user
+# interface compiled in as a resource tree rooted at "/".
+find_package(OpenSSL COMPONENTS Crypto)
+
+qt_add_executable(corvana src/main.cpp)
+set_target_properties(corvana PROPERTIES
+  AUTOMOC ON
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+target_link_libraries(corvana PRIVATE corvana_core)
+corvana_warnings(corvana)
+
+set_source_files_properties(qml/icons/logo.svg PROPERTIES QT_RESOURCE_ALIAS icons/logo.svg)
+qt_add_resources(corvana corvana_ui
+  PREFIX "/"
+  FILES
+    qml/Main.qml
+    qml/icons/logo.svg)
+
+if(CORVANA_TESTS)
+  # The credential tests check our cipher against an independent one.
+  if(TARGET corvana_credential_store_test)
+    if(NOT OpenSSL_FOUND)
+      message(FATAL_ERROR "the credential store tests need OpenSSL's libcrypto (libssl-dev)")
+    endif()
+    target_link_libraries(corvana_credential_store_test PRIVATE OpenSSL::Crypto)
+  endif()
+  # Tests that start the real program need it built first.
+  foreach(t IN ITEMS corvana_startup_program_test)
+    if(TARGET ${t})
+      add_dependencies(${t} corvana)
+    endif()
+  endforeach()
+endif()

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/process_table.h"
+
+// Reads /proc; ending a process is SIGKILL (a signal carries no exit code).
+class ProcProcessTable : public ProcessTable
+{
+public:
+    explicit ProcProcessTable(QString procRoot = QStringLiteral("/proc"));
+
+    QList<Entry> snapshot() override;
+    bool terminate(qint64 pid, int exitCode) override;
+
+    // The executable's file name for one /proc entry, empty when unknown.
+    static QString executableNameOf(const QString &procEntryDir);
+
+private:
+    QString m_procRoot;
+};

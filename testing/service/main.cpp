@@ -1,0 +1,44 @@
+// corvana-test-service [--host ADDRESS] [--port N]
+// Prints "listening on http://ADDRESS:PORT" once it accepts calls.
+#include "service_server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvana-test-service"));
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("Address to listen on."),
+                                        QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
+                                        QStringLiteral("port"), QStringLiteral("0"));
+    parser.addOption(hostOption);
+    parser.addOption(portOption);
+    parser.process(app);
+
+    const QHostAddress host(parser.value(hostOption));
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (host.isNull() || !portOk || port > 65535) {
+        std::fprintf(stderr, "corvana-test-service: bad --host or --port\n");
+        return 2;
+    }
+
+    ServiceServer server;
+    const quint16 bound = server.listen(host, quint16(port));
+    if (bound == 0) {
+        std::fprintf(stderr, "corvana-test-service: cannot listen on %s:%u\n",
+                     qPrintable(host.toString()), port);
+        return 1;
+    }
+    std::printf("listening on http://%s:%u\n", qPrintable(host.toString()), unsigned(bound));
+    std::fflush(stdout);
+    return app.exec();
+}

@@ -1,0 +1,68 @@
+// Test controls: bend the next answer of a path, expire tokens, change users,
+// read the log of calls. Not part of the real service.
+#include "service_server.h"
+#include "service_text.h"
+
+#include <QJsonArray>
+
+void registerControlRoutes(ServiceServer &server)
+{
+    ServiceState &state = server.state();
+
+    // {"path", "status", "detail", "body", "malformed", "delay_ms", "hang", "count"}
+    server.addRoute("POST", QStringLiteral("/test/next"), [&server](ServiceCall &call) {
+        const QString path = bodyText(call, "path");
+        if (!path.startsWith(QLatin1Char('/')))
+            return ServiceReply::error(400, QStringLiteral("path must begin with /"));
+        ControlRule rule;
+        rule.status = call.body.value(QStringLiteral("status")).toInt();
+        if (call.body.contains(QStringLiteral("detail")))
+            rule.detail = bodyText(call, "detail");
+        if (call.body.contains(QStringLiteral("body")))
+            rule.rawBody = bodyText(call, "body").toUtf8();
+        rule.malformed = call.body.value(QStringLiteral("malformed")).toBool();
+        rule.delayMs = call.body.value(QStringLiteral("delay_ms")).toInt();
+        rule.hang = call.body.value(QStringLiteral("hang")).toBool();
+        const int count = qMax(1, call.body.value(QStringLiteral("count")).toInt(1));
+        for (int i = 0; i < count; ++i)
+            server.addRule(path, rule);
+        return ServiceReply::json(200, {});
+    });
+
+    server.addRoute("POST", QStringLiteral("/test/expire-access"), [&state](ServiceCall &) {
+        state.accessTokens.clear();
+        return ServiceReply::json(200, {});
+    });
+
+    server.addRoute("POST", QStringLiteral("/test/revoke-refresh"), [&state](ServiceCall &) {
+        state.refreshTokens.clear();
+        return ServiceReply::json(200, {});
+    });
+
+    // {"username", "vip", "avatar_url", "avatar_cooldown_seconds"}
+    server.addRoute("POST", QStringLiteral("/test/user"), [&state](ServiceCall &call) {
+        if (call.body.contains(QStringLiteral("avatar_cooldown_seconds")))
+            state.avatarCooldownSeconds = call.body.value(QStringLiteral("avatar_cooldown_seconds")).toInt();
+        const QString key = bodyText(call, "username").toLower();
+        if (key.isEmpty())
+            return ServiceReply::json(200, {});
+        auto it = state.accounts.find(key);
+        if (it == state.accounts.end())
+            return ServiceReply::error(404, QStringLiteral("User not found"));
+        if (call.body.contains(QStringLiteral("vip")))
+            it->vip = call.body.value(QStringLiteral("vip")).toBool();
+        if (call.body.contains(QStringLiteral("avatar_url")))
+            it->avatarUrl = bodyText(call, "avatar_url");
+        return ServiceReply::json(200, {});
+    });
+
+    server.addRoute("GET", QStringLiteral("/test/requests"), [&server](ServiceCall &) {
+        return ServiceReply::json(200, {{QStringLiteral("items"), server.requestLog()}});
+    });
+
+    server.addRoute("POST", QStringLiteral("/test/reset"), [&server](ServiceCall &) {
+        server.clearLog();
+        server.clearRules();
+        return ServiceReply::json(200, {});
+    });
+}

@@ -1,0 +1,178 @@
+#include "service_server.h"
+
+#include <QHttpServerRequest>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 204: return "No Content";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 409: return "Conflict";
+    case 422: return "Unprocessable Entity";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+QByteArray methodWord(QHttpServerRequest::Method method)
+{
+    switch (method) {
+    case QHttpServerRequest::Method::Get: return "GET";
+    case QHttpServerRequest::Method::Post: return "POST";
+    case QHttpServerRequest::Method::Put: return "PUT";
+    case QHttpServerRequest::Method::Delete: return "DELETE";
+    case QHttpServerRequest::Method::Patch: return "PATCH";
+    case QHttpServerRequest::Method::Head: return "HEAD";
+    case QHttpServerRequest::Method::Options: return "OPTIONS";
+    default: return "OTHER";
+    }
+}
+
+} // namespace
+
+ServiceReply ServiceReply::json(int status, const QJsonObject &object)
+{
+    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact), "application/json"};
+}
+
+ServiceReply ServiceReply::error(int status, const QString &detail)
+{
+    return json(status, {{QStringLiteral("detail"), detail}});
+}
+
+ServiceServer::ServiceServer(QObject *parent)
+    : QAbstractHttpServer(parent)
+{
+    registerAccountRoutes(*this);
+    registerCatalogueRoutes(*this);
+    registerControlRoutes(*this);
+}
+
+ServiceServer::~ServiceServer() = default;
+
+void ServiceServer::addRoute(const QByteArray &method, const QString &pattern, Handler handler)
+{
+    m_routes.append(Route{method, pattern.split(QLatin1Char('/')), std::move(handler)});
+}
+
+void ServiceServer::addRule(const QString &path, const ControlRule &rule)
+{
+    m_rules[path].append(rule);
+}
+
+void ServiceServer::clearRules()
+{
+    m_rules.clear();
+}
+
+ServiceReply ServiceServer::dispatch(ServiceCall &call)
+{
+    // Match on the encoded path so an encoded "/" stays inside its segment.
+    const QStringList parts = call.path.split(QLatin1Char('/'));
+    bool pathKnown = false;
+    for (const Route &route : m_routes) {
+        if (route.segments.size() != parts.size())
+            continue;
+        QStringList captures;
+        bool match = true;
+        for (qsizetype i = 0; i < parts.size() && match; ++i) {
+            if (route.segments.at(i) == QLatin1String("{}"))
+                captures.append(QUrl::fromPercentEncoding(parts.at(i).toUtf8()));
+            else
+                match = route.segments.at(i) == parts.at(i);
+        }
+        if (!match)
+            continue;
+        pathKnown = true;
+        if (route.method != call.method)
+            continue;
+        call.captures = captures;
+        return route.handler(call);
+    }
+    return pathKnown ? ServiceReply::error(405, QStringLiteral("Method Not Allowed"))
+                     : ServiceReply::error(404, QStringLiteral("Not Found"));
+}
+
+bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    ServiceCall call;
+    call.method = methodWord(request.method());
+    call.path = request.url().path(QUrl::FullyEncoded);
+    call.query = QUrlQuery(request.url());
+    call.rawBody = request.body();
+    const QJsonDocument doc = QJsonDocument::fromJson(call.rawBody);
+    call.bodyIsObject = doc.isObject();
+    call.body = doc.object();
+    const QByteArray auth = request.value("authorization");
+    if (auth.startsWith("Bearer "))
+        call.bearer = QString::fromUtf8(auth.mid(7));
+    call.lang = QString::fromUtf8(request.value("x-lang"));
+
+    const QString fullPath = QString::fromUtf8(request.url().toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+    QJsonObject entry{{QStringLiteral("method"), QString::fromLatin1(call.method)},
+                      {QStringLiteral("path"), fullPath},
+                      {QStringLiteral("authorization"), QString::fromUtf8(auth)},
+                      {QStringLiteral("x_lang"), call.lang},
+                      {QStringLiteral("content_type"), QString::fromUtf8(request.value("content-type"))},
+                      {QStringLiteral("body"), QString::fromUtf8(call.rawBody)}};
+    m_log.append(entry);
+
+    ControlRule rule;
+    auto rules = m_rules.find(call.path);
+    if (rules != m_rules.end() && !rules->isEmpty())
+        rule = rules->takeFirst();
+
+    if (rule.hang)
+        return true; // the client's time-out ends it
+    ServiceReply reply;
+    if (rule.status != 0)
+        reply = rule.detail.isNull() ? ServiceReply::json(rule.status, {})
+                                     : ServiceReply::error(rule.status, rule.detail);
+    else
+        reply = dispatch(call);
+    if (!rule.rawBody.isNull())
+        reply.body = rule.rawBody;
+    if (rule.malformed)
+        reply.body = "{\"detail\": \"trunc";
+
+    if (rule.delayMs > 0) {
+        // The socket may be gone when the timer fires (client time-out).
+        QTimer::singleShot(rule.delayMs, this, [socket = QPointer<QTcpSocket>(socket), reply]() {
+            if (socket)
+                send(socket, reply);
+        });
+        return true;
+    }
+    send(socket, reply);
+    return true;
+}
+
+void ServiceServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
+{
+    send(socket, ServiceReply::error(404, QStringLiteral("Not Found")));
+}
+
+void ServiceServer::send(QTcpSocket *socket, const ServiceReply &reply)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status)
+                     + "\r\nContent-Type: " + reply.contentType
+                     + "\r\nContent-Length: " + QByteArray::number(reply.body.size())
+                     + "\r\nConnection: keep-alive\r\n\r\n" + reply.body;
+    socket->write(out);
+}

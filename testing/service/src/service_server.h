@@ -1,0 +1,100 @@
+#pragma once
+
+#include "service_state.h"
+
+#include <QAbstractHttpServer>
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrlQuery>
+
+#include <functional>
+
+class QTcpSocket;
+
+// One incoming call, as the areas see it.
+struct ServiceCall
+{
+    QByteArray method;
+    QString path;      // without the query
+    QUrlQuery query;
+    QStringList captures; // decoded "{}" segments of the route
+    QByteArray rawBody;
+    QJsonObject body;  // empty when the body is not a JSON object
+    bool bodyIsObject = false;
+    QString bearer;    // token from "Authorization: Bearer ...", or empty
+    QString lang;      // "x-lang" header
+};
+
+struct ServiceReply
+{
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/json";
+
+    static ServiceReply json(int status, const QJsonObject &object);
+    static ServiceReply error(int status, const QString &detail);
+};
+
+// One-shot behaviour for the next call of a path, set by tests.
+struct ControlRule
+{
+    int status = 0;           // 0: answer normally
+    QString detail;           // with status: the error's "detail"
+    QByteArray rawBody;       // replaces the body when set
+    bool malformed = false;   // answer with a body that is not JSON
+    int delayMs = 0;          // answer late
+    bool hang = false;        // never answer
+};
+
+// The stand-in service: a small router over QAbstractHttpServer, the state
+// in memory, and controls that let tests bend the next answer of a path.
+class ServiceServer : public QAbstractHttpServer
+{
+    Q_OBJECT
+
+public:
+    using Handler = std::function<ServiceReply(ServiceCall &)>;
+
+    explicit ServiceServer(QObject *parent = nullptr);
+    ~ServiceServer() override;
+
+    // Route pattern: literal segments and "{}" for one captured segment.
+    void addRoute(const QByteArray &method, const QString &pattern, Handler handler);
+
+    ServiceState &state() { return m_state; }
+    void addRule(const QString &path, const ControlRule &rule);
+    void clearRules();
+
+    // Every call seen, for tests to inspect.
+    QJsonArray requestLog() const { return m_log; }
+    void clearLog() { m_log = {}; }
+
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
+private:
+    struct Route
+    {
+        QByteArray method;
+        QStringList segments;
+        Handler handler;
+    };
+
+    ServiceReply dispatch(ServiceCall &call);
+    static void send(QTcpSocket *socket, const ServiceReply &reply);
+
+    ServiceState m_state;
+    QList<Route> m_routes;
+    QHash<QString, QList<ControlRule>> m_rules;
+    QJsonArray m_log;
+};
+
+// Areas register their routes; one file per area.
+void registerAccountRoutes(ServiceServer &server);
+void registerCatalogueRoutes(ServiceServer &server);
+void registerControlRoutes(ServiceServer &server);

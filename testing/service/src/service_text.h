@@ -1,0 +1,17 @@
+#pragma once
+
+#include "service_server.h"
+
+// The service answers in the caller's language ("x-lang").
+inline QString localizedDetail(const ServiceCall &call, const char *english, const char *persian)
+{
+    return call.lang == QLatin1String("fa") ? QString::fromUtf8(persian) : QString::fromUtf8(english);
+}
+
+inline QString bodyText(const ServiceCall &call, const char *key)
+{
+    return call.body.value(QLatin1String(key)).toString();
+}
+
+// The shape the service gives a body that fails validation: "detail" is a list.
+ServiceReply validationError(const QStringList &missing);
