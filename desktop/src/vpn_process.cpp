@@ -153,7 +153,8 @@ void VpnProcess::stop()
     setStatus(QStringLiteral("disconnecting"));
     sendBreak();
     QPointer<VpnProcess> self(this);
-    QTimer::singleShot(kStopGraceMs, this, [self] {
+    // Precise: a coarse timer may fire up to 5% early and kill a client still cleaning up.
+    QTimer::singleShot(kStopGraceMs, Qt::PreciseTimer, this, [self] {
         if (!self || !self->m_stopping || self->m_process.state() == QProcess::NotRunning)
             return;
         logLine(Logger::Warn, "vpn-proc", QStringLiteral("graceful shutdown timed out — killing"));

@@ -12,8 +12,9 @@
 
 namespace {
 
-const QByteArray kStart = kHostsBlockStartMarker.toUtf8();
-const QByteArray kEnd = kHostsBlockEndMarker.toUtf8();
+// Spelled out here, so a changed marker text fails the tests.
+const QByteArray kStart = "# === Corvana VPN start (do not edit) ===";
+const QByteArray kEnd = "# === Corvana VPN end ===";
 
 struct HostsFile {
     QTemporaryDir dir;

@@ -1,5 +1,7 @@
 #include "vpn_process.h"
 
+#include "logger.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -76,7 +78,12 @@ class VpnProcessTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_logDir.isValid());
+        Logger::instance().initIn(m_logDir.path());
+    }
 
     void findsPlainNameAndPassesExactlyTwelveArguments()
     {
@@ -93,6 +100,12 @@ private slots:
                               "--node", "room-1", "--mode", "l2", "--reconnect",
                               "--insecure-skip-server-auth"}));
         QCOMPARE(rec.seen, QStringList({"connecting", "ready:"}));
+
+        const QString log = readAll(Logger::instance().filePath());
+        QVERIFY(log.contains("vpn-proc: launching: " + folder.path("ostrel-client")
+                             + " --server 10.1.2.3:7100 --node room-1"));
+        QVERIFY(!log.contains("alice"));
+        QVERIFY(!log.contains("s3cret"));
     }
 
     void missingClientReportsNotFoundOnceAndChangesNothing()
@@ -125,8 +138,8 @@ private slots:
             R"(out {"event":"disconnected","reason":"timeout"})",
             R"(out {"event":"connected","ip":"10.7.0.5"})",
             R"(out {"event":"ready"})",
-            R"(out {"event":"error","code":"bad_credentials","message":"Invalid username or password"})",
-            R"(raw {"event":"disconnected","reason":"server"})",
+            R"(out {"event":"disconnected","reason":"server"})",
+            R"(raw {"event":"error","code":"bad_credentials","message":"Invalid username or password"})",
             "exit 1",
         });
         VpnProcess vpn;
@@ -143,12 +156,12 @@ private slots:
         // the non-zero exit after it adds nothing.
         QCOMPARE(rec.seen,
                  QStringList({"connecting", "ready:", "reconnecting:7", "reconnecting:0", "ready:10.7.0.5",
-                              QString::fromUtf8("error:bad_credentials:نام کاربری یا رمز عبور اشتباه است"),
-                              "disconnected:server"}));
+                              "disconnected:server",
+                              QString::fromUtf8("error:bad_credentials:نام کاربری یا رمز عبور اشتباه است")}));
         QCOMPARE(rec.statuses,
                  QStringList({"connecting", "handshake:cookie", "connected", "configuring", "ready",
-                              "reconnecting:7", "reconnecting:0", "connected", "ready", "error",
-                              "disconnected"}));
+                              "reconnecting:7", "reconnecting:0", "connected", "ready", "disconnected",
+                              "error"}));
     }
 
     void classifiesExits()
@@ -246,6 +259,9 @@ private slots:
         QVERIFY(host.waitForFinished(5000));
         QTRY_VERIFY_WITH_TIMEOUT(!alive(child), 5000);
     }
+
+private:
+    QTemporaryDir m_logDir;
 };
 
 QTEST_GUILESS_MAIN(VpnProcessTest)
