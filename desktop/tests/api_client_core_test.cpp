@@ -1,0 +1,414 @@
+#include "api_client.h"
+#include "logger.h"
+#include "support/api_test_helpers.h"
+#include "support/test_main.h"
+#include "support/test_service.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+class ApiClientCoreTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestService> service;
+    std::unique_ptr<ApiClient> api;
+
+    QString logText() const
+    {
+        QFile file(Logger::instance().filePath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Logger::instance().init();
+        QVERIFY(QFile::exists(Logger::instance().filePath()));
+    }
+
+    void init()
+    {
+        service = std::make_unique<TestService>();
+        QVERIFY(service->start());
+        api = std::make_unique<ApiClient>();
+        api->setBaseUrl(service->baseUrl());
+    }
+
+    void cleanup()
+    {
+        api.reset();
+        service.reset();
+    }
+
+    void settersNormaliseAndNotifyOnChange()
+    {
+        QSignalSpy langSpy(api.get(), &ApiClient::langChanged);
+        QSignalSpy urlSpy(api.get(), &ApiClient::baseUrlChanged);
+        QSignalSpy nameSpy(api.get(), &ApiClient::usernameChanged);
+        QCOMPARE(api->lang(), QStringLiteral("en"));
+        for (const QString &value : {QStringLiteral("FA"), QStringLiteral("de"), QString()})
+            api->setLang(value);
+        QCOMPARE(api->lang(), QStringLiteral("en"));
+        QCOMPARE(langSpy.count(), 0);
+        api->setLang(QStringLiteral("fa"));
+        api->setLang(QStringLiteral("fa"));
+        QCOMPARE(api->lang(), QStringLiteral("fa"));
+        QCOMPARE(langSpy.count(), 1);
+        api->setLang(QStringLiteral("Fa"));
+        QCOMPARE(api->lang(), QStringLiteral("en"));
+        QCOMPARE(langSpy.count(), 2);
+
+        api->setBaseUrl(service->baseUrl());
+        QCOMPARE(urlSpy.count(), 0);
+        api->setBaseUrl(service->baseUrl() + QStringLiteral("/"));
+        QCOMPARE(api->baseUrl(), service->baseUrl() + QStringLiteral("/"));
+        QCOMPARE(urlSpy.count(), 1);
+
+        api->setUsername(QStringLiteral("a"));
+        api->setUsername(QStringLiteral("a"));
+        QCOMPARE(nameSpy.count(), 1);
+        QVERIFY(!ApiClient::defaultBaseUrl().isEmpty());
+    }
+
+    void headersOnEveryCall()
+    {
+        QVERIFY(signInDemo(*api));
+        api->setLang(QStringLiteral("fa"));
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        api->fetchMotd();
+        QVERIFY(motd.wait());
+
+        const QJsonArray calls = service->requestsTo(QStringLiteral("/api/"));
+        QCOMPARE(column(calls, "path"),
+                 QStringList({QStringLiteral("/api/auth/login"), QStringLiteral("/api/auth/motd")}));
+        QCOMPARE(column(calls, "x_lang"), QStringList({QStringLiteral("en"), QStringLiteral("fa")}));
+        QCOMPARE(column(calls, "content_type"),
+                 QStringList({QStringLiteral("application/json"), QStringLiteral("application/json")}));
+        QCOMPARE(column(calls, "authorization"),
+                 QStringList({QString(), QStringLiteral("Bearer ") + api->accessToken()}));
+        QCOMPARE(column(calls, "method"), QStringList({QStringLiteral("POST"), QStringLiteral("GET")}));
+        // The login body is the indented JSON form of the object.
+        const QString body = calls.at(0).toObject().value(QStringLiteral("body")).toString();
+        QVERIFY(body.contains(QLatin1Char('\n')));
+        QCOMPARE(QJsonDocument::fromJson(body.toUtf8()).object(),
+                 QJsonObject({{QStringLiteral("username"), QStringLiteral("demo")},
+                              {QStringLiteral("password"), QStringLiteral("demo1234")}}));
+    }
+
+    void failureMessages()
+    {
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy success(api.get(), &ApiClient::loginSuccess);
+        api->login(QStringLiteral("demo"), QStringLiteral("wrong"));
+        QVERIFY(errors.wait());
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Invalid username or password"));
+
+        api->setLang(QStringLiteral("fa"));
+        api->login(QStringLiteral("nobody"), QStringLiteral("wrong"));
+        QVERIFY(errors.wait());
+        QCOMPARE(errors.takeFirst().at(0).toString(),
+                 QStringLiteral("نام کاربری یا رمز عبور اشتباه است"));
+        QVERIFY(!api->busy());
+        QVERIFY(!api->loggedIn());
+
+        // A validation reply whose "detail" is a list gives the network layer's text.
+        service->nextCall(QStringLiteral("/api/auth/login"),
+                          {{QStringLiteral("status"), 422},
+                           {QStringLiteral("body"), QStringLiteral(R"({"detail":[{"msg":"x"}]})")}});
+        api->login(QStringLiteral("demo"), QStringLiteral("demo1234"));
+        QVERIFY(errors.wait());
+        const QString listMessage = errors.takeFirst().at(0).toString();
+        QVERIFY2(listMessage.contains(QStringLiteral("server replied")), qPrintable(listMessage));
+        QVERIFY(!listMessage.contains(QStringLiteral("msg")));
+
+        // A body that is not JSON at all, on an error status.
+        service->nextCall(QStringLiteral("/api/auth/login"),
+                          {{QStringLiteral("status"), 502}, {QStringLiteral("body"), QStringLiteral("<html>")}});
+        api->login(QStringLiteral("demo"), QStringLiteral("demo1234"));
+        QVERIFY(errors.wait());
+        QVERIFY(errors.takeFirst().at(0).toString().contains(QStringLiteral("server replied")));
+        QCOMPARE(success.count(), 0);
+        QVERIFY(logText().contains(QStringLiteral("[ERR] api: request failed: /api/auth/login status=502 msg=")));
+        QVERIFY(logText().contains(QStringLiteral(" body=<html>")));
+
+        // Nobody listening at all.
+        api->setBaseUrl(QStringLiteral("http://127.0.0.1:1"));
+        api->fetchMotd();
+        QVERIFY(errors.wait());
+        QVERIFY(!errors.takeFirst().at(0).toString().isEmpty());
+    }
+
+    void busyGuardAndSilentCalls()
+    {
+        QSignalSpy busy(api.get(), &ApiClient::busyChanged);
+        QSignalSpy success(api.get(), &ApiClient::loginSuccess);
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        api->login(QStringLiteral("demo"), QStringLiteral("demo1234"));
+        QVERIFY(api->busy());
+        api->login(QStringLiteral("demo"), QStringLiteral("demo1234"));
+        api->registerUser(QStringLiteral("x@y"), QStringLiteral("newbie"), QStringLiteral("secret1"));
+        QVERIFY(success.wait());
+        QTest::qWait(200); // give a wrongly sent second call the time to show up
+        QCOMPARE(success.count(), 1);
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/")).size(), 1);
+        QVERIFY(!api->busy());
+        QCOMPARE(busy.count(), 2);
+
+        // Not guarded: calls run side by side and do not touch busy.
+        QSignalSpy games(api.get(), &ApiClient::gamesReceived);
+        api->fetchGames();
+        api->fetchGames();
+        QTRY_COMPARE(games.count(), 2);
+        QCOMPARE(busy.count(), 2);
+
+        // The silent avatar fetch reports nothing; the same failure elsewhere does.
+        service->nextCall(QStringLiteral("/api/users/demo/avatar"), {{QStringLiteral("status"), 500},
+                                                                     {QStringLiteral("detail"), QStringLiteral("boom")}});
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("status"), 500},
+                                                             {QStringLiteral("detail"), QStringLiteral("boom")}});
+        QSignalSpy failed(api.get(), &ApiClient::avatarFetchFailed);
+        api->fetchAvatar(QStringLiteral("demo"));
+        api->fetchMotd();
+        QVERIFY(errors.wait());
+        QTest::qWait(100);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("boom"));
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/users/demo/avatar")).size(), 1);
+    }
+
+    void malformedAndSlowReplies()
+    {
+        QVERIFY(signInDemo(*api));
+        // A 200 whose body is not JSON reads as an empty object.
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("malformed"), true}});
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        api->fetchMotd();
+        QVERIFY(motd.wait());
+        QCOMPARE(motd.takeFirst().at(0).toString(), QString());
+
+        service->nextCall(QStringLiteral("/api/vlans/public"),
+                          {{QStringLiteral("body"), QStringLiteral(R"({"items":{"a":1},"total":"9"})")}});
+        QSignalSpy vlans(api.get(), &ApiClient::vlansReceived);
+        api->fetchPublicVlans(1, 10, QString());
+        QVERIFY(vlans.wait());
+        const QList<QVariant> args = vlans.takeFirst();
+        QCOMPARE(args.at(0).toJsonArray(), QJsonArray());
+        QCOMPARE(args.at(1).toInt(), 0);
+
+        // A reply that never comes ends at the transfer time-out and frees busy.
+        api->setTransferTimeoutForTesting(300);
+        service->nextCall(QStringLiteral("/api/auth/change-password"), {{QStringLiteral("hang"), true}});
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        api->changePassword(QStringLiteral("demo1234"), QStringLiteral("another1"));
+        QVERIFY(api->busy());
+        QVERIFY(errors.wait(5000));
+        QVERIFY(!errors.at(0).at(0).toString().isEmpty());
+        QVERIFY(!api->busy());
+
+        // A slow reply inside the time-out still arrives.
+        api->setTransferTimeoutForTesting(ApiClient::kTransferTimeoutMs);
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 400}});
+        api->fetchMotd();
+        QVERIFY(motd.wait(5000));
+        QCOMPARE(motd.takeFirst().at(0).toString(), QStringLiteral("Welcome to the test service"));
+    }
+
+    void parkedCallsReplayInOrderAfterOneRefresh()
+    {
+        QVERIFY(signInDemo(*api));
+        const QString oldAccess = api->accessToken();
+        const QString oldRefresh = api->refreshToken();
+        service->expireAccessTokens();
+        service->reset();
+        // The refresh is slow so all three 401s park; their answers arrive
+        // games first, then announcements, then motd.
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 900}});
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 400}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 200}});
+
+        QStringList order;
+        connect(api.get(), &ApiClient::loggedInChanged, this, [&] { order << QStringLiteral("loggedIn"); });
+        connect(api.get(), &ApiClient::tokenRotated, this, [&] { order << QStringLiteral("rotated"); });
+        connect(api.get(), &ApiClient::motdReceived, this, [&] { order << QStringLiteral("motd"); });
+        connect(api.get(), &ApiClient::gamesReceived, this, [&] { order << QStringLiteral("games"); });
+        connect(api.get(), &ApiClient::announcementsReceived, this,
+                [&] { order << QStringLiteral("announcements"); });
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+
+        api->fetchMotd();
+        api->fetchAnnouncements();
+        api->fetchGames();
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 5, 10000);
+        QCOMPARE(order.mid(0, 2), QStringList({QStringLiteral("loggedIn"), QStringLiteral("rotated")}));
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(authRequired.count(), 0);
+        QVERIFY(api->accessToken() != oldAccess);
+        QVERIFY(api->refreshToken() != oldRefresh);
+
+        const QJsonArray calls = service->requestsTo(QStringLiteral("/api/"));
+        QCOMPARE(calls.size(), 7);
+        const QJsonObject refresh = calls.at(3).toObject();
+        QCOMPARE(refresh.value(QStringLiteral("path")).toString(), QStringLiteral("/api/auth/refresh"));
+        QCOMPARE(refresh.value(QStringLiteral("authorization")).toString(), QString());
+        QCOMPARE(refresh.value(QStringLiteral("x_lang")).toString(), QStringLiteral("en"));
+        QCOMPARE(QJsonDocument::fromJson(refresh.value(QStringLiteral("body")).toString().toUtf8()).object(),
+                 QJsonObject({{QStringLiteral("refresh_token"), oldRefresh}}));
+        const QJsonArray replayed{calls.at(4), calls.at(5), calls.at(6)};
+        QCOMPARE(column(replayed, "path"),
+                 QStringList({QStringLiteral("/api/auth/games"), QStringLiteral("/api/auth/announcements"),
+                              QStringLiteral("/api/auth/motd")}));
+        const QString bearer = QStringLiteral("Bearer ") + api->accessToken();
+        QCOMPARE(column(replayed, "authorization"), QStringList({bearer, bearer, bearer}));
+    }
+
+    void busyHeldWhileParked()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 500}});
+        service->nextCall(QStringLiteral("/api/auth/change-password"), {{QStringLiteral("delay_ms"), 500}, {QStringLiteral("count"), 2}});
+        QSignalSpy changed(api.get(), &ApiClient::passwordChanged);
+        QSignalSpy refreshRequests(api.get(), &ApiClient::tokenRotated);
+        api->changePassword(QStringLiteral("demo1234"), QStringLiteral("another1"));
+        QVERIFY(api->busy());
+        QVERIFY(refreshRequests.wait(5000));
+        // The refresh is done and the call re-sent: busy is already free.
+        QVERIFY(!api->busy());
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(changed.wait(5000));
+        QCOMPARE(changed.at(0).at(0).toString(), QStringLiteral("Password changed"));
+        QVERIFY(!api->busy());
+    }
+
+    void replayedCallFailingAgainIsReported()
+    {
+        QVERIFY(signInDemo(*api));
+        service->nextCall(QStringLiteral("/api/auth/motd"),
+                          {{QStringLiteral("status"), 401}, {QStringLiteral("detail"), QStringLiteral("still no")},
+                           {QStringLiteral("count"), 2}});
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy rotated(api.get(), &ApiClient::tokenRotated);
+        api->fetchMotd();
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("still no"));
+        QCOMPARE(rotated.count(), 1);
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+
+        // Without a refresh token a 401 is an ordinary failure.
+        ApiClient fresh;
+        fresh.setBaseUrl(service->baseUrl());
+        QSignalSpy freshErrors(&fresh, &ApiClient::requestError);
+        fresh.fetchMotd();
+        QVERIFY(freshErrors.wait());
+        QCOMPARE(freshErrors.at(0).at(0).toString(), QStringLiteral("Not authenticated"));
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+    }
+
+    void rejectedRefreshSignsOut()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->revokeRefreshTokens();
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        QSignalSpy loggedIn(api.get(), &ApiClient::loggedInChanged);
+        api->fetchMotd();
+        api->fetchGames();
+        QVERIFY(authRequired.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(authRequired.count(), 1);
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(motd.count(), 0);
+        QVERIFY(!api->loggedIn());
+        QVERIFY(api->refreshToken().isEmpty());
+        QVERIFY(loggedIn.count() >= 1);
+        QVERIFY(logText().contains(QStringLiteral("[WRN] auth: refresh rejected by server \u2014 tokens invalidated")));
+
+        // 403 is a rejection too.
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("status"), 403}});
+        api->fetchMotd();
+        QVERIFY(authRequired.wait(5000));
+        QVERIFY(!api->loggedIn());
+    }
+
+    void transientRefreshFailureKeepsTokens()
+    {
+        QVERIFY(signInDemo(*api));
+        const QString refresh = api->refreshToken();
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("status"), 500}});
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        api->fetchMotd();
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Server connection error"));
+        QCOMPARE(api->refreshToken(), refresh);
+        QVERIFY(api->loggedIn());
+        QVERIFY(logText().contains(QStringLiteral("[WRN] auth: refresh transient error status=500 \u2014 keeping tokens")));
+
+        // No answer at all takes the same road, in Persian when asked.
+        api->setLang(QStringLiteral("fa"));
+        api->setTransferTimeoutForTesting(300);
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("hang"), true}});
+        api->fetchMotd();
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("خطا در ارتباط با سرور"));
+        QCOMPARE(api->refreshToken(), refresh);
+        QVERIFY(logText().contains(QStringLiteral("refresh transient error status=0")));
+
+        // The tokens still work once the service is back.
+        api->setTransferTimeoutForTesting(ApiClient::kTransferTimeoutMs);
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        api->fetchMotd();
+        QVERIFY(motd.wait(5000));
+        QCOMPARE(authRequired.count(), 0);
+    }
+
+    void refreshInvokable()
+    {
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        QSignalSpy success(api.get(), &ApiClient::refreshSuccess);
+        QSignalSpy busy(api.get(), &ApiClient::busyChanged);
+        api->refresh(QString());
+        QCOMPARE(authRequired.count(), 1);
+        QVERIFY(!api->busy());
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/")).size(), 0);
+
+        QVERIFY(signInDemo(*api));
+        const QString kept = api->refreshToken();
+        ApiClient later;
+        later.setBaseUrl(service->baseUrl());
+        QSignalSpy laterSuccess(&later, &ApiClient::refreshSuccess);
+        QSignalSpy laterRotated(&later, &ApiClient::tokenRotated);
+        later.refresh(kept);
+        QVERIFY(later.busy());
+        QVERIFY(laterSuccess.wait(5000));
+        QVERIFY(!later.busy());
+        QCOMPARE(laterRotated.count(), 1);
+        QVERIFY(later.loggedIn());
+        QVERIFY(later.refreshToken() != kept);
+
+        // The spent token is refused by the service's rotation.
+        ApiClient third;
+        third.setBaseUrl(service->baseUrl());
+        QSignalSpy thirdAuth(&third, &ApiClient::authRequired);
+        third.refresh(kept);
+        QVERIFY(thirdAuth.wait(5000));
+        QVERIFY(!third.loggedIn());
+        QVERIFY(logText().contains(QStringLiteral("[INF] auth: refresh token attempt")));
+    }
+};
+
+CORVANA_TEST_MAIN(ApiClientCoreTest)
+#include "api_client_core_test.moc"
