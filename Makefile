@@ -24,7 +24,7 @@ build-test: deps
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
 test: build-test
-	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(TEST_DIR) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 600
 
 clean:
 	rm -rf build

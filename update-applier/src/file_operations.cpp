@@ -1,0 +1,44 @@
+#include "file_operations.h"
+
+namespace fs = std::filesystem;
+
+fs::file_status StdFileOperations::status(const fs::path& p, std::error_code& ec)
+{
+    auto st = fs::status(p, ec);
+    if (st.type() == fs::file_type::not_found)
+        ec.clear();
+    return st;
+}
+
+fs::file_status StdFileOperations::symlinkStatus(const fs::path& p, std::error_code& ec)
+{
+    auto st = fs::symlink_status(p, ec);
+    if (st.type() == fs::file_type::not_found)
+        ec.clear();
+    return st;
+}
+
+bool StdFileOperations::remove(const fs::path& p, std::error_code& ec)
+{
+    return fs::remove(p, ec);
+}
+
+std::uintmax_t StdFileOperations::removeAll(const fs::path& p, std::error_code& ec)
+{
+    return fs::remove_all(p, ec);
+}
+
+void StdFileOperations::rename(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    fs::rename(from, to, ec);
+}
+
+void StdFileOperations::copyFile(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+}
+
+void StdFileOperations::createDirectories(const fs::path& p, std::error_code& ec)
+{
+    fs::create_directories(p, ec);
+}

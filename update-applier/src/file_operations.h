@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+// The file-system steps that change or inspect the installation. One seam, so
+// tests can make any single step fail even where permissions do not stop root.
+class FileOperations {
+public:
+    virtual ~FileOperations() = default;
+
+    // Status following links; a missing path is not an error.
+    virtual std::filesystem::file_status status(const std::filesystem::path& p, std::error_code& ec) = 0;
+    // Status of the name itself; a missing path is not an error.
+    virtual std::filesystem::file_status symlinkStatus(const std::filesystem::path& p, std::error_code& ec) = 0;
+    virtual bool remove(const std::filesystem::path& p, std::error_code& ec) = 0;
+    virtual std::uintmax_t removeAll(const std::filesystem::path& p, std::error_code& ec) = 0;
+    virtual void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) = 0;
+    // Replaces an existing file.
+    virtual void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) = 0;
+    virtual void createDirectories(const std::filesystem::path& p, std::error_code& ec) = 0;
+};
+
+class StdFileOperations : public FileOperations {
+public:
+    std::filesystem::file_status status(const std::filesystem::path& p, std::error_code& ec) override;
+    std::filesystem::file_status symlinkStatus(const std::filesystem::path& p, std::error_code& ec) override;
+    bool remove(const std::filesystem::path& p, std::error_code& ec) override;
+    std::uintmax_t removeAll(const std::filesystem::path& p, std::error_code& ec) override;
+    void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
+    void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
+    void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "apply_plan.h"
+#include "file_operations.h"
+#include "platform/process_launcher.h"
+#include "platform/process_waiter.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct PathHash {
+    std::size_t operator()(const std::filesystem::path& p) const { return std::filesystem::hash_value(p); }
+};
+
+// Destination in the installation directory -> where its previous content was moved.
+using BackupMap = std::unordered_map<std::filesystem::path, std::filesystem::path, PathHash>;
+
+inline constexpr std::string_view kBackupSuffix = ".bak_corvana_updater";
+inline constexpr std::string_view kLogFileName = "updater.log";
+
+// apply.json is small; anything far larger or deeper is not a plan we wrote.
+inline constexpr std::uintmax_t kMaxApplyPlanBytes = 8u * 1024u * 1024u;
+inline constexpr std::size_t kMaxApplyPlanDepth = 512;
+
+// Each step of an update. Every operation catches its own errors, has logged
+// the reason to updater.log when it returns false, and never throws.
+class UpdateApplier {
+public:
+    UpdateApplier(FileOperations& files, ProcessWaiter& waiter, ProcessLauncher& launcher,
+                  std::chrono::milliseconds parentWaitLimit = std::chrono::milliseconds(30000));
+
+    static void appendLog(const std::filesystem::path& installDir, std::string_view message);
+    static std::u16string utf8ToWide(std::string_view utf8);
+    // Text for an error number as the system reports it.
+    static std::string windowsErrorText(int error);
+    static std::optional<ApplyPlan> readApplyPlan(const std::filesystem::path& planPath,
+                                                  const std::filesystem::path& installDir);
+    // Throws std::filesystem::filesystem_error when a path cannot be made canonical.
+    static bool isWithinDirectory(const std::filesystem::path& base, const std::filesystem::path& candidate);
+
+    bool waitForParent(std::uint32_t processId, const std::filesystem::path& installDir);
+    bool removeEntry(const std::filesystem::path& installDir, const std::u16string& entry);
+    bool applyStagedFiles(const std::filesystem::path& filesDir, const std::filesystem::path& installDir,
+                          BackupMap& backups);
+    bool restoreBackups(const std::filesystem::path& installDir, const BackupMap& backups);
+    bool cleanTempDir(const std::filesystem::path& stagingDir, const std::filesystem::path& installDir);
+    bool launchMainExecutable(const std::filesystem::path& installDir, const ApplyPlan& plan);
+
+    FileOperations& files() { return files_; }
+
+private:
+    FileOperations& files_;
+    ProcessWaiter& waiter_;
+    ProcessLauncher& launcher_;
+    std::chrono::milliseconds parentWaitLimit_;
+};
+
+// Puts source's content at destination: a rename when possible, else copy and delete.
+bool move_with_overwrite(FileOperations& files, const std::filesystem::path& source,
+                         const std::filesystem::path& destination, const std::filesystem::path& installDir);

@@ -1,0 +1,327 @@
+// Runs the real CorvanaUpdateStub on prepared trees.
+#include "program_names.h"
+#include "support/applier_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kStub = fs::path(CORVANA_BIN_DIR) / kApplierProgramName;
+const fs::path kProbe = fs::path(CORVANA_BIN_DIR) / "applier_restart_probe";
+
+pid_t spawnStub(const std::vector<std::string>& args, const fs::path& outputDir)
+{
+    std::vector<std::string> all{kStub.string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const std::string out = (outputDir / "stub.stdout").string();
+    const std::string err = (outputDir / "stub.stderr").string();
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, kStub.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+int waitExit(pid_t pid)
+{
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// An id that no process holds: a child that has ended and been reaped.
+std::string endedProcessId()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return std::to_string(pid);
+}
+
+bool waitForFile(const fs::path& p, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!fs::exists(p)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+struct StubFixture : ::testing::Test {
+    TempDir tmp;
+    fs::path install = tmp.path() / "install";
+    fs::path staging = tmp.path() / "corvana-update-4812";
+    fs::path output = tmp.path() / "out";
+    fs::path outside = tmp.path() / "outside";
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(fs::exists(kStub)) << kStub;
+        ASSERT_TRUE(fs::exists(kProbe)) << kProbe;
+        fs::create_directories(output);
+        writeFile(install / kMainProgramName, "old main");
+        writeFile(install / "old.dll", "obsolete");
+        writeFile(install / "data" / "a.pak", "old a");
+        writeFile(install / "data" / "b.pak", "old b");
+        writeFile(outside / "keep.txt", "keep");
+        fs::create_directories(staging / "files");
+        fs::copy_file(kProbe, staging / "files" / kMainProgramName);
+        writeFile(staging / "files" / "data" / "a.pak", "new a");
+        writeFile(staging / "files" / "data" / "b.pak", "new b");
+        writeFile(staging / "files" / "maps" / "new.map", "added");
+        writePlan(R"({"main_executable": "corvana", "remove": ["old.dll"]})");
+    }
+
+    void writePlan(const std::string& text) { writeFile(staging / "apply.json", text); }
+
+    int runStub(std::vector<std::string> args)
+    {
+        const int code = waitExit(spawnStub(args, output));
+        EXPECT_EQ(readFile(output / "stub.stdout"), "");
+        EXPECT_EQ(readFile(output / "stub.stderr"), "");
+        return code;
+    }
+
+    // The usual arguments, with an ended parent in fourth place so there is no pause.
+    int runStub() { return runStub({staging.string(), install.string(), "4812", endedProcessId()}); }
+
+    std::map<std::string, std::string> installed()
+    {
+        auto tree = snapshot(install);
+        tree.erase("updater.log");
+        return tree;
+    }
+};
+
+} // namespace
+
+TEST_F(StubFixture, AppliesTheDesktopsHandOverAndStartsTheNewProgramInTheInstallation)
+{
+    // Exactly the desktop's three arguments: the applier pauses instead of waiting.
+    writeFile(install / "updater.log", "stale failure\n");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(runStub({staging.string(), install.string(), "4812"}), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
+
+    ASSERT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
+    EXPECT_EQ(readFile(install / "restarted.txt"),
+              "cwd=" + install.string() + "\nargc=1\nargv0=" + (install / kMainProgramName).string() + "\n");
+    EXPECT_FALSE(fs::exists(staging));
+    auto tree = snapshot(install);
+    tree.erase("restarted.txt");
+    EXPECT_EQ(tree, (std::map<std::string, std::string>{
+        {"corvana", readFile(kProbe)}, {"data", "<dir>"}, {"data/a.pak", "new a"}, {"data/b.pak", "new b"},
+        {"maps", "<dir>"}, {"maps/new.map", "added"}}));
+}
+
+TEST_F(StubFixture, BadArgumentsAndMissingDirectoriesTouchNothing)
+{
+    const auto before = snapshot(tmp.path() / "install");
+    const auto stagingBefore = snapshot(staging);
+    EXPECT_EQ(runStub({staging.string(), install.string()}), 1);
+    EXPECT_EQ(runStub({staging.string(), install.string(), "1", "2", "3"}), 1);
+    EXPECT_EQ(runStub({}), 1);
+    EXPECT_EQ(runStub({(tmp.path() / "none").string(), install.string(), "1", "2"}), 2);
+    EXPECT_EQ(runStub({(install / "old.dll").string(), install.string(), "1", "2"}), 2);
+    EXPECT_EQ(runStub({staging.string(), (tmp.path() / "none").string(), "1", "2"}), 3);
+    EXPECT_EQ(runStub({staging.string(), (install / "old.dll").string(), "1", "2"}), 3);
+    EXPECT_EQ(snapshot(install), before);
+    EXPECT_EQ(snapshot(staging), stagingBefore);
+    EXPECT_FALSE(fs::exists(tmp.path() / "none"));
+}
+
+TEST_F(StubFixture, WaitsForALiveParentBeforeChangingAnything)
+{
+    // Close-on-exec, so the applier does not hold the release pipe open itself.
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    const pid_t parent = ::fork();
+    if (parent == 0) {
+        ::close(fds[1]);
+        char c;
+        while (::read(fds[0], &c, 1) > 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+
+    const pid_t stub = spawnStub({staging.string(), install.string(), "x", std::to_string(parent)}, output);
+    ASSERT_GT(stub, 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(::waitpid(stub, nullptr, WNOHANG), 0) << "the applier did not wait";
+    EXPECT_EQ(readFile(install / kMainProgramName), "old main");
+
+    ::close(fds[1]);
+    EXPECT_EQ(waitExit(stub), 0);
+    ::waitpid(parent, nullptr, 0);
+    EXPECT_EQ(readFile(install / "data" / "a.pak"), "new a");
+    EXPECT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
+}
+
+TEST_F(StubFixture, EveryBadPlanEndsBeforeTheFirstChange)
+{
+    const auto before = installed();
+    const fs::path plan = staging / "apply.json";
+    struct Case {
+        std::string text;
+        std::string line;
+    };
+    const std::vector<Case> cases{
+        {"[1, 2]", "apply.json missing valid string field: main_executable"},
+        {R"({"main_executable": 7})", "apply.json missing valid string field: main_executable"},
+        {R"({"main_executable": ""})", "main_executable is empty or invalid UTF-8."},
+        {R"({"main_executable": "corvana", "remove": null})", "apply.json field 'remove' must be an array."},
+        {R"({"main_executable": "corvana", "remove": {}})", "apply.json field 'remove' must be an array."},
+        {R"({"main_executable": "corvana", "remove": ["old.dll", false]})",
+         "apply.json contains non-string entry in 'remove'."},
+    };
+    for (const auto& c : cases) {
+        fs::remove(install / "updater.log");
+        writePlan(c.text);
+        EXPECT_EQ(runStub(), 11) << c.text;
+        EXPECT_EQ(logLines(install), std::vector<std::string>{c.line}) << c.text;
+    }
+
+    fs::remove(install / "updater.log");
+    writePlan(R"({"main_executable": "corvana", "remove": ["old)");
+    EXPECT_EQ(runStub(), 11);
+    auto lines = logLines(install);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Failed to parse apply.json: [json.exception.parse_error", 0), 0u) << lines[0];
+
+    fs::remove(install / "updater.log");
+    fs::remove(plan);
+    fs::create_directory(plan);
+    EXPECT_EQ(runStub(), 11);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{"Failed to open apply.json: " + plan.string()});
+
+    fs::remove(install / "updater.log");
+    fs::remove(plan);
+    EXPECT_EQ(runStub(), 5);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{"Missing apply.json in temp directory."});
+
+    EXPECT_EQ(installed(), before);
+    EXPECT_TRUE(fs::exists(staging / "files"));
+    EXPECT_FALSE(fs::exists(install / "restarted.txt"));
+}
+
+TEST_F(StubFixture, RemoveEntriesThatLeadOutsideAreRefused)
+{
+    fs::create_symlink(outside / "keep.txt", install / "link-out");
+    const std::vector<std::string> entries{"../outside/keep.txt", (outside / "keep.txt").string(), "link-out",
+                                           "../outside"};
+    for (const auto& entry : entries) {
+        fs::remove(install / "updater.log");
+        writePlan(R"({"main_executable": "corvana", "remove": ["missing.dll", ")" + entry + "\"]}");
+        EXPECT_EQ(runStub(), 6) << entry;
+        EXPECT_EQ(logLines(install), std::vector<std::string>{
+            "Refusing to delete path outside installation directory: " + (install / entry).string()});
+        EXPECT_EQ(readFile(outside / "keep.txt"), "keep");
+        EXPECT_EQ(readFile(install / kMainProgramName), "old main") << "copied after a refused removal";
+    }
+    EXPECT_TRUE(fs::is_symlink(install / "link-out"));
+}
+
+TEST_F(StubFixture, RemovesTreesButNeverTheInstallationItself)
+{
+    writeFile(install / "plugins" / "a" / "x.so", "x");
+    writePlan(R"({"main_executable": "corvana", "remove": [".", "plugins", "data/..", "old.dll", "never-there"]})");
+    EXPECT_EQ(runStub(), 0);
+    EXPECT_FALSE(fs::exists(install / "plugins"));
+    EXPECT_FALSE(fs::exists(install / "old.dll"));
+    EXPECT_EQ(readFile(install / "data" / "a.pak"), "new a");
+    EXPECT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
+    EXPECT_FALSE(fs::exists(install / "updater.log"));
+}
+
+TEST_F(StubFixture, AFailedCopyPutsEveryBackupBack)
+{
+    // data/b.pak is a directory whose backup name is taken: its backup cannot be made.
+    fs::remove(install / "data" / "b.pak");
+    writeFile(install / "data" / "b.pak" / "inner", "dir content");
+    writeFile(install / "data" / "b.pak.bak_corvana_updater" / "inner", "older");
+    writeFile(install / "data" / "a.pak.bak_corvana_updater", "leftover");
+    writePlan(R"({"main_executable": "corvana"})");
+    auto before = installed();
+    before.erase("data/a.pak.bak_corvana_updater"); // a leftover backup may be replaced
+
+    EXPECT_EQ(runStub(), 6);
+    const auto lines = logLines(install);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Failed to create backup for '" + (install / "data/b.pak").string() + "': Directory not empty");
+    auto after = installed();
+    after.erase("data/a.pak.bak_corvana_updater");
+    after.erase("maps/new.map");
+    after.erase("maps");
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(fs::exists(staging / "files"));
+    EXPECT_FALSE(fs::exists(install / "restarted.txt"));
+}
+
+TEST_F(StubFixture, AFileWhereADirectoryMustBeMadeFailsTheCopy)
+{
+    writeFile(install / "maps", "a file");
+    writePlan(R"({"main_executable": "corvana"})");
+    auto before = installed();
+    EXPECT_EQ(runStub(), 6);
+    const auto lines = logLines(install);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Failed to create directories for '" + (install / "maps/new.map").string() + "': ", 0), 0u)
+        << lines[0];
+    EXPECT_EQ(installed(), before);
+}
+
+TEST_F(StubFixture, AMainProgramThatIsMissingOrCannotRunIsExitEight)
+{
+    writePlan(R"({"main_executable": "corvana-gone"})");
+    EXPECT_EQ(runStub(), 8);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{
+        "Main executable does not exist after update: " + (install / "corvana-gone").string()});
+    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_EQ(readFile(install / "data" / "a.pak"), "new a");
+    EXPECT_FALSE(fs::exists(install / "data" / "a.pak.bak_corvana_updater"));
+
+    fs::remove(install / "updater.log");
+    SetUp();
+    writeFile(staging / "files" / "readme.txt", "not a program");
+    writePlan(R"({"main_executable": "readme.txt"})");
+    EXPECT_EQ(runStub(), 8);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{
+        "CreateProcessW failed for '" + (install / "readme.txt").string() + "'. GetLastError=13 (Permission denied)"});
+}
+
+TEST_F(StubFixture, AStagingDirectoryThatCannotBeRemovedLeavesOnlyItsWarning)
+{
+    // "dir/." is a directory that rmdir refuses to remove.
+    const fs::path dotted = staging / ".";
+    EXPECT_EQ(runStub({dotted.string(), install.string(), "4812", endedProcessId()}), 9);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{
+        "Warning: failed to clean temp dir '" + dotted.string() + "': Invalid argument"});
+    EXPECT_TRUE(fs::exists(staging / "apply.json"));
+    EXPECT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
+    EXPECT_EQ(readFile(install / "data" / "b.pak"), "new b");
+}
