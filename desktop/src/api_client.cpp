@@ -36,9 +36,15 @@ void logLine(Logger::Level level, const char *category, const QString &message)
 ApiClient::ApiClient(QObject *parent)
     : QObject(parent)
 {
+    connectSessionSignals();
+    connectLobbySignals();
 }
 
-ApiClient::~ApiClient() = default;
+ApiClient::~ApiClient()
+{
+    // The socket goes first and quietly: no reconnect or session road runs now.
+    dropLobbySocket();
+}
 
 QString ApiClient::defaultBaseUrl()
 {
@@ -184,7 +190,9 @@ void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bo
         for (const PendingRequest &call : parked)
             request(call.method, call.path, call.body, call.callback,
                     RequestOptions{false, false, call.silent});
-        // The lobby connection, once joined, is told the new access token here.
+        if (m_lobby.joined)
+            sendLobby(QJsonObject{{QStringLiteral("type"), QStringLiteral("refresh_token")},
+                                  {QStringLiteral("token"), m_accessToken}});
         completion(true);
         return;
     }

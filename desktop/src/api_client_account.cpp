@@ -79,7 +79,7 @@ void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, 
     if (registering) {
         emit registerSuccess(m_username);
     } else {
-        // The Discord presence shows the lobby state here once it exists.
+        m_discord.setInLobby();
         emit loginSuccess(m_username);
     }
 }
@@ -87,10 +87,14 @@ void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, 
 void ApiClient::logout()
 {
     logLine(Logger::Info, "auth", QStringLiteral("logout: ") + m_username);
-    // The dedicated-server forward and the VLAN session are ended here by their areas.
+    // The dedicated-server forward is ended here by its area.
     if (!m_refreshToken.isEmpty())
         postJson(QStringLiteral("/api/auth/logout"),
                  QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}});
+    if (m_session.connected && !m_session.vlanId.isEmpty())
+        disconnectVlan();
+    m_deferredAfterLeave = nullptr; // a room switch does not outlive the account
+    m_discord.clearPresence();
     CredentialStore::removeCredentials();
     m_accessToken.clear();
     m_refreshToken.clear();
@@ -262,11 +266,11 @@ void ApiClient::copyToClipboard(const QString &value)
 
 void ApiClient::setDiscordEnabled(bool enabled)
 {
-    m_discordEnabled = enabled;
+    m_discord.setEnabled(enabled);
     logLine(Logger::Info, "discord", enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"));
 }
 
 bool ApiClient::discordEnabled() const
 {
-    return m_discordEnabled;
+    return m_discord.enabled();
 }

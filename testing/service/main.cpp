@@ -1,4 +1,4 @@
-// corvana-test-service [--host ADDRESS] [--port N]
+// corvana-test-service [--host ADDRESS] [--port N] [--tunnel-server HOST:PORT]
 // Prints "listening on http://ADDRESS:PORT" once it accepts calls.
 #include "service_server.h"
 
@@ -19,8 +19,12 @@ int main(int argc, char **argv)
                                         QStringLiteral("address"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
                                         QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption tunnelOption(QStringLiteral("tunnel-server"),
+                                          QStringLiteral("\"server_address\" of join and create replies."),
+                                          QStringLiteral("address"));
     parser.addOption(hostOption);
     parser.addOption(portOption);
+    parser.addOption(tunnelOption);
     parser.process(app);
 
     const QHostAddress host(parser.value(hostOption));
@@ -32,6 +36,8 @@ int main(int argc, char **argv)
     }
 
     ServiceServer server;
+    if (parser.isSet(tunnelOption))
+        server.state().tunnelServerAddress = parser.value(tunnelOption);
     const quint16 bound = server.listen(host, quint16(port));
     if (bound == 0) {
         std::fprintf(stderr, "corvana-test-service: cannot listen on %s:%u\n",

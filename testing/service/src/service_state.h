@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct Account
 {
@@ -18,6 +19,18 @@ struct Account
     QString avatarRotatedAt;
     QString usernameChangedAt;
     QDateTime lastAvatarChange;
+};
+
+// A joined or created VLAN: who is in it, for the join reply and the lobby.
+struct VlanRoom
+{
+    QString id;
+    QString name;
+    QString owner;
+    int gameId = 0;
+    int capacity = 8;
+    bool isPrivate = false;
+    QStringList members; // user names as the accounts spell them
 };
 
 struct PublicVlan
@@ -46,6 +59,9 @@ struct ServiceState
     QJsonArray pictures;
     QString motd;
     int avatarCooldownSeconds = 60;
+    QHash<QString, VlanRoom> rooms;         // by VLAN id
+    QString tunnelServerAddress = QStringLiteral("127.0.0.1:4500");
+    int createdRooms = 0;
 
     Account *accountForAccess(const QString &token);
     QJsonObject issueTokens(const QString &userKey);
