@@ -2,6 +2,14 @@
 # interface compiled in as a resource tree rooted at "/".
 find_package(OpenSSL COMPONENTS Crypto)
 
+# The service the program talks to; a build of its own can point it elsewhere
+# (for example at testing/service on loopback).
+set(CORVANA_API_BASE_URL "https://api.corvana.net" CACHE STRING "Base URL of the service's API")
+get_target_property(core_defs corvana_core COMPILE_DEFINITIONS)
+if(NOT core_defs MATCHES "CORVANA_API_BASE_URL")
+  target_compile_definitions(corvana_core PRIVATE CORVANA_API_BASE_URL="${CORVANA_API_BASE_URL}")
+endif()
+
 qt_add_executable(corvana src/main.cpp)
 set_target_properties(corvana PROPERTIES
   AUTOMOC ON

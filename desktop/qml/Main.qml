@@ -22,13 +22,6 @@ ApplicationWindow {
         anchors.centerIn: parent
         spacing: 16
 
-        Image {
-            anchors.horizontalCenter: parent.horizontalCenter
-            source: "qrc:/icons/logo.svg"
-            sourceSize.width: 64
-            sourceSize.height: 64
-        }
-
         Label {
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Corvana"

@@ -105,6 +105,27 @@ QNetworkRequest ApiClient::jsonRequest(const QString &path, const QString &token
     return request;
 }
 
+void ApiClient::limitReplySize(QNetworkReply *reply)
+{
+    const auto cutOff = [reply]() {
+        reply->setProperty("tooLarge", true);
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, cutOff]() {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxReplyBytes)
+            cutOff();
+    });
+    connect(reply, &QNetworkReply::downloadProgress, reply, [cutOff](qint64 received, qint64) {
+        if (received > kMaxReplyBytes)
+            cutOff();
+    });
+}
+
+bool ApiClient::replyTooLarge(QNetworkReply *reply, const QByteArray &body)
+{
+    return reply->property("tooLarge").toBool() || body.size() > kMaxReplyBytes;
+}
+
 void ApiClient::request(const QString &method, const QString &path, const QJsonObject &body,
                         ReplyCallback callback, RequestOptions options)
 {
@@ -118,6 +139,7 @@ void ApiClient::request(const QString &method, const QString &path, const QJsonO
     QNetworkReply *reply = method == QLatin1String("GET")
                                ? m_network.get(req)
                                : m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    limitReplySize(reply);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, method, path, body, callback = std::move(callback), options]() {
                 onReplyFinished(reply, method, path, body, callback, options);
@@ -143,13 +165,17 @@ void ApiClient::onReplyFinished(QNetworkReply *reply, const QString &method, con
     if (options.busyGuard && m_busy)
         setBusy(false);
 
-    if (reply->error() != QNetworkReply::NoError) {
+    const bool tooLarge = replyTooLarge(reply, raw);
+    if (reply->error() != QNetworkReply::NoError || tooLarge) {
         QString message = object.value(QStringLiteral("detail")).toString();
-        if (message.isEmpty())
+        if (tooLarge)
+            message = localized("Server response too large", "پاسخ سرور بیش از حد بزرگ است");
+        else if (message.isEmpty())
             message = reply->errorString();
         logLine(Logger::Error, "api",
                 QStringLiteral("request failed: %1 status=%2 msg=%3 body=%4")
-                    .arg(path, QString::number(status), message, QString::fromUtf8(raw)));
+                    .arg(path, QString::number(status), message,
+                         QString::fromUtf8(raw.left(4096))));
         if (!options.silent)
             emit requestError(message);
         return;
@@ -164,24 +190,40 @@ void ApiClient::startTokenRefresh(std::function<void(bool)> completion)
         completion(false);
         return;
     }
+    m_refreshWaiters.append(std::move(completion));
+    // A second refresh with the same token would be refused after the first
+    // rotated it, signing the user out; wait for the one in flight instead.
+    if (m_refreshing)
+        return;
     m_refreshing = true;
     // Only "x-lang": the old access token must not ride along.
     QNetworkRequest req = jsonRequest(QStringLiteral("/api/auth/refresh"), QString());
     req.setTransferTimeout(m_transferTimeoutMs);
     const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken}};
     QNetworkReply *reply = m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, completion = std::move(completion)]() { onRefreshReply(reply, completion); });
+    limitReplySize(reply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply]() { onRefreshReply(reply); });
 }
 
-void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bool)> &completion)
+void ApiClient::finishRefresh(bool ok)
+{
+    const QList<std::function<void(bool)>> waiters = std::exchange(m_refreshWaiters, {});
+    for (const auto &completion : waiters)
+        completion(ok);
+}
+
+void ApiClient::onRefreshReply(QNetworkReply *reply)
 {
     reply->deleteLater();
     m_refreshing = false;
-    const QJsonObject object = replyObject(reply->readAll());
+    const QByteArray raw = reply->readAll();
+    const QJsonObject object = replyTooLarge(reply, raw) ? QJsonObject() : replyObject(raw);
     const int status = httpStatus(reply);
 
-    if (reply->error() == QNetworkReply::NoError) {
+    // A success without an access token would sign the user out behind their
+    // back; it counts as a transient failure instead.
+    const bool usable = !object.value(QStringLiteral("access_token")).toString().isEmpty();
+    if (reply->error() == QNetworkReply::NoError && usable) {
         m_accessToken = object.value(QStringLiteral("access_token")).toString();
         m_refreshToken = object.value(QStringLiteral("refresh_token")).toString();
         emit loggedInChanged();
@@ -193,7 +235,7 @@ void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bo
         if (m_lobby.joined)
             sendLobby(QJsonObject{{QStringLiteral("type"), QStringLiteral("refresh_token")},
                                   {QStringLiteral("token"), m_accessToken}});
-        completion(true);
+        finishRefresh(true);
         return;
     }
     if (status == 401 || status == 403) {
@@ -202,12 +244,12 @@ void ApiClient::onRefreshReply(QNetworkReply *reply, const std::function<void(bo
         m_accessToken.clear();
         m_refreshToken.clear();
         emit loggedInChanged();
-        completion(false);
+        finishRefresh(false);
         return;
     }
     logLine(Logger::Warn, "auth",
             QStringLiteral("refresh transient error status=%1 \u2014 keeping tokens").arg(status));
-    completion(false);
+    finishRefresh(false);
 }
 
 void ApiClient::onReplayRefreshDone(bool ok)
@@ -233,10 +275,14 @@ void ApiClient::refresh(const QString &refreshToken)
 void ApiClient::onRefreshDone(bool ok)
 {
     setBusy(false);
-    if (ok)
+    if (ok) {
         emit refreshSuccess();
-    else
-        emit authRequired();
+        return;
+    }
+    // Calls parked meanwhile are dropped too: replaying them after a later
+    // sign-in would repeat actions the user has long given up on.
+    m_pending.clear();
+    emit authRequired();
 }
 
 void ApiClient::storeTokens(const QJsonObject &reply)

@@ -44,6 +44,8 @@ class ApiClient : public QObject
 
 public:
     static constexpr int kTransferTimeoutMs = 10000;
+    // Replies beyond this are cut off: no service record comes near it.
+    static constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 
     explicit ApiClient(QObject *parent = nullptr);
     ~ApiClient() override;
@@ -188,12 +190,15 @@ private:
     void onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
                          const QJsonObject &body, const ReplyCallback &callback,
                          RequestOptions options);
-    void onRefreshReply(QNetworkReply *reply, const std::function<void(bool)> &completion);
+    void onRefreshReply(QNetworkReply *reply);
+    void finishRefresh(bool ok);
     void onReplayRefreshDone(bool ok);
     void onRefreshDone(bool ok);
     void onLoginReply(const QJsonObject &reply, const QString &password, bool registering);
     void onAvatarChangeReply(QNetworkReply *reply, qint64 imageId);
     QNetworkRequest jsonRequest(const QString &path, const QString &token) const;
+    static void limitReplySize(QNetworkReply *reply);
+    static bool replyTooLarge(QNetworkReply *reply, const QByteArray &body);
 
     // --- VLAN session (api_client_vlan.cpp) ----------------------------------
     void connectSessionSignals();
@@ -239,6 +244,7 @@ private:
     QString m_accessToken;
     QString m_refreshToken;
     bool m_refreshing = false;
+    QList<std::function<void(bool)>> m_refreshWaiters; // completions of the refresh in flight
     QList<PendingRequest> m_pending;
     int m_transferTimeoutMs = kTransferTimeoutMs;
 

@@ -71,6 +71,12 @@ void ApiClient::registerUser(const QString &email, const QString &username, cons
 
 void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, bool registering)
 {
+    // A success without tokens cannot sign anyone in; say so instead.
+    if (reply.value(QStringLiteral("access_token")).toString().isEmpty()) {
+        logLine(Logger::Error, "auth", QStringLiteral("sign-in reply without access token"));
+        emit requestError(localized("Invalid response from server", "پاسخ نامعتبر از سرور"));
+        return;
+    }
     storeTokens(reply);
     CredentialStore::savePassword(m_username, password);
     logLine(Logger::Info, "auth",
@@ -230,6 +236,7 @@ void ApiClient::setMyAvatar(qint64 imageId)
     const QJsonObject body{{QStringLiteral("image_id"), imageId}};
     QNetworkReply *reply =
         m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    limitReplySize(reply);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, imageId]() { onAvatarChangeReply(reply, imageId); });
 }
@@ -237,7 +244,12 @@ void ApiClient::setMyAvatar(qint64 imageId)
 void ApiClient::onAvatarChangeReply(QNetworkReply *reply, qint64 imageId)
 {
     reply->deleteLater();
-    const QJsonObject object = QJsonDocument::fromJson(reply->readAll()).object();
+    const QByteArray raw = reply->readAll();
+    if (replyTooLarge(reply, raw)) {
+        emit requestError(localized("Server response too large", "پاسخ سرور بیش از حد بزرگ است"));
+        return;
+    }
+    const QJsonObject object = QJsonDocument::fromJson(raw).object();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status == 429) {
         emit avatarChangeCooldown(number(object, "cooldown_seconds"));

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRandomGenerator64>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QSysInfo>
 
 #include <cstring>
@@ -408,7 +409,14 @@ QString loadPassword(const QString &userName, const QString &fingerprint)
     wipe(key);
     if (plaintext.isEmpty())
         return {};
-    return QString::fromUtf8(plaintext);
+    // Without an integrity tag a wrong key can still end in valid padding;
+    // the bytes it yields are then almost never UTF-8, while a saved
+    // password always is, so such a record reads as no password.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString password = utf8.decode(plaintext);
+    if (utf8.hasError())
+        return {};
+    return password;
 }
 
 QString loadPassword(const QString &userName)

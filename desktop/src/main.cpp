@@ -2,18 +2,18 @@
 #include "deep_link.h"
 #include "deep_link_router.h"
 #include "logger.h"
+#include "main_window_tracker.h"
 #include "platform/linux/proc_process_table.h"
+#include "platform/linux/quit_signal_watcher.h"
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
-#include <QQuickWindow>
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
@@ -24,15 +24,6 @@ namespace {
 
 const QString kAppInstanceKey = QStringLiteral("CorvanaApp");
 constexpr int kStartupJoinDelayMs = 2000;
-
-void showWindow(QQuickWindow *window)
-{
-    if (!window)
-        return;
-    window->show();
-    window->raise();
-    window->requestActivate();
-}
 
 } // namespace
 
@@ -90,22 +81,18 @@ int main(int argc, char *argv[])
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
 
     auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
-    QPointer<QQuickWindow> mainWindow;
+    auto windows = std::make_unique<MainWindowTracker>(*mainUrl);
+    // Queued: the handler runs from the event loop, after loading has returned.
+    QObject::connect(engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
+                     [w = windows.get()](QObject *object, const QUrl &url) {
+                         w->onObjectCreated(object, url);
+                     },
+                     Qt::QueuedConnection);
+    QObject::connect(windows.get(), &MainWindowTracker::rootCreationFailed, app.get(),
+                     [] { QCoreApplication::exit(-1); });
 
-    QObject::connect(
-        engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
-        [&mainWindow, url = *mainUrl](QObject *object, const QUrl &objectUrl) {
-            if (!object && objectUrl == url) {
-                QCoreApplication::exit(-1);
-                return;
-            }
-            if (auto *window = qobject_cast<QQuickWindow *>(object))
-                mainWindow = window;
-        },
-        Qt::QueuedConnection);
-
-    QObject::connect(router.get(), &DeepLinkRouter::showWindowRequested, router.get(),
-                     [&mainWindow] { showWindow(mainWindow); });
+    QObject::connect(router.get(), &DeepLinkRouter::showWindowRequested, windows.get(),
+                     &MainWindowTracker::showMainWindow);
     QObject::connect(instance.get(), &SingleInstance::messageReceived, router.get(),
                      &DeepLinkRouter::handleInstanceMessage);
 
@@ -117,10 +104,17 @@ int main(int argc, char *argv[])
 
     engine->load(*mainUrl);
 
+    // Linux sessions end programs with a signal; quit through the event loop.
+    auto quitSignals = std::make_unique<QuitSignalWatcher>();
+    QObject::connect(quitSignals.get(), &QuitSignalWatcher::quitRequested, app.get(),
+                     [] { QCoreApplication::quit(); });
+
     const int status = QApplication::exec();
 
+    quitSignals.reset();
     mainUrl.reset();
     engine.reset();
+    windows.reset();
     router.reset();
     api.reset();
     instance.reset();

@@ -229,9 +229,9 @@ private slots:
         service->reset();
         // The refresh is slow so all three 401s park; their answers arrive
         // games first, then announcements, then motd.
-        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 900}});
-        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 400}});
-        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 200}});
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 1500}});
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 700}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("delay_ms"), 350}});
 
         QStringList order;
         connect(api.get(), &ApiClient::loggedInChanged, this, [&] { order << QStringLiteral("loggedIn"); });
@@ -373,6 +373,111 @@ private slots:
         api->fetchMotd();
         QVERIFY(motd.wait(5000));
         QCOMPARE(authRequired.count(), 0);
+    }
+
+    void unusableSuccessReplies()
+    {
+        // A login "success" without tokens is reported, not taken as a sign-in.
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        QSignalSpy success(api.get(), &ApiClient::loginSuccess);
+        service->nextCall(QStringLiteral("/api/auth/login"), {{QStringLiteral("body"), QStringLiteral("{}")}});
+        api->login(QStringLiteral("demo"), QStringLiteral("demo1234"));
+        QVERIFY(errors.wait());
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Invalid response from server"));
+        QCOMPARE(success.count(), 0);
+        QVERIFY(!api->loggedIn());
+        QVERIFY(!api->busy());
+
+        // A refresh "success" without tokens keeps the old ones.
+        QVERIFY(signInDemo(*api));
+        const QString refresh = api->refreshToken();
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("body"), QStringLiteral("[]")}});
+        QSignalSpy rotated(api.get(), &ApiClient::tokenRotated);
+        api->fetchMotd();
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Server connection error"));
+        QCOMPARE(api->refreshToken(), refresh);
+        QCOMPARE(rotated.count(), 0);
+
+        // A huge reply is cut off instead of being read into memory whole.
+        service->call("POST", QStringLiteral("/test/expire-access"));
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        service->nextCall(QStringLiteral("/api/auth/motd"),
+                          {{QStringLiteral("body"), QStringLiteral("0123456789abcdef")},
+                           {QStringLiteral("body_repeat"), int(ApiClient::kMaxReplyBytes / 16) + 256}});
+        QVERIFY(signInDemo(*api));
+        api->fetchMotd();
+        QVERIFY(errors.wait(10000));
+        QCOMPARE(motd.count(), 0);
+        QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Server response too large"));
+    }
+
+    void failedManualRefreshDropsParkedCalls()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"),
+                          {{QStringLiteral("status"), 401}, {QStringLiteral("delay_ms"), 600}});
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        QSignalSpy games(api.get(), &ApiClient::gamesReceived);
+        api->refresh(api->refreshToken());
+        api->fetchMotd(); // its 401 parks behind the refresh in flight
+        QVERIFY(authRequired.wait(5000));
+        QCOMPARE(authRequired.count(), 1);
+
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->reset();
+        api->fetchGames();
+        QVERIFY(games.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(motd.count(), 0);
+        QCOMPARE(column(service->requestsTo(QStringLiteral("/api/")), "path"),
+                 QStringList({QStringLiteral("/api/auth/games"), QStringLiteral("/api/auth/refresh"),
+                              QStringLiteral("/api/auth/games")}));
+    }
+
+    void destroyedWithCallsOutstanding()
+    {
+        // Replies still open when the client goes away are abandoned quietly.
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("hang"), true}});
+        service->nextCall(QStringLiteral("/api/auth/announcements"), {{QStringLiteral("hang"), true}});
+        api->fetchMotd();           // 401, parks behind a refresh that never answers
+        api->fetchAnnouncements();  // never answered
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/announcements")).size(), 1);
+        service->nextCall(QStringLiteral("/api/auth/logout"), {{QStringLiteral("hang"), true}});
+        api->logout(); // its notice is never answered either
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/logout")).size(), 1);
+        bool signalled = false;
+        connect(api.get(), &ApiClient::requestError, this, [&] { signalled = true; });
+        connect(api.get(), &ApiClient::authRequired, this, [&] { signalled = true; });
+        api.reset();
+        QTest::qWait(200);
+        QVERIFY(!signalled);
+    }
+
+    void manualRefreshJoinsTheOneInFlight()
+    {
+        QVERIFY(signInDemo(*api));
+        service->expireAccessTokens();
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 500}});
+        QSignalSpy motd(api.get(), &ApiClient::motdReceived);
+        QSignalSpy success(api.get(), &ApiClient::refreshSuccess);
+        QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
+        api->fetchMotd();
+        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
+        api->refresh(api->refreshToken());
+        QVERIFY(success.wait(5000));
+        QTRY_COMPARE(motd.count(), 1);
+        QCOMPARE(authRequired.count(), 0);
+        QVERIFY(api->loggedIn());
+        QVERIFY(!api->busy());
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 1);
     }
 
     void refreshInvokable()

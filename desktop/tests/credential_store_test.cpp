@@ -295,6 +295,11 @@ private slots:
         writeFile(path, salt + iv + rawCbc(badPad, key, iv));
         QVERIFY(loadPassword("erin").isEmpty());
 
+        // Valid padding but bytes no saved password can hold, as a wrong key gives.
+        QByteArray notText("\xff\xfe\xc3(\x80pw\x09\x09\x09\x09\x09\x09\x09\x09\x09", 16);
+        writeFile(path, salt + iv + rawCbc(notText, key, iv));
+        QVERIFY(loadPassword("erin").isEmpty());
+
         writeFile(path, salt + iv);
         QVERIFY(loadPassword("erin").isEmpty());
         writeFile(path, salt + iv + "x");

@@ -20,11 +20,11 @@ int main(int argc, char **argv)
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
                                         QStringLiteral("port"), QStringLiteral("0"));
     const QCommandLineOption tunnelOption(QStringLiteral("tunnel-server"),
-                                          QStringLiteral("\"server_address\" of join and create replies."),
-                                          QStringLiteral("address"));
+                                          QStringLiteral("Tunnel server named in join replies."),
+                                          QStringLiteral("host:port"), QStringLiteral("127.0.0.1:7100"));
     parser.addOption(hostOption);
-    parser.addOption(portOption);
     parser.addOption(tunnelOption);
+    parser.addOption(portOption);
     parser.process(app);
 
     const QHostAddress host(parser.value(hostOption));
@@ -36,8 +36,7 @@ int main(int argc, char **argv)
     }
 
     ServiceServer server;
-    if (parser.isSet(tunnelOption))
-        server.state().tunnelServerAddress = parser.value(tunnelOption);
+    server.state().tunnelServer = parser.value(tunnelOption);
     const quint16 bound = server.listen(host, quint16(port));
     if (bound == 0) {
         std::fprintf(stderr, "corvana-test-service: cannot listen on %s:%u\n",

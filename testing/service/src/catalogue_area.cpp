@@ -61,12 +61,12 @@ void registerCatalogueRoutes(ServiceServer &server)
         const QString search =
             call.query.queryItemValue(QStringLiteral("search"), QUrl::FullyDecoded).toLower();
         QJsonArray matching;
-        for (const PublicVlan &vlan : state.vlans)
-            if (search.isEmpty() || vlan.name.toLower().contains(search))
+        for (const Vlan &vlan : state.vlans)
+            if (!vlan.isPrivate && (search.isEmpty() || vlan.name.toLower().contains(search)))
                 matching.append(QJsonObject{{QStringLiteral("id"), vlan.id},
                                             {QStringLiteral("name"), vlan.name},
                                             {QStringLiteral("game_id"), vlan.gameId},
-                                            {QStringLiteral("players"), vlan.players},
+                                            {QStringLiteral("players"), int(vlan.members.size())},
                                             {QStringLiteral("capacity"), vlan.capacity},
                                             {QStringLiteral("owner_username"), vlan.owner}});
         const int total = int(matching.size());

@@ -9,7 +9,7 @@ void registerControlRoutes(ServiceServer &server)
 {
     ServiceState &state = server.state();
 
-    // {"path", "status", "detail", "body", "malformed", "delay_ms", "hang", "count"}
+    // {"path", "status", "detail", "body", "body_repeat", "malformed", "delay_ms", "hang", "count"}
     server.addRoute("POST", QStringLiteral("/test/next"), [&server](ServiceCall &call) {
         const QString path = bodyText(call, "path");
         if (!path.startsWith(QLatin1Char('/')))
@@ -19,7 +19,8 @@ void registerControlRoutes(ServiceServer &server)
         if (call.body.contains(QStringLiteral("detail")))
             rule.detail = bodyText(call, "detail");
         if (call.body.contains(QStringLiteral("body")))
-            rule.rawBody = bodyText(call, "body").toUtf8();
+            rule.rawBody = bodyText(call, "body").toUtf8().repeated(
+                qMax(1, call.body.value(QStringLiteral("body_repeat")).toInt(1)));
         rule.malformed = call.body.value(QStringLiteral("malformed")).toBool();
         rule.delayMs = call.body.value(QStringLiteral("delay_ms")).toInt();
         rule.hang = call.body.value(QStringLiteral("hang")).toBool();
@@ -53,6 +54,12 @@ void registerControlRoutes(ServiceServer &server)
             it->vip = call.body.value(QStringLiteral("vip")).toBool();
         if (call.body.contains(QStringLiteral("avatar_url")))
             it->avatarUrl = bodyText(call, "avatar_url");
+        return ServiceReply::json(200, {});
+    });
+
+    // {"address"}: the tunnel server named in join and create replies.
+    server.addRoute("POST", QStringLiteral("/test/tunnel-server"), [&state](ServiceCall &call) {
+        state.tunnelServer = bodyText(call, "address");
         return ServiceReply::json(200, {});
     });
 

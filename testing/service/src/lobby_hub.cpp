@@ -48,9 +48,8 @@ LobbyHub::Client *LobbyHub::find(QWebSocket *socket)
 QJsonObject LobbyHub::usersMessage(const QString &type, const QString &vlanId) const
 {
     QJsonArray users;
-    const auto room = m_server.state().rooms.constFind(vlanId);
-    if (room != m_server.state().rooms.constEnd())
-        for (const QString &member : room->members)
+    if (const Vlan *vlan = m_server.state().findVlan(vlanId))
+        for (const QString &member : vlan->members)
             users.append(QJsonObject{{QStringLiteral("username"), member}});
     return {{QStringLiteral("type"), type},
             {QStringLiteral("users"), users},
@@ -76,7 +75,7 @@ void LobbyHub::onNewConnection()
                 [this, socket](const QString &text) { onMessage(socket, text); });
         connect(socket, &QWebSocket::disconnected, this, [this, socket]() { onGone(socket); });
         if (encodedId.isEmpty() || encodedId.contains(QLatin1Char('/'))
-            || !m_server.state().rooms.contains(vlanId))
+            || !m_server.state().findVlan(vlanId))
             socket->close(QWebSocketProtocol::CloseCode(4004), QStringLiteral("unknown VLAN"));
     }
 }
@@ -213,5 +212,34 @@ void registerLobbyRoutes(ServiceServer &server)
     server.addRoute("POST", QStringLiteral("/test/lobby/reset"), [&hub](ServiceCall &) {
         hub.reset();
         return ServiceReply::json(200, {});
+    });
+
+    // A room with any id and members: {"id", "members": [names], "name"?, "capacity"?}
+    ServiceState &state = server.state();
+    server.addRoute("POST", QStringLiteral("/test/room"), [&state](ServiceCall &call) {
+        const QString id = bodyText(call, "id");
+        if (id.isEmpty())
+            return ServiceReply::error(400, QStringLiteral("id required"));
+        Vlan *vlan = state.findVlan(id);
+        if (!vlan) {
+            state.vlans.append(Vlan{});
+            vlan = &state.vlans.last();
+        }
+        vlan->id = id;
+        vlan->name = call.body.value(QStringLiteral("name")).toString(id);
+        vlan->owner = call.body.value(QStringLiteral("owner")).toString(QStringLiteral("host0"));
+        vlan->capacity = call.body.value(QStringLiteral("capacity")).toInt(8);
+        vlan->isPrivate = true; // kept out of the public list
+        vlan->members.clear();
+        for (const QJsonValue &member : call.body.value(QStringLiteral("members")).toArray())
+            vlan->members.append(member.toString());
+        return ServiceReply::json(200, {});
+    });
+    // The room's members as the service holds them.
+    server.addRoute("GET", QStringLiteral("/test/room/{}"), [&state](ServiceCall &call) {
+        const Vlan *vlan = state.findVlan(call.captures.at(0));
+        if (!vlan)
+            return ServiceReply::error(404, QStringLiteral("no such room"));
+        return ServiceReply::json(200, {{QStringLiteral("members"), QJsonArray::fromStringList(vlan->members)}});
     });
 }

@@ -68,8 +68,8 @@ ServiceServer::ServiceServer(QObject *parent)
 {
     registerAccountRoutes(*this);
     registerCatalogueRoutes(*this);
-    registerControlRoutes(*this);
     registerVlanRoutes(*this);
+    registerControlRoutes(*this);
     m_lobby = new LobbyHub(*this, this);
     registerLobbyRoutes(*this);
 }

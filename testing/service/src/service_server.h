@@ -100,6 +100,6 @@ private:
 // Areas register their routes; one file per area.
 void registerAccountRoutes(ServiceServer &server);
 void registerCatalogueRoutes(ServiceServer &server);
-void registerControlRoutes(ServiceServer &server);
 void registerVlanRoutes(ServiceServer &server);
+void registerControlRoutes(ServiceServer &server);
 void registerLobbyRoutes(ServiceServer &server);

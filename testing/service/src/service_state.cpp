@@ -46,10 +46,16 @@ ServiceState::ServiceState()
     motd = QStringLiteral("Welcome to the test service");
     const QStringList names{QStringLiteral("Friday Night"), QStringLiteral("LAN Party"),
                             QStringLiteral("Old School"), QStringLiteral("Rush & Tactics")};
-    for (int i = 0; i < 45; ++i)
-        vlans.append(PublicVlan{QStringLiteral("v%1").arg(i + 1),
-                                QStringLiteral("%1 %2").arg(names.at(i % names.size())).arg(i + 1),
-                                int(i % 3) + 1, i % 5, 8, QStringLiteral("host%1").arg(i % 4)});
+    for (int i = 0; i < 45; ++i) {
+        Vlan vlan;
+        vlan.id = QStringLiteral("v%1").arg(nextVlanNumber++);
+        vlan.name = QStringLiteral("%1 %2").arg(names.at(i % names.size())).arg(i + 1);
+        vlan.gameId = i % 3 + 1;
+        vlan.owner = QStringLiteral("host%1").arg(i % 4);
+        for (int m = 0; m < i % 5; ++m)
+            vlan.members.append(QStringLiteral("guest%1").arg(m + 1));
+        vlans.append(vlan);
+    }
     Account demo;
     demo.email = QStringLiteral("demo@example.com");
     demo.username = QStringLiteral("demo");
@@ -71,6 +77,14 @@ Account *ServiceState::accountForAccess(const QString &token)
         return nullptr;
     const auto account = accounts.find(it.value());
     return account == accounts.end() ? nullptr : &account.value();
+}
+
+Vlan *ServiceState::findVlan(const QString &id)
+{
+    for (Vlan &vlan : vlans)
+        if (vlan.id == id)
+            return &vlan;
+    return nullptr;
 }
 
 QJsonObject ServiceState::issueTokens(const QString &userKey)

@@ -21,26 +21,15 @@ struct Account
     QDateTime lastAvatarChange;
 };
 
-// A joined or created VLAN: who is in it, for the join reply and the lobby.
-struct VlanRoom
+struct Vlan
 {
     QString id;
     QString name;
-    QString owner;
     int gameId = 0;
     int capacity = 8;
     bool isPrivate = false;
-    QStringList members; // user names as the accounts spell them
-};
-
-struct PublicVlan
-{
-    QString id;
-    QString name;
-    int gameId = 0;
-    int players = 0;
-    int capacity = 8;
     QString owner;
+    QStringList members; // user names, in joining order
 };
 
 // Everything the stand-in service knows, in memory only.
@@ -51,7 +40,9 @@ struct ServiceState
     QHash<QString, Account> accounts;       // by lower-case user name
     QHash<QString, QString> accessTokens;   // token -> lower-case user name
     QHash<QString, QString> refreshTokens;  // token -> lower-case user name
-    QList<PublicVlan> vlans;
+    QList<Vlan> vlans;
+    int nextVlanNumber = 1;
+    QString tunnelServer = QStringLiteral("127.0.0.1:7100"); // handed out in join replies
     QJsonArray games;
     QJsonArray dedicatedGames;
     QHash<QString, QJsonArray> dedicatedServers; // by game id
@@ -59,11 +50,9 @@ struct ServiceState
     QJsonArray pictures;
     QString motd;
     int avatarCooldownSeconds = 60;
-    QHash<QString, VlanRoom> rooms;         // by VLAN id
-    QString tunnelServerAddress = QStringLiteral("127.0.0.1:4500");
-    int createdRooms = 0;
 
     Account *accountForAccess(const QString &token);
+    Vlan *findVlan(const QString &id);
     QJsonObject issueTokens(const QString &userKey);
     static QString newToken();
 };

@@ -1,0 +1,193 @@
+// Starts the real corvana program, each run in its own PID namespace so its
+// start-up clean-up cannot end tunnel clients of tests running beside it.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kProgram = QStringLiteral(CORVANA_BIN_DIR "/corvana");
+
+QString readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+} // namespace
+
+class StartupProgramTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QStringList m_wrapper;
+
+    QString logPath() const { return m_home.filePath("data/Corvana/Corvana/logs/corvana.log"); }
+    QString entryPath() const
+    {
+        return m_home.filePath("data/applications/corvana-url-handler.desktop");
+    }
+
+    void prepare(QProcess &p, const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_home.path());
+        env.insert("XDG_RUNTIME_DIR", m_home.filePath("run"));
+        env.insert("XDG_DATA_HOME", m_home.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        env.insert("XDG_CACHE_HOME", m_home.filePath("cache"));
+        env.insert("TMPDIR", m_home.filePath("tmp"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        // Should this test die, the wrapper dies too, and takes the program with it.
+        p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        p.setProgram(m_wrapper.first());
+        p.setArguments(m_wrapper.mid(1) + QStringList{kProgram} + args);
+    }
+
+    // The program itself, inside the namespace the wrapper made.
+    static qint64 innerPid(const QProcess &wrapper)
+    {
+        const qint64 pid = wrapper.processId();
+        const QString children =
+            readAll(QStringLiteral("/proc/%1/task/%1/children").arg(pid)).trimmed();
+        return children.section(QLatin1Char(' '), 0, 0).toLongLong();
+    }
+
+    // A second start: it must hand over and end by itself with status 0.
+    void secondStart(const QStringList &args)
+    {
+        QProcess second;
+        prepare(second, args);
+        second.start();
+        QVERIFY2(second.waitForFinished(20000), qPrintable(args.join(' ')));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+    }
+
+    void startPrimary(QProcess &p, const QStringList &args)
+    {
+        prepare(p, args);
+        p.setProcessChannelMode(QProcess::SeparateChannels);
+        p.start();
+        QVERIFY(p.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("app: started v1.5.0"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_home.filePath("run/CorvanaApp")), 10000);
+    }
+
+    void stopPrimary(QProcess &p)
+    {
+        QTRY_VERIFY(innerPid(p) > 0);
+        QCOMPARE(::kill(static_cast<pid_t>(innerPid(p)), SIGTERM), 0);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(readAll(logPath()).trimmed().endsWith("[INF] app: shutdown"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        QVERIFY(QFileInfo(kProgram).isExecutable());
+        for (const char *dir : {"run", "tmp"})
+            QVERIFY(QDir(m_home.path()).mkpath(dir));
+        QFile::setPermissions(m_home.filePath("run"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        const QStringList ns = {"unshare", "--pid", "--fork", "--mount-proc", "--kill-child=SIGKILL"};
+        m_wrapper = ::geteuid() == 0 ? ns : QStringList{"unshare", "--user", "--map-root-user"} + ns.mid(1);
+        QProcess probe;
+        probe.start(m_wrapper.first(), m_wrapper.mid(1) + QStringList{"true"});
+        if (!probe.waitForFinished(5000) || probe.exitCode() != 0)
+            QSKIP("needs its own PID namespace (run as root, or allow user namespaces)");
+    }
+
+    void secondStartsHandOverToTheFirst()
+    {
+        QFile::remove(logPath());
+        QProcess first;
+        startPrimary(first, {});
+        auto cleanup = qScopeGuard([&] {
+            if (first.state() != QProcess::NotRunning) {
+                first.kill();
+                first.waitForFinished(5000);
+            }
+        });
+
+        const QStringList lines = readAll(logPath()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INF\] app: started v1\.5\.0$)")
+                    .match(lines.first())
+                    .hasMatch());
+        // The scheme is registered just after the log opens.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(entryPath()).contains("MimeType="), 10000);
+        const QString entry = readAll(entryPath());
+        QVERIFY2(entry.contains("\nExec=\"" + QFileInfo(kProgram).canonicalFilePath() + "\" %u\n"),
+                 qPrintable(entry));
+        // The default-handler entry is written after the desktop entry.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(m_home.filePath("config/mimeapps.list"))
+                                     .contains("x-scheme-handler/corvana=corvana-url-handler.desktop"),
+                                 10000);
+
+        QFile::remove(entryPath());
+        const QString logBefore = readAll(logPath());
+        // A "show" before the window exists does nothing, so repeat until it is
+        // raised; the offscreen platform reports each raise on stderr.
+        QByteArray stderrSeen;
+        for (int attempt = 0; attempt < 30 && !stderrSeen.contains("support raise()"); ++attempt) {
+            secondStart({});
+            QTest::qWait(300);
+            stderrSeen += first.readAllStandardError();
+        }
+        QVERIFY2(stderrSeen.contains("support raise()"), stderrSeen.constData());
+        // The handing-over start neither logs nor registers the scheme.
+        QCOMPARE(readAll(logPath()), logBefore);
+        QVERIFY(!QFileInfo::exists(entryPath()));
+
+        // Another letter case in the scheme is no link: that start only says "show".
+        secondStart({"CORVANA://join/upper"});
+        // A link that is no join link is passed on and ignored.
+        secondStart({"corvana://JOIN/word"});
+        secondStart({"--x", "corvana://join/ abc ", "corvana://join/second"});
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: join request: abc\n"), 10000);
+        const QString log = readAll(logPath());
+        QVERIFY(!log.contains("upper"));
+        QVERIFY(!log.contains("word"));
+        QVERIFY(!log.contains("second"));
+        QCOMPARE(log.count("app: started"), 1);
+
+        stopPrimary(first);
+    }
+
+    void startupJoinLinkIsFollowed()
+    {
+        QFile::remove(logPath());
+        QFile::remove(entryPath());
+        QProcess only;
+        startPrimary(only, {"corvana://join/  xyz "});
+        auto cleanup = qScopeGuard([&] {
+            if (only.state() != QProcess::NotRunning) {
+                only.kill();
+                only.waitForFinished(5000);
+            }
+        });
+        // The scheme entry is written again at every start.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(entryPath()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: xyz\n"), 15000);
+        stopPrimary(only);
+    }
+};
+
+QTEST_GUILESS_MAIN(StartupProgramTest)
+#include "startup_program_test.moc"
