@@ -188,6 +188,22 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("reconnecting to v1")), 5);
     }
 
+    void refusedConnectionsCountAsDrops()
+    {
+        SessionHarness h;
+        QVERIFY(h.ready());
+        h.api().setLobbyTimingsForTesting(fastTimings());
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v1")));
+        LogMark log;
+        // The lobby moves out of reach: every attempt is refused at once.
+        h.api().setBaseUrl(QStringLiteral("http://127.0.0.1:1"));
+        h.control(QStringLiteral("/test/lobby/drop"));
+        QVERIFY(h.waitFor(QStringLiteral("error:Connection to server lost"), 10000));
+        QVERIFY(log.text().contains(QStringLiteral("connecting to ws://127.0.0.1:1/api/ws/v1")));
+        QCOMPARE(log.count(QStringLiteral("reconnecting to v1")), 5);
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
+    }
+
     void tokenErrorReopensOnceAndKeepsTheClock()
     {
         SessionHarness h;
