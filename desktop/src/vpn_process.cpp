@@ -11,10 +11,15 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr int kStartWaitMs = 5000;
 constexpr int kStopGraceMs = 5000;
+// Event lines are short; a longer run without a line feed is not one, and
+// keeping it would let a flooding client grow memory without bound.
+constexpr qsizetype kMaxLineBytes = 64 * 1024;
 // At destruction the client gets this long to undo its host configuration before it is killed.
 constexpr int kDestroyGraceMs = 3000;
 
@@ -123,6 +128,7 @@ void VpnProcess::start(const QString &server, const QString &user, const QString
     m_launchFailed = false;
     m_vpnIp.clear();
     m_lineBuffer.clear();
+    m_skippingLongLine = false;
     setStatus(QStringLiteral("connecting"));
     logLine(Logger::Info, "vpn-proc",
             QStringLiteral("launching: %1 --server %2 --node %3").arg(program, server, node));
@@ -201,8 +207,17 @@ void VpnProcess::drainLines()
     while ((newline = m_lineBuffer.indexOf('\n')) >= 0) {
         const QByteArray line = m_lineBuffer.left(newline).trimmed();
         m_lineBuffer.remove(0, newline + 1);
+        if (std::exchange(m_skippingLongLine, false))
+            continue; // the tail of an over-long line
         if (!line.isEmpty())
             handleEventLine(line);
+    }
+    if (m_lineBuffer.size() > kMaxLineBytes) {
+        if (!m_skippingLongLine)
+            logLine(Logger::Warn, "vpn-proc",
+                    QStringLiteral("output line longer than %1 bytes skipped").arg(kMaxLineBytes));
+        m_lineBuffer.clear();
+        m_skippingLongLine = true;
     }
 }
 
@@ -274,7 +289,7 @@ void VpnProcess::onProcessFinished(int exitCode, QProcess::ExitStatus)
     }
     const QByteArray last = m_lineBuffer.trimmed();
     m_lineBuffer.clear();
-    if (!last.isEmpty())
+    if (!last.isEmpty() && !std::exchange(m_skippingLongLine, false))
         handleEventLine(last);
 
     logLine(Logger::Info, "vpn-proc",

@@ -67,5 +67,6 @@ private:
     QString m_status;
     QString m_vpnIp;
     QByteArray m_lineBuffer;
+    bool m_skippingLongLine = false; // dropping an over-long line up to its line feed
     QString m_programDir;
 };

@@ -244,6 +244,25 @@ private slots:
         QCOMPARE(vpn.status(), QString("disconnected"));
     }
 
+    void overLongOutputIsSkippedUpToItsLineFeed()
+    {
+        const QString flood(300000, QLatin1Char('x'));
+        ClientFolder folder({"raw " + flood, R"(out {"event":"connected","ip":"10.1.1.1"})",
+                             "raw " + flood + "\\n", R"(out {"event":"connected","ip":"10.2.2.2"})",
+                             R"(out {"event":"ready"})", "raw " + flood, "exit 0"});
+        VpnProcess vpn;
+        vpn.setProgramDirectory(folder.dir.path());
+        Recorder rec(vpn);
+        vpn.start("s", "u", "p", "n");
+        QVERIFY(waitIdle(vpn));
+        // The line glued to the first flood goes with it; the next ones count.
+        QCOMPARE(rec.seen, QStringList({"connecting", "ready:10.2.2.2"}));
+        const QString log = readAll(Logger::instance().filePath());
+        QVERIFY(log.contains("output line longer than 65536 bytes skipped"));
+        QVERIFY(!log.contains("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"));
+        QVERIFY(!log.contains("10.1.1.1"));
+    }
+
     void clientDiesWithTheDesktopProcess()
     {
         ClientFolder folder({"ignore-break", "pidfile %DIR%/pid", "wait"});
