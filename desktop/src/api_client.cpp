@@ -42,8 +42,10 @@ ApiClient::ApiClient(QObject *parent)
 
 ApiClient::~ApiClient()
 {
-    // The socket goes first and quietly: no reconnect or session road runs now.
+    // The socket goes first and quietly: no reconnect or session road runs now,
+    // and the supervisor's last status change must not reach a half-gone client.
     dropLobbySocket();
+    m_vpn.disconnect(this);
 }
 
 QString ApiClient::defaultBaseUrl()

@@ -1,5 +1,6 @@
 #include "api_client.h"
 #include "credential_store.h"
+#include "deep_link_router.h"
 #include "logger.h"
 #include "support/session_harness.h"
 #include "support/test_main.h"
@@ -284,6 +285,22 @@ private slots:
         QCOMPARE(status, 200);
         QCOMPARE(h.api().refreshToken(), refresh);
         QVERIFY(!h.api().connected());
+    }
+
+    void craftedDeepLinkWhileLiveLeavesThenJoinsOnlyThatId()
+    {
+        SessionHarness h;
+        QVERIFY(h.ready());
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v1")));
+        DeepLinkRouter router(&h.api());
+        h.service().reset();
+        h.seen.clear();
+        router.handleInstanceMessage(QStringLiteral("corvana://join/x/../../auth/logout?#"));
+        QVERIFY(h.waitFor(QStringLiteral("error:VLAN not found")));
+        QCOMPARE(h.seen, QStringList({"connected:false", "disconnect", "error:VLAN not found"}));
+        QTRY_COMPARE(h.apiPaths(), QStringList({"/api/vlans/v1/disconnect",
+                                                "/api/vlans/x%2F..%2F..%2Fauth%2Flogout%3F%23/join"}));
+        QVERIFY(!h.api().refreshToken().isEmpty());
     }
 
     void encodedIdsAlsoReachTheLobbyAndTheLeave()
