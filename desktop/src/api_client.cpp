@@ -42,6 +42,7 @@ ApiClient::ApiClient(QObject *parent)
 
 ApiClient::~ApiClient()
 {
+    stopDedicatedUdpForward();
     // The socket goes first and quietly: no reconnect or session road runs now,
     // and the supervisor's last status change must not reach a half-gone client.
     dropLobbySocket();

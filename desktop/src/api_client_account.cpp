@@ -93,7 +93,8 @@ void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, 
 void ApiClient::logout()
 {
     logLine(Logger::Info, "auth", QStringLiteral("logout: ") + m_username);
-    // The dedicated-server forward is ended here by its area.
+    // The dedicated-server forward and the VLAN session end here.
+    stopDedicatedUdpForward();
     if (!m_refreshToken.isEmpty())
         postJson(QStringLiteral("/api/auth/logout"),
                  QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}});

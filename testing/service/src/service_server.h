@@ -103,3 +103,4 @@ void registerCatalogueRoutes(ServiceServer &server);
 void registerVlanRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
 void registerLobbyRoutes(ServiceServer &server);
+void registerUpdateRoutes(ServiceServer &server);
