@@ -113,6 +113,8 @@ public:
     QString vpnStatus() const { return m_vpn.status(); }
     QString vpnIp() const { return m_vpn.vpnIp(); }
 
+    // False for ids that cannot be one path segment: empty, "." and "..".
+    static bool isVlanIdUsable(const QString &vlanId);
     // "http://" becomes "ws://", "https://" becomes "wss://", then "/api/ws/<id>".
     QString lobbyAddress(const QString &vlanId) const;
 

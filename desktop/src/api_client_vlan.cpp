@@ -29,6 +29,13 @@ constexpr RequestOptions kGuarded{true, true, false};
 
 } // namespace
 
+bool ApiClient::isVlanIdUsable(const QString &vlanId)
+{
+    // Dots are unreserved, so "." and ".." stay as they are and the URL layer
+    // folds them away: the call would land on another endpoint.
+    return !vlanId.isEmpty() && vlanId != QLatin1String(".") && vlanId != QLatin1String("..");
+}
+
 void ApiClient::connectSessionSignals()
 {
     connect(&m_vpn, &VpnProcess::statusChanged, this, &ApiClient::vpnStatusChanged);
@@ -66,6 +73,11 @@ void ApiClient::joinVlan(const QString &vlanId)
         return;
     }
     logLine(Logger::Info, "vlan", QStringLiteral("join request: ") + vlanId);
+    if (!isVlanIdUsable(vlanId)) {
+        logLine(Logger::Warn, "vlan", QStringLiteral("join refused: not a VLAN id: \"%1\"").arg(vlanId));
+        emit requestError(localized("VLAN not found", "شبکه یافت نشد"));
+        return;
+    }
     // The id may come from a link anyone can craft: it must stay one path segment.
     request(QStringLiteral("POST"), QStringLiteral("/api/vlans/") + encodePathPiece(vlanId) + QStringLiteral("/join"),
             QJsonObject{}, [this](const QJsonObject &reply) { onJoinVlanReply(reply); }, kGuarded);
@@ -207,6 +219,8 @@ void ApiClient::onVpnDisconnected(const QString &reason)
 
 void ApiClient::postVlanDisconnect(const QString &vlanId)
 {
+    if (!isVlanIdUsable(vlanId))
+        return; // no such room to leave, and the path would name another endpoint
     postJson(QStringLiteral("/api/vlans/") + encodePathPiece(vlanId) + QStringLiteral("/disconnect"),
              QJsonObject{});
 }

@@ -303,6 +303,21 @@ private slots:
         QVERIFY(!h.api().refreshToken().isEmpty());
     }
 
+    void idsThatCannotBeOneSegmentAreRefusedUnsent()
+    {
+        SessionHarness h;
+        QVERIFY(h.ready());
+        h.service().reset();
+        for (const char *id : {"..", ".", ""})
+            h.api().joinVlan(QString::fromLatin1(id));
+        h.api().setLang(QStringLiteral("fa"));
+        h.api().joinVlan(QStringLiteral(".."));
+        QCOMPARE(h.seen, QStringList({"error:VLAN not found", "error:VLAN not found", "error:VLAN not found",
+                                      QStringLiteral("error:شبکه یافت نشد")}));
+        QVERIFY(!h.api().busy());
+        QCOMPARE(h.apiPaths(), QStringList());
+    }
+
     void encodedIdsAlsoReachTheLobbyAndTheLeave()
     {
         SessionHarness h;
