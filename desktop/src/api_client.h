@@ -222,6 +222,7 @@ private:
     void clearSession();
     void finishDisconnect();
     void postVlanDisconnect(const QString &vlanId);
+    void leaveForLogout(const QJsonObject &logoutNotice);
     bool leaveInProgress() const;
     void runDeferredAfterLeave();
 
@@ -272,6 +273,7 @@ private:
         bool isPrivate = false;
         qint64 connectedSinceMs = 0;
         int connectedSeconds = 0;
+        bool disconnectPosted = false; // the room was told already (sign-out)
     };
     VlanSession m_session;
     QTimer m_sessionTick;

@@ -95,11 +95,13 @@ void ApiClient::logout()
     logLine(Logger::Info, "auth", QStringLiteral("logout: ") + m_username);
     // The dedicated-server forward and the VLAN session end here.
     stopDedicatedUdpForward();
+    QJsonObject notice;
     if (!m_refreshToken.isEmpty())
-        postJson(QStringLiteral("/api/auth/logout"),
-                 QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}});
+        notice = QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}};
     if (m_session.connected && !m_session.vlanId.isEmpty())
-        disconnectVlan();
+        leaveForLogout(notice);
+    else if (!notice.isEmpty())
+        postJson(QStringLiteral("/api/auth/logout"), notice);
     m_deferredAfterLeave = nullptr; // a room switch does not outlive the account
     m_discord.clearPresence();
     CredentialStore::removeCredentials();

@@ -7,6 +7,11 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <utility>
 
 namespace {
 
@@ -225,9 +230,38 @@ void ApiClient::postVlanDisconnect(const QString &vlanId)
              QJsonObject{});
 }
 
+void ApiClient::leaveForLogout(const QJsonObject &logoutNotice)
+{
+    // Signing out revokes the tokens, so the room is told now, while they are
+    // held, rather than when the tunnel has ended; the sign-out notice waits
+    // for that answer so the service cannot take it first.
+    const QString token = m_accessToken;
+    const auto sendLogout = [this, token, logoutNotice]() {
+        if (logoutNotice.isEmpty())
+            return;
+        QNetworkReply *reply = m_network.post(jsonRequest(QStringLiteral("/api/auth/logout"), token),
+                                              QJsonDocument(logoutNotice).toJson(QJsonDocument::Indented));
+        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    };
+    if (isVlanIdUsable(m_session.vlanId)) {
+        QNetworkRequest request = jsonRequest(
+            QStringLiteral("/api/vlans/") + encodePathPiece(m_session.vlanId) + QStringLiteral("/disconnect"), token);
+        request.setTransferTimeout(m_transferTimeoutMs);
+        QNetworkReply *reply = m_network.post(request, QJsonDocument(QJsonObject{}).toJson(QJsonDocument::Indented));
+        connect(reply, &QNetworkReply::finished, this, [reply, sendLogout]() {
+            reply->deleteLater();
+            sendLogout();
+        });
+        m_session.disconnectPosted = true;
+    } else {
+        sendLogout();
+    }
+    disconnectVlan();
+}
+
 void ApiClient::finishDisconnect()
 {
-    if (!m_session.vlanId.isEmpty())
+    if (!m_session.vlanId.isEmpty() && !std::exchange(m_session.disconnectPosted, false))
         postVlanDisconnect(m_session.vlanId);
     m_hosts.removeManagedBlock();
     m_session.vlanId.clear();
@@ -259,7 +293,8 @@ void ApiClient::handleVpnFailure(const QString &logText, const QString &userMess
         // of the stopped client must not raise a second message.
         return;
     }
-    postVlanDisconnect(m_session.vlanId);
+    if (!m_session.disconnectPosted)
+        postVlanDisconnect(m_session.vlanId);
     clearSession();
     m_discord.setInLobby();
     emit disconnectSuccess();
@@ -271,6 +306,7 @@ void ApiClient::handleVpnFailure(const QString &logText, const QString &userMess
 void ApiClient::clearSession()
 {
     m_session.userStopping = false;
+    m_session.disconnectPosted = false;
     m_hosts.removeManagedBlock();
     closeWebSocket();
     if (m_vpn.running())

@@ -344,8 +344,16 @@ private slots:
         QVERIFY(h.waitFor(QStringLiteral("disconnect")));
         QVERIFY(!h.api().connected());
         QTRY_VERIFY(!h.api().vpnProcess().running());
-        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v5/disconnect")), 1);
+        QTRY_VERIFY(h.apiPaths().contains(QStringLiteral("/api/auth/logout")));
+        QCOMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v5/disconnect")), 1);
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
+        // The room was told while the tokens were still good, before the sign-out notice.
+        const QStringList paths = h.apiPaths();
+        QVERIFY(paths.indexOf(QStringLiteral("/api/vlans/v5/disconnect")) < paths.indexOf(QStringLiteral("/api/auth/logout")));
+        const QJsonArray members = h.service().call("GET", QStringLiteral("/test/room/v5"))
+                                       .value(QStringLiteral("members")).toArray();
+        QVERIFY(!members.isEmpty());
+        QVERIFY(!members.contains(QStringLiteral("demo")));
     }
 };
 

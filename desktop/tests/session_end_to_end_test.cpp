@@ -25,6 +25,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -257,14 +258,22 @@ private slots:
         QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
     }
 
-    void cleanupTestCase()
+    void cleanupTestCase() { tearDownLab(); }
+
+public:
+    // Also on the way out of a failed set-up.
+    ~SessionEndToEndTest() override { tearDownLab(); }
+
+private:
+    void tearDownLab()
     {
         m_service.reset();
         m_relay.reset();
         m_tunnelServer.reset();
-        if (m_nsMade)
+        if (std::exchange(m_nsMade, false)) {
             ip({QStringLiteral("netns"), QStringLiteral("del"), m_ns}); // takes the veth pair with it
-        ip({QStringLiteral("link"), QStringLiteral("del"), m_tap});
+            ip({QStringLiteral("link"), QStringLiteral("del"), m_tap});
+        }
     }
 };
 
