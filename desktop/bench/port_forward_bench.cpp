@@ -1,7 +1,6 @@
 // Added latency and datagram rate of the UDP forward against a direct loopback echo.
 #include "port_forward.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 
@@ -211,12 +210,3 @@ void BM_ForwardRate(benchmark::State &state)
 
 BENCHMARK(BM_ForwardLatency)->Arg(100)->Arg(1200)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForwardRate)->Arg(100)->Arg(1200)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,6 +1,7 @@
 #include "logger.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
+#include "support/update_fixture.h"
 #include "support/update_test_helpers.h"
 #include "update_service.h"
 
@@ -16,28 +17,12 @@
 
 #include <memory>
 
-class UpdateCheckTest : public QObject
+class UpdateCheckTest : public QObject, private UpdateFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestService> service;
-    std::unique_ptr<QTemporaryDir> install;
-    std::unique_ptr<QTemporaryDir> release;
-    std::unique_ptr<QTemporaryDir> staging;
-    std::unique_ptr<UpdateService> updater;
-
-    QString inInstall(const QString &relative) const { return install->path() + QLatin1Char('/') + relative; }
-    QString inRelease(const QString &relative) const { return release->path() + QLatin1Char('/') + relative; }
-
-    void publish(const QJsonObject &extra = {})
-    {
-        QJsonObject body = extra;
-        body.insert(QStringLiteral("folder"), release->path());
-        int status = 0;
-        service->call("POST", QStringLiteral("/test/update"), body, &status);
-        QCOMPARE(status, 200);
-    }
+    void publish(const QJsonObject &extra = {}) { QCOMPARE(publishRelease(extra), 200); }
 
     void serveManifest(const QByteArray &raw)
     {
@@ -79,26 +64,11 @@ private slots:
 
     void init()
     {
-        service = std::make_unique<TestService>();
-        QVERIFY(service->start());
-        install = std::make_unique<QTemporaryDir>();
-        release = std::make_unique<QTemporaryDir>();
-        staging = std::make_unique<QTemporaryDir>();
-        QVERIFY(install->isValid() && release->isValid() && staging->isValid());
-        updater = std::make_unique<UpdateService>();
-        updater->setBaseUrl(service->baseUrl());
-        updater->setInstallDir(install->path());
-        updater->setStagingRootForTesting(staging->path());
+        const QString trouble = startFixture();
+        QVERIFY2(trouble.isEmpty(), qPrintable(trouble));
     }
 
-    void cleanup()
-    {
-        updater.reset();
-        service.reset();
-        install.reset();
-        release.reset();
-        staging.reset();
-    }
+    void cleanup() { stopFixture(); }
 
     void defaultsAndInstallDirectory()
     {

@@ -1,6 +1,7 @@
 #include "logger.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
+#include "support/update_fixture.h"
 #include "support/update_test_helpers.h"
 #include "update_service.h"
 
@@ -17,22 +18,14 @@
 
 // Download, verification, staging and the hand-over, with a recording
 // stand-in in place of the applier.
-class UpdateInstallTest : public QObject
+class UpdateInstallTest : public QObject, private UpdateFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestService> service;
-    std::unique_ptr<QTemporaryDir> install;
-    std::unique_ptr<QTemporaryDir> release;
-    std::unique_ptr<QTemporaryDir> staging;
-    std::unique_ptr<UpdateService> updater;
-
     const QByteArray newConfig = "config v2\n";
     const QByteArray extra = QByteArray(300000, 'e') + "tail";
 
-    QString inInstall(const QString &relative) const { return install->path() + QLatin1Char('/') + relative; }
-    QString inRelease(const QString &relative) const { return release->path() + QLatin1Char('/') + relative; }
     QString stagingDir() const
     {
         return staging->path() + QStringLiteral("/corvana-update-") + QString::number(QCoreApplication::applicationPid());
@@ -58,11 +51,8 @@ private:
         QVERIFY(writeTestFile(inRelease(QStringLiteral("data/config.txt")), newConfig));
         QVERIFY(writeTestFile(inRelease(QStringLiteral("lib/plugins/extra.bin")), extra));
         QJsonObject body = controls;
-        body.insert(QStringLiteral("folder"), release->path());
         body.insert(QStringLiteral("remove"), QJsonArray{QStringLiteral("obsolete.txt")});
-        int status = 0;
-        service->call("POST", QStringLiteral("/test/update"), body, &status);
-        QCOMPARE(status, 200);
+        QCOMPARE(publishRelease(body), 200);
     }
 
     void checkAndExpectUpdate()
@@ -85,26 +75,11 @@ private slots:
 
     void init()
     {
-        service = std::make_unique<TestService>();
-        QVERIFY(service->start());
-        install = std::make_unique<QTemporaryDir>();
-        release = std::make_unique<QTemporaryDir>();
-        staging = std::make_unique<QTemporaryDir>();
-        QVERIFY(install->isValid() && release->isValid() && staging->isValid());
-        updater = std::make_unique<UpdateService>();
-        updater->setBaseUrl(service->baseUrl());
-        updater->setInstallDir(install->path());
-        updater->setStagingRootForTesting(staging->path());
+        const QString trouble = startFixture();
+        QVERIFY2(trouble.isEmpty(), qPrintable(trouble));
     }
 
-    void cleanup()
-    {
-        updater.reset();
-        service.reset();
-        install.reset();
-        release.reset();
-        staging.reset();
-    }
+    void cleanup() { stopFixture(); }
 
     void twoChangedFilesAreFetchedStagedAndHandedOver()
     {

@@ -1,6 +1,6 @@
 #include "support/update_test_helpers.h"
 
-#include "logger.h"
+#include "support/log_file_text.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -27,11 +27,7 @@ QString sha256Of(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-QString updateLogText()
-{
-    QFile file(Logger::instance().filePath());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+QString updateLogText() { return logFileText(); }
 
 QStringList downloadedPaths(const QJsonArray &requests)
 {
