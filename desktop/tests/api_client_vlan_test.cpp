@@ -5,6 +5,7 @@
 #include "support/session_harness.h"
 #include "support/test_main.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -84,8 +85,8 @@ private slots:
         h.seen.clear();
         QSignalSpy done(&api, &ApiClient::disconnectSuccess);
         api.disconnectVlan();
-        // The post waits for the tunnel's end.
-        QVERIFY(!h.apiPaths().contains(QStringLiteral("/api/vlans/v3/disconnect")));
+        QVERIFY(api.vpnProcess().running());
+        QCOMPARE(done.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 8000);
         QCOMPARE(h.seen, QStringList({"connected:false", "disconnect"}));
         QCOMPARE(api.vpnStatus(), QStringLiteral("disconnected"));
@@ -218,6 +219,26 @@ private slots:
         QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
         QCOMPARE(h.lobbyOpenings(), 0); // never ready, so no lobby
         QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v4/disconnect")), 1);
+    }
+
+    void leaveWaitsForAClientThatIgnoresTheBreak()
+    {
+        QStringList script = ScriptedClientFolder::readyScript();
+        script.replace(1, QStringLiteral("ignore-break"));
+        SessionHarness h(script);
+        QVERIFY(h.ready());
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v1")));
+        QElapsedTimer clock;
+        clock.start();
+        h.api().disconnectVlan();
+        QTest::qWait(1500);
+        // The post waits for the tunnel's end, here the kill after the grace time.
+        QVERIFY(!h.apiPaths().contains(QStringLiteral("/api/vlans/v1/disconnect")));
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 0);
+        QVERIFY(h.waitFor(QStringLiteral("disconnect"), 8000));
+        QVERIFY(clock.elapsed() >= 4900);
+        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v1/disconnect")), 1);
+        QCOMPARE(h.count(QStringLiteral("error:")), 0);
     }
 
     void leaveRemovesTheManagedHostsBlock()

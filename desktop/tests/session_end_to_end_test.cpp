@@ -5,6 +5,7 @@
 #include "api_client.h"
 #include "logger.h"
 #include "support/api_test_helpers.h"
+#include "support/log_file_text.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -238,9 +239,7 @@ private slots:
         QCOMPARE(api.vpnStatus(), QStringLiteral("disconnected"));
         QVERIFY(errors.isEmpty());
 
-        QFile log(Logger::instance().filePath());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString logText = QString::fromUtf8(log.readAll());
+        const QString logText = logFileText();
         // The client's own word on the end, and its exit status.
         QVERIFY(logText.contains(QRegularExpression(QStringLiteral(R"(vpn-stdout: \{[^\n]*"event":"disconnected"[^\n]*"reason":"user")"))));
         QVERIFY(logText.contains(QStringLiteral("process exited: code=0 stopping=yes")));

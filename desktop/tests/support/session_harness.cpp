@@ -2,6 +2,7 @@
 
 #include "logger.h"
 #include "support/api_test_helpers.h"
+#include "support/log_file_text.h"
 
 #include <QFile>
 #include <QTest>
@@ -110,6 +111,5 @@ bool SessionHarness::joinAndWaitLive(const QString &vlanId)
 
 QString SessionHarness::logText()
 {
-    QFile file(Logger::instance().filePath());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return logFileText();
 }
