@@ -1,5 +1,7 @@
 #include "fuzz_targets.h"
 
+#include "device_fuzz_targets.h"
+
 #include "device/packet_device.h"
 #include "session/session.h"
 
@@ -141,6 +143,7 @@ int fuzzAuthOk(std::span<const std::uint8_t> in) {
 int fuzzOne(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     std::span<const std::uint8_t> rest(data + 1, size - 1);
+    if (data[0] >= 0xF0) return fuzzDeviceRewrite(rest.data(), rest.size());
     switch (data[0] % 3) {
         case 0: return fuzzReceive(rest);
         case 1: return fuzzAuthFail(rest);

@@ -280,6 +280,13 @@ TEST_F(WintunDeviceTest, WaitUsesTheSessionEventAndTheFirstSocket) {
 }
 
 TEST_F(WintunDeviceTest, DropTearsDownThenClosesInOrder) {
+    auto unconfigured = openDevice();
+    fx.log.clear();
+    unconfigured.reset();
+    // Never configured: no command and no address or route call, only the handles.
+    EXPECT_THAT(fx.log, ElementsAre("socket-event-close", "end-session", "close-adapter",
+                                    "unload " + defaultWintunLibrary()));
+
     auto device = openDevice();
     ASSERT_TRUE(device->configure(grant(), Mac{}));
     fx.log.clear();

@@ -12,11 +12,10 @@ std::string Registry::decode(std::string_view bytes) {
 }
 
 std::expected<std::string, std::string> Registry::queryString(RegistryView::Key key, std::string_view valueName) {
-    auto raw = view_.queryValue(key, valueName);
+    std::optional<std::string> raw = view_.queryValue(key, valueName);
     // The value is read into 512 bytes; a longer one fails as the read does.
-    if (raw && raw->size() > kValueBuffer) raw.reset();
-    if (!raw) return std::unexpected("registry query failed for " + std::string(valueName));
-    return decode(*raw);
+    if (raw.has_value() && raw->size() <= kValueBuffer) return decode(*raw);
+    return std::unexpected("registry query failed for " + std::string(valueName));
 }
 
 }  // namespace ostrel

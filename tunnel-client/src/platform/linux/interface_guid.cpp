@@ -93,7 +93,7 @@ std::optional<std::uint32_t> InterfaceGuid::tunFlags(std::string_view name) {
     char buf[MNL_SOCKET_BUFFER_SIZE];
     nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
     nlh->nlmsg_type = RTM_GETLINK;
-    nlh->nlmsg_flags = NLM_F_REQUEST;
+    nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
     auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
     ifi->ifi_family = AF_UNSPEC;
     ifi->ifi_index = static_cast<int>(index);

@@ -1,5 +1,6 @@
 #include "platform/linux/netsh_command_runner.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,8 +24,19 @@ std::expected<std::uint32_t, std::string> spawnAndWait(const std::vector<std::st
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The client blocks its stop signals and ignores SIGPIPE; the tool starts with neither.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, sig);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int rc = ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    int rc = ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0) return std::unexpected(std::string(std::strerror(rc)));
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {

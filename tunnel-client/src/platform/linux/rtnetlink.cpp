@@ -33,6 +33,8 @@ int Rtnetlink::exchange(nlmsghdr* request, Callback callback, void* data) {
             }
             int rc = mnl_cb_run(buf.data(), static_cast<std::size_t>(n), request->nlmsg_seq, portid, callback, data);
             if (rc == MNL_CB_STOP) break;
+            // Without a dump or an acknowledgement the one answer is all there is.
+            if (rc >= 0 && !(request->nlmsg_flags & (NLM_F_DUMP | NLM_F_ACK))) break;
             if (rc < 0) {
                 result = errno;
                 break;
