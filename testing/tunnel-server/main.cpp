@@ -1,5 +1,5 @@
 // ostrel-tunnel-server: serves the tunnel protocol on loopback until SIGINT or SIGTERM.
-// Prints "listening 127.0.0.1:<port>" once ready, so scripts and tests can read the port.
+// Prints "listening <address>:<port>" once ready, so scripts and tests can read the port.
 
 #include "server_command_line.h"
 

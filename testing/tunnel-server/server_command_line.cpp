@@ -59,7 +59,7 @@ std::expected<wire::Key, std::string> parseHexKey(const std::string& text) {
 }
 
 std::string serverUsage() {
-    return "usage: ostrel-tunnel-server [--port N] [--account USER:PASS:NODE[:l2|l3[:CAPACITY]]]...\n"
+    return "usage: ostrel-tunnel-server [--bind IPV4] [--port N] [--account USER:PASS:NODE[:l2|l3[:CAPACITY]]]...\n"
            "       [--accounts FILE] [--server-auth-key HEX] [--mtu N] [--ipv6] [--no-ipv4]\n"
            "       [--misbehave silent|no-server-hello|low-order-key|wrong-proof|ignore-auth|unanswered-auths:N|\n"
            "                    short-auth-ok|other-mode|cgnat-unavailable|auth-fail:CODE[:REASON]]\n";
@@ -81,12 +81,14 @@ std::expected<ServerOptions, std::string> parseServerCommandLine(const std::vect
             options.grantIpv4 = false;
             continue;
         }
-        if (arg != "--port" && arg != "--account" && arg != "--accounts" && arg != "--server-auth-key" &&
+        if (arg != "--port" && arg != "--bind" && arg != "--account" && arg != "--accounts" && arg != "--server-auth-key" &&
             arg != "--mtu" && arg != "--misbehave")
             return std::unexpected("unknown argument: " + arg);
         auto v = value();
         if (!v) return std::unexpected(v.error());
-        if (arg == "--port") {
+        if (arg == "--bind") {
+            options.bind = *v;
+        } else if (arg == "--port") {
             if (!parseNumber(*v, options.port)) return std::unexpected("bad port: " + *v);
         } else if (arg == "--mtu") {
             if (!parseNumber(*v, options.mtu) || options.mtu < 576) return std::unexpected("bad mtu: " + *v);

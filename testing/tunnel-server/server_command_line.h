@@ -1,6 +1,7 @@
 #pragma once
 // Command line of ostrel-tunnel-server:
-//   --port N              listen on 127.0.0.1:N (default: any free port)
+//   --bind IPV4           listen on this address instead of 127.0.0.1
+//   --port N              listen on port N (default: any free port)
 //   --account U:P:NODE[:l2|l3[:CAPACITY]]   may repeat
 //   --accounts FILE       one account per line
 //   --server-auth-key HEX 64 hex digits; the server then proves itself with it

@@ -420,7 +420,10 @@ std::expected<void, std::string> TunnelServer::start() {
     (void)::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::inet_pton(AF_INET, state_->options.bind.c_str(), &addr.sin_addr) != 1) {
+        ::close(fd);
+        return std::unexpected("not an IPv4 address: " + state_->options.bind);
+    }
     addr.sin_port = htons(state_->options.port);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         std::string error = std::string("bind: ") + std::strerror(errno);
@@ -430,6 +433,7 @@ std::expected<void, std::string> TunnelServer::start() {
     socklen_t length = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
     port_ = ntohs(addr.sin_port);
+    bind_ = state_->options.bind;
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) {
         ::close(fd);

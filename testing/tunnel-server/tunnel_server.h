@@ -1,5 +1,5 @@
 #pragma once
-// A tunnel server for tests and local runs, listening on 127.0.0.1.
+// A tunnel server for tests and local runs, listening on 127.0.0.1 (or the address it is given).
 //   TunnelServer server(options); server.start(); server.port();
 //   server.waitFor([&] { return !server.disconnects().empty(); }, 5s);
 //   server.kick("user"); server.setMisbehaviour({...}); server.stop();
@@ -40,6 +40,7 @@ struct ServerOptions {
     AccountTable accounts;
     std::optional<wire::Key> authKey;  // proves the server to clients that know it
     Misbehaviour misbehave;
+    std::string bind = "127.0.0.1";  // an IPv4 address; loopback unless told otherwise
     std::uint16_t port = 0;  // 0: any free port
     std::uint16_t mtu = 1420;
     bool grantIpv4 = true;
@@ -84,7 +85,7 @@ public:
     std::expected<void, std::string> start();
     void stop();
     std::uint16_t port() const { return port_; }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string address() const { return bind_ + ":" + std::to_string(port_); }
 
     void setMisbehaviour(const Misbehaviour& misbehave);
     bool kick(const std::string& user);
@@ -103,6 +104,7 @@ private:
     int socket_ = -1;
     int wake_ = -1;
     std::uint16_t port_ = 0;
+    std::string bind_;
     std::thread thread_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -72,6 +72,11 @@ public:
         std::lock_guard lock(mutex_);
         outgoing_.push_back(std::move(packet));
     }
+    // Queued together, so one pass of the run loop reads them all and coalesces them into one BATCH.
+    void queueAll(std::vector<std::vector<std::uint8_t>> packets) {
+        std::lock_guard lock(mutex_);
+        for (auto& p : packets) outgoing_.push_back(std::move(p));
+    }
     bool waitReceived(std::size_t count, std::chrono::milliseconds limit) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, limit, [&] { return received_.size() >= count; });
@@ -238,6 +243,16 @@ TEST(DriverLoopback, TwoClientsShareTheSegmentUntilTheServerKicksThem) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], frame(broadcast, macOf("a"), 0x11, 60));
     EXPECT_EQ(got[1], frame(macOf("b"), macOf("a"), 0x22, 1400));
+
+    // Small frames travel in a BATCH; the server hands each entry on by itself.
+    b.device->queueAll({frame(macOf("a"), macOf("b"), 0x31, 100), frame(macOf("a"), macOf("b"), 0x32, 14),
+                        frame(broadcast, macOf("b"), 0x33, 200)});
+    ASSERT_TRUE(a.device->waitReceived(3, 10s));
+    auto back = a.device->received();
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_EQ(back[0], frame(macOf("a"), macOf("b"), 0x31, 100));
+    EXPECT_EQ(back[1], frame(macOf("a"), macOf("b"), 0x32, 14));
+    EXPECT_EQ(back[2], frame(broadcast, macOf("b"), 0x33, 200));
 
     EXPECT_TRUE(server.kick("a"));
     EXPECT_TRUE(server.kick("b"));

@@ -77,6 +77,17 @@ TEST(ServerCommandLine, ReadsOptionsKeysAndMisbehaviours) {
     EXPECT_EQ(options->misbehave.authFail->second, "node is full");
     EXPECT_TRUE(options->grantIpv6);
 
+    auto bound = parseServerCommandLine({"--bind", "127.0.0.2", "--account", "u:p:n"});
+    ASSERT_TRUE(bound);
+    EXPECT_EQ(bound->bind, "127.0.0.2");
+    EXPECT_EQ(options->bind, "127.0.0.1");
+    TunnelServer elsewhere(std::move(*bound));
+    ASSERT_TRUE(elsewhere.start());
+    EXPECT_TRUE(elsewhere.address().starts_with("127.0.0.2:")) << elsewhere.address();
+    ServerOptions badBind;
+    badBind.bind = "localhost";
+    EXPECT_FALSE(TunnelServer(std::move(badBind)).start());
+
     EXPECT_FALSE(parseServerCommandLine({"--port", "7100"}));  // no accounts
     EXPECT_FALSE(parseServerCommandLine({"--account", "u:p:n", "--misbehave", "rude"}));
     EXPECT_FALSE(parseServerCommandLine({"--account", "u:p:n", "--server-auth-key", "abcd"}));

@@ -3,6 +3,7 @@
 #include "cli/argv_scrub.h"
 #include "driver/config_checks.h"
 #include "events/event_log.h"
+#include "events/exit_status.h"
 #include "events/text_forms.h"
 #include "platform/console_control.h"
 
@@ -25,14 +26,14 @@ int Client::runAttempts() {
     for (;;) {
         switch (attempt()) {
         case Next::exitOk:
-            return 0;
+            return ExitOk;
         case Next::exitError:
-            return 1;
+            return ExitError;
         case Next::retryAfterSession:
             backoff_ = 1;
             [[fallthrough]];
         case Next::retry:
-            if (!waitBeforeRetry()) return 0;
+            if (!waitBeforeRetry()) return ExitOk;
             break;
         }
     }
