@@ -11,6 +11,7 @@
 #include "cli/tunnel_mode.h"
 #include "driver/running_flag.h"
 #include "events/client_error.h"
+#include "platform/udp_socket.h"
 #include "session/clock.h"
 #include "session/crypto.h"
 #include "session/replay_window.h"
@@ -39,6 +40,7 @@ std::string_view reasonWord(DisconnectReason reason);
 struct ConnectOptions {
     Clock* clock = nullptr;            // system clock when null
     SessionEvents* events = nullptr;   // event lines when null
+    Network* network = nullptr;        // the system's sockets when null
     std::chrono::milliseconds receiveTimeout{1000};      // cookie and key phases
     std::chrono::milliseconds authReceiveTimeout{2000};  // AUTH phase
     std::chrono::seconds deadline{15};
@@ -90,7 +92,7 @@ public:
     std::uint64_t sendCounter() const { return sendCounter_; }
     const ReplayWindow& replay() const { return replay_; }
     Clock::time_point lastReceive() const { return lastReceive_; }
-    int socket() const { return socket_; }
+    int socket() const { return socket_ ? socket_->handle() : -1; }
 
     // Handles one datagram from the server as the run loop does; exposed for the fuzz target.
     // Returns a reason when the datagram ends the session.
@@ -99,7 +101,8 @@ public:
 
     // For tests and tools that carry a session without a handshake.
     struct Parts {
-        int socket = -1;
+        int socket = -1;  // taken over and closed by the session
+        Network* network = nullptr;
         AuthOk settings;
         SessionKeys keys;
         TunnelMode mode = TunnelMode::l2;
@@ -128,7 +131,7 @@ private:
     std::expected<std::size_t, ClientError> sealInto(std::span<std::uint8_t, kMaxDatagram> slot, MessageType type,
                                                      std::span<const std::uint8_t> payload);
 
-    int socket_ = -1;
+    std::unique_ptr<UdpSocket> socket_;
     AuthOk settings_;
     Mac mac_{};
     SessionKeys keys_;

@@ -2,10 +2,6 @@
 #include "session/errors.h"
 #include "session/session.h"
 
-#include <sys/socket.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -58,20 +54,19 @@ std::expected<std::size_t, ClientError> Session::sealInto(std::span<std::uint8_t
 }
 
 std::expected<void, ClientError> Session::sendDatagram(std::span<const std::uint8_t> datagram) {
+    if (!socket_) return std::unexpected(err::io(EBADF));
     for (;;) {
-        ssize_t n = ::send(socket_, datagram.data(), datagram.size(), MSG_NOSIGNAL);
-        if (n >= 0) {
-            if (static_cast<std::size_t>(n) != datagram.size())
-                return std::unexpected(err::ioText("short UDP packet send"));
+        IoOutcome o = socket_->send(datagram);
+        if (o.done()) {
+            if (o.length != datagram.size()) return std::unexpected(err::ioText("short UDP packet send"));
             return {};
         }
-        int e = errno;
-        if (e == EINTR) continue;
-        if (e == EAGAIN || e == EWOULDBLOCK) {
+        if (o.status == IoOutcome::Status::interrupted) continue;
+        if (o.status == IoOutcome::Status::timedOut) {
             clock_->sleep(std::chrono::milliseconds(1));
             continue;
         }
-        return std::unexpected(err::io(e));
+        return std::unexpected(err::io(o.error));
     }
 }
 
@@ -202,8 +197,8 @@ std::expected<std::optional<DisconnectReason>, ClientError> Session::receiveData
 }
 
 std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, const RunningFlag& running) {
-    int flags = ::fcntl(socket_, F_GETFL);
-    if (flags < 0 || ::fcntl(socket_, F_SETFL, flags | O_NONBLOCK) != 0) return std::unexpected(err::io(errno));
+    if (!socket_) return std::unexpected(err::io(EBADF));
+    if (auto r = socket_->setNonBlocking(); !r) return std::unexpected(err::io(r.error()));
     if (!buffers_) buffers_ = std::make_unique<RunBuffers>();
     RunBuffers& b = *buffers_;
     b.coalesce.used = b.coalesce.entries = 0;
@@ -215,15 +210,12 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
         if (!running.running()) return DisconnectReason::user;
 
         for (std::size_t drained = 0; drained < kDatagramsPerPass;) {
-            ssize_t n = ::recv(socket_, b.socket.data(), b.socket.size(), 0);
-            if (n < 0) {
-                int e = errno;
-                if (e == EINTR) continue;
-                if (e == EAGAIN || e == EWOULDBLOCK) break;
-                return std::unexpected(err::io(e));
-            }
+            IoOutcome got = socket_->receive(b.socket);
+            if (got.status == IoOutcome::Status::interrupted) continue;
+            if (got.status == IoOutcome::Status::timedOut) break;
+            if (got.status == IoOutcome::Status::failed) return std::unexpected(err::io(got.error));
             ++drained;
-            auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket.data(), static_cast<std::size_t>(n)));
+            auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket.data(), got.length));
             if (!r) return std::unexpected(r.error());
             if (*r) return **r;
         }
@@ -267,7 +259,7 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
         auto left = keepaliveTimer + kKeepaliveInterval - now;
         auto w = std::min<Clock::duration>(std::max<Clock::duration>(left, Clock::duration::zero()), kMaxWait);
         if (w > Clock::duration::zero()) {
-            auto waited = device.wait(socket_, std::chrono::duration_cast<std::chrono::nanoseconds>(w));
+            auto waited = device.wait(socket_->handle(), std::chrono::duration_cast<std::chrono::nanoseconds>(w));
             if (!waited) return std::unexpected(waited.error());
         }
     }
