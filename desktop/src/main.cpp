@@ -1,6 +1,8 @@
 #include "api_client.h"
+#include "cached_network_access_manager_factory.h"
 #include "deep_link.h"
 #include "deep_link_router.h"
+#include "discord_presence.h"
 #include "logger.h"
 #include "main_window_tracker.h"
 #include "platform/linux/proc_process_table.h"
@@ -8,6 +10,7 @@
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
+#include "tray_icon.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -19,6 +22,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -73,11 +77,19 @@ int main(int argc, char *argv[])
     api->setBaseUrl(ApiClient::defaultBaseUrl());
 
     auto router = std::make_unique<DeepLinkRouter>(api.get());
+    DiscordPresence::setJoinCallback([r = router.get()](const QString &id) { r->onDiscordJoin(id); });
 
+    auto tray = std::make_unique<TrayIcon>();
+    tray->show();
+
+    // Outlives the engine: the engine may ask it for managers until it is gone.
+    auto networkFactory = std::make_unique<CachedNetworkAccessManagerFactory>();
     auto engine = std::make_unique<QQmlApplicationEngine>();
+    engine->setNetworkAccessManagerFactory(networkFactory.get());
     engine->addImportPath(QStringLiteral("qrc:/"));
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());
+    context->setContextProperty(QStringLiteral("tray"), tray.get());
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
 
     auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
@@ -90,6 +102,15 @@ int main(int argc, char *argv[])
                      Qt::QueuedConnection);
     QObject::connect(windows.get(), &MainWindowTracker::rootCreationFailed, app.get(),
                      [] { QCoreApplication::exit(-1); });
+    // The tray's entries do nothing until the window they refer to exists.
+    QObject::connect(windows.get(), &MainWindowTracker::windowCreated, app.get(),
+                     [t = tray.get(), w = windows.get(), a = app.get(),
+                      wired = false](QQuickWindow *) mutable {
+                         if (std::exchange(wired, true))
+                             return;
+                         QObject::connect(t, &TrayIcon::showRequested, w, &MainWindowTracker::showMainWindow);
+                         QObject::connect(t, &TrayIcon::quitRequested, a, [] { QCoreApplication::quit(); });
+                     });
 
     QObject::connect(router.get(), &DeepLinkRouter::showWindowRequested, windows.get(),
                      &MainWindowTracker::showMainWindow);
@@ -114,7 +135,10 @@ int main(int argc, char *argv[])
     quitSignals.reset();
     mainUrl.reset();
     engine.reset();
+    networkFactory.reset();
     windows.reset();
+    tray.reset();
+    DiscordPresence::setJoinCallback({});
     router.reset();
     api.reset();
     instance.reset();
