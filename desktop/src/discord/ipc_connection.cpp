@@ -11,7 +11,6 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace DiscordIpc {
@@ -195,14 +194,15 @@ bool Connection::tryConnect()
             continue;
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path, native.constData(), static_cast<std::size_t>(native.size()));
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Non-blocking from the start: a listener with a full backlog must not
+        // hold this thread, which shutdown waits for.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0)
             return false;
         if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
             ::close(fd);
             continue;
         }
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         m_fd = fd;
         m_state = State::Handshaking;
         m_reader.reset();
