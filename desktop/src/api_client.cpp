@@ -38,7 +38,10 @@ ApiClient::ApiClient(QObject *parent)
 {
 }
 
-ApiClient::~ApiClient() = default;
+ApiClient::~ApiClient()
+{
+    stopDedicatedUdpForward();
+}
 
 QString ApiClient::defaultBaseUrl()
 {

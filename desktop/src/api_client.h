@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+class PortForward;
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -73,6 +74,11 @@ public:
     Q_INVOKABLE QString refreshToken() const { return m_refreshToken; }
     Q_INVOKABLE void setDiscordEnabled(bool enabled);
     Q_INVOKABLE bool discordEnabled() const;
+
+    // Dedicated-server forward (api_client_dedicated.cpp).
+    Q_INVOKABLE int startDedicatedUdpForward(const QString &remoteAddress, int remotePort);
+    Q_INVOKABLE void stopDedicatedUdpForward();
+    int dedicatedForwardPort() const { return m_dedicatedForwardPort; }
 
     // Percent-encodes all but the unreserved characters, for path pieces.
     static QString encodePathPiece(const QString &text);
@@ -165,4 +171,9 @@ private:
     QList<std::function<void(bool)>> m_refreshWaiters; // completions of the refresh in flight
     QList<PendingRequest> m_pending;
     int m_transferTimeoutMs = kTransferTimeoutMs;
+
+    // Dedicated-server forward (api_client_dedicated.cpp).
+    void onDedicatedForwardError(const QString &message);
+    PortForward *m_dedicatedForward = nullptr;
+    int m_dedicatedForwardPort = 0;
 };

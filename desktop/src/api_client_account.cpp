@@ -94,6 +94,7 @@ void ApiClient::logout()
 {
     logLine(Logger::Info, "auth", QStringLiteral("logout: ") + m_username);
     // The dedicated-server forward and the VLAN session are ended here by their areas.
+    stopDedicatedUdpForward();
     if (!m_refreshToken.isEmpty())
         postJson(QStringLiteral("/api/auth/logout"),
                  QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}});

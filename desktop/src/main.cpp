@@ -5,12 +5,14 @@
 #include "discord_presence.h"
 #include "logger.h"
 #include "main_window_tracker.h"
+#include "ping_service.h"
 #include "platform/linux/proc_process_table.h"
 #include "platform/linux/quit_signal_watcher.h"
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
 #include "tray_icon.h"
+#include "update_service.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -76,6 +78,12 @@ int main(int argc, char *argv[])
     auto api = std::make_unique<ApiClient>();
     api->setBaseUrl(ApiClient::defaultBaseUrl());
 
+    auto ping = std::make_unique<PingService>();
+
+    auto updater = std::make_unique<UpdateService>();
+    updater->setBaseUrl(ApiClient::defaultBaseUrl());
+    updater->setInstallDir(QCoreApplication::applicationDirPath());
+
     auto router = std::make_unique<DeepLinkRouter>(api.get());
     DiscordPresence::setJoinCallback([r = router.get()](const QString &id) { r->onDiscordJoin(id); });
 
@@ -89,8 +97,10 @@ int main(int argc, char *argv[])
     engine->addImportPath(QStringLiteral("qrc:/"));
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());
+    context->setContextProperty(QStringLiteral("ping"), ping.get());
     context->setContextProperty(QStringLiteral("tray"), tray.get());
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
+    context->setContextProperty(QStringLiteral("updater"), updater.get());
 
     auto mainUrl = std::make_unique<QUrl>(QStringLiteral("qrc:/qml/Main.qml"));
     auto windows = std::make_unique<MainWindowTracker>(*mainUrl);
@@ -125,6 +135,8 @@ int main(int argc, char *argv[])
 
     engine->load(*mainUrl);
 
+    QTimer::singleShot(0, updater.get(), &UpdateService::checkForUpdates);
+
     // Linux sessions end programs with a signal; quit through the event loop.
     auto quitSignals = std::make_unique<QuitSignalWatcher>();
     QObject::connect(quitSignals.get(), &QuitSignalWatcher::quitRequested, app.get(),
@@ -140,6 +152,8 @@ int main(int argc, char *argv[])
     tray.reset();
     DiscordPresence::setJoinCallback({});
     router.reset();
+    updater.reset();
+    ping.reset();
     api.reset();
     instance.reset();
     deepLink.reset();

@@ -1,12 +1,13 @@
 #include "api_client.h"
 #include "credential_store.h"
 #include "logger.h"
+#include "support/api_fixture.h"
 #include "support/api_test_helpers.h"
+#include "support/log_file_text.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
 
 #include <QClipboard>
-#include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -14,20 +15,11 @@
 
 #include <memory>
 
-class ApiClientAccountTest : public QObject
+class ApiClientAccountTest : public QObject, private ApiFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestService> service;
-    std::unique_ptr<ApiClient> api;
-
-    QString logText() const
-    {
-        QFile file(Logger::instance().filePath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
     // What the service itself answers, to compare with what reaches QML.
     QJsonArray direct(const QString &path)
     {
@@ -46,19 +38,9 @@ private:
 private slots:
     void initTestCase() { Logger::instance().init(); }
 
-    void init()
-    {
-        service = std::make_unique<TestService>();
-        QVERIFY(service->start());
-        api = std::make_unique<ApiClient>();
-        api->setBaseUrl(service->baseUrl());
-    }
+    void init() { QVERIFY(startFixture()); }
 
-    void cleanup()
-    {
-        api.reset();
-        service.reset();
-    }
+    void cleanup() { stopFixture(); }
 
     void loginStoresTokensAndPassword()
     {
@@ -75,8 +57,8 @@ private slots:
         QCOMPARE(loggedIn.count(), 1);
         QVERIFY(!api->refreshToken().isEmpty());
         QCOMPARE(CredentialStore::loadPassword(QStringLiteral("demo")), QStringLiteral("demo1234"));
-        QVERIFY(logText().contains(QStringLiteral("[INF] auth: login attempt: DEMO")));
-        QVERIFY(logText().contains(QStringLiteral("[INF] auth: login success: demo")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] auth: login attempt: DEMO")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] auth: login success: demo")));
     }
 
     void registerUserAndItsFailures()
@@ -90,7 +72,7 @@ private slots:
         QCOMPARE(logins.count(), 0);
         QVERIFY(api->loggedIn());
         QCOMPARE(CredentialStore::loadPassword(QStringLiteral("Newbie")), QStringLiteral("secret1"));
-        QVERIFY(logText().contains(QStringLiteral("[INF] auth: register success: Newbie")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] auth: register success: Newbie")));
 
         ApiClient other;
         other.setBaseUrl(service->baseUrl());
@@ -206,7 +188,7 @@ private slots:
         api->fetchDedicatedGames();
         QVERIFY(dedicated.wait());
         QCOMPARE(dedicated.at(0).at(0).toJsonArray(), direct(QStringLiteral("/api/games/dedicated")));
-        QVERIFY(logText().contains(QStringLiteral("[DBG] api: dedicated games raw: {\"items\":[")));
+        QVERIFY(logFileText().contains(QStringLiteral("[DBG] api: dedicated games raw: {\"items\":[")));
 
         api->fetchDedicatedGameServers(QStringLiteral("mc java"));
         QVERIFY(servers.wait());
@@ -371,7 +353,7 @@ private slots:
         QCOMPARE(renamed.count(), 1);
         QCOMPARE(renamed.at(0).at(0).toString(), QStringLiteral("demo2"));
         QCOMPARE(api->username(), QStringLiteral("demo"));
-        QVERIFY(logText().contains(QStringLiteral("[INF] auth: username changed: demo -> demo2")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] auth: username changed: demo -> demo2")));
         QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/change-username")).size(), 1);
     }
 
@@ -380,10 +362,10 @@ private slots:
         QVERIFY(api->discordEnabled());
         api->setDiscordEnabled(false);
         QVERIFY(!api->discordEnabled());
-        QVERIFY(logText().contains(QStringLiteral("[INF] discord: disabled")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: disabled")));
         QVERIFY(QMetaObject::invokeMethod(api.get(), "setDiscordEnabled", Q_ARG(bool, true)));
         QVERIFY(api->discordEnabled());
-        QVERIFY(logText().contains(QStringLiteral("[INF] discord: enabled")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: enabled")));
 
         QString token;
         QVERIFY(QMetaObject::invokeMethod(api.get(), "refreshToken", Q_RETURN_ARG(QString, token)));

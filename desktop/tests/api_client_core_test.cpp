@@ -1,6 +1,8 @@
 #include "api_client.h"
 #include "logger.h"
+#include "support/api_fixture.h"
 #include "support/api_test_helpers.h"
+#include "support/log_file_text.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
 
@@ -11,19 +13,9 @@
 
 #include <memory>
 
-class ApiClientCoreTest : public QObject
+class ApiClientCoreTest : public QObject, private ApiFixture
 {
     Q_OBJECT
-
-private:
-    std::unique_ptr<TestService> service;
-    std::unique_ptr<ApiClient> api;
-
-    QString logText() const
-    {
-        QFile file(Logger::instance().filePath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
 
 private slots:
     void initTestCase()
@@ -32,19 +24,9 @@ private slots:
         QVERIFY(QFile::exists(Logger::instance().filePath()));
     }
 
-    void init()
-    {
-        service = std::make_unique<TestService>();
-        QVERIFY(service->start());
-        api = std::make_unique<ApiClient>();
-        api->setBaseUrl(service->baseUrl());
-    }
+    void init() { QVERIFY(startFixture()); }
 
-    void cleanup()
-    {
-        api.reset();
-        service.reset();
-    }
+    void cleanup() { stopFixture(); }
 
     void settersNormaliseAndNotifyOnChange()
     {
@@ -134,8 +116,8 @@ private slots:
         QVERIFY(errors.wait());
         QVERIFY(errors.takeFirst().at(0).toString().contains(QStringLiteral("server replied")));
         QCOMPARE(success.count(), 0);
-        QVERIFY(logText().contains(QStringLiteral("[ERR] api: request failed: /api/auth/login status=502 msg=")));
-        QVERIFY(logText().contains(QStringLiteral(" body=<html>")));
+        QVERIFY(logFileText().contains(QStringLiteral("[ERR] api: request failed: /api/auth/login status=502 msg=")));
+        QVERIFY(logFileText().contains(QStringLiteral(" body=<html>")));
 
         // Nobody listening at all.
         api->setBaseUrl(QStringLiteral("http://127.0.0.1:1"));
@@ -331,7 +313,7 @@ private slots:
         QVERIFY(!api->loggedIn());
         QVERIFY(api->refreshToken().isEmpty());
         QVERIFY(loggedIn.count() >= 1);
-        QVERIFY(logText().contains(QStringLiteral("[WRN] auth: refresh rejected by server \u2014 tokens invalidated")));
+        QVERIFY(logFileText().contains(QStringLiteral("[WRN] auth: refresh rejected by server \u2014 tokens invalidated")));
 
         // 403 is a rejection too.
         QVERIFY(signInDemo(*api));
@@ -355,7 +337,7 @@ private slots:
         QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Server connection error"));
         QCOMPARE(api->refreshToken(), refresh);
         QVERIFY(api->loggedIn());
-        QVERIFY(logText().contains(QStringLiteral("[WRN] auth: refresh transient error status=500 \u2014 keeping tokens")));
+        QVERIFY(logFileText().contains(QStringLiteral("[WRN] auth: refresh transient error status=500 \u2014 keeping tokens")));
 
         // No answer at all takes the same road, in Persian when asked.
         api->setLang(QStringLiteral("fa"));
@@ -365,7 +347,7 @@ private slots:
         QVERIFY(errors.wait(5000));
         QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("خطا در ارتباط با سرور"));
         QCOMPARE(api->refreshToken(), refresh);
-        QVERIFY(logText().contains(QStringLiteral("refresh transient error status=0")));
+        QVERIFY(logFileText().contains(QStringLiteral("refresh transient error status=0")));
 
         // The tokens still work once the service is back.
         api->setTransferTimeoutForTesting(ApiClient::kTransferTimeoutMs);
@@ -511,7 +493,7 @@ private slots:
         third.refresh(kept);
         QVERIFY(thirdAuth.wait(5000));
         QVERIFY(!third.loggedIn());
-        QVERIFY(logText().contains(QStringLiteral("[INF] auth: refresh token attempt")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] auth: refresh token attempt")));
     }
 };
 

@@ -106,7 +106,8 @@ private slots:
         QFile::setPermissions(m_home.filePath("run"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        const QStringList ns = {"unshare", "--pid", "--fork", "--mount-proc", "--kill-child=SIGKILL"};
+        // Its own network namespace too: the start-up update check must not reach out.
+        const QStringList ns = {"unshare", "--pid", "--net", "--fork", "--mount-proc", "--kill-child=SIGKILL"};
         m_wrapper = ::geteuid() == 0 ? ns : QStringList{"unshare", "--user", "--map-root-user"} + ns.mid(1);
         QProcess probe;
         probe.start(m_wrapper.first(), m_wrapper.mid(1) + QStringList{"true"});
@@ -141,6 +142,8 @@ private slots:
                                  10000);
 
         QFile::remove(entryPath());
+        // The queued update check logs its (failed) manifest fetch on its own time.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("updater: "), 10000);
         const QString logBefore = readAll(logPath());
         // A "show" before the window exists does nothing, so repeat until it is
         // raised; the offscreen platform reports each raise on stderr.

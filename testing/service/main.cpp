@@ -1,4 +1,4 @@
-// corvana-test-service [--host ADDRESS] [--port N] [--tunnel-server HOST:PORT]
+// corvana-test-service [--host ADDRESS] [--port N] [--update-dir FOLDER] [--tunnel-server HOST:PORT]
 // Prints "listening on http://ADDRESS:PORT" once it accepts calls.
 #include "service_server.h"
 
@@ -25,6 +25,10 @@ int main(int argc, char **argv)
     parser.addOption(hostOption);
     parser.addOption(tunnelOption);
     parser.addOption(portOption);
+    const QCommandLineOption updateOption(QStringLiteral("update-dir"),
+                                          QStringLiteral("Folder whose files \"/api/update\" offers as the release."),
+                                          QStringLiteral("folder"));
+    parser.addOption(updateOption);
     parser.process(app);
 
     const QHostAddress host(parser.value(hostOption));
@@ -36,6 +40,7 @@ int main(int argc, char **argv)
     }
 
     ServiceServer server;
+    server.setProperty("updateFolder", parser.value(updateOption));
     server.state().tunnelServer = parser.value(tunnelOption);
     const quint16 bound = server.listen(host, quint16(port));
     if (bound == 0) {

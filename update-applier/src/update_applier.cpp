@@ -30,6 +30,16 @@ bool isDirectoryNotEmpty(const std::error_code& ec)
     return ec == std::errc::directory_not_empty || ec == std::errc::file_exists;
 }
 
+// A file or an empty folder goes in one step; a folder with contents as a whole tree.
+void removeTree(FileOperations& files, const fs::path& p, std::error_code& ec)
+{
+    files.remove(p, ec);
+    if (ec && isDirectoryNotEmpty(ec)) {
+        ec.clear();
+        files.removeAll(p, ec);
+    }
+}
+
 // Something stands at this name, a dangling link included.
 bool nameExists(FileOperations& files, const fs::path& p)
 {
@@ -289,11 +299,7 @@ bool UpdateApplier::removeEntry(const fs::path& installDir, const std::u16string
             return true;
 
         std::error_code ec;
-        files_.remove(target, ec);
-        if (ec && isDirectoryNotEmpty(ec)) {
-            ec.clear();
-            files_.removeAll(target, ec);
-        }
+        removeTree(files_, target, ec);
         if (ec) {
             appendLog(installDir, "Failed to remove " + quoted(target) + ": " + ec.message());
             return false;
@@ -423,11 +429,7 @@ bool UpdateApplier::cleanTempDir(const fs::path& stagingDir, const fs::path& ins
 {
     try {
         std::error_code ec;
-        files_.remove(stagingDir, ec);
-        if (ec && isDirectoryNotEmpty(ec)) {
-            ec.clear();
-            files_.removeAll(stagingDir, ec);
-        }
+        removeTree(files_, stagingDir, ec);
         if (ec) {
             appendLog(installDir, "Warning: failed to clean temp dir " + quoted(stagingDir) + ": " + ec.message());
             return false;

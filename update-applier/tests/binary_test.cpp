@@ -156,28 +156,17 @@ TEST_F(StubFixture, BadArgumentsAndMissingDirectoriesTouchNothing)
 
 TEST_F(StubFixture, WaitsForALiveParentBeforeChangingAnything)
 {
-    // Close-on-exec, so the applier does not hold the release pipe open itself.
-    int fds[2];
-    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    const pid_t parent = ::fork();
-    if (parent == 0) {
-        ::close(fds[1]);
-        char c;
-        while (::read(fds[0], &c, 1) > 0) {
-        }
-        ::_exit(0);
-    }
-    ::close(fds[0]);
+    HeldChild parent;
+    ASSERT_GT(parent.pid(), 0);
 
-    const pid_t stub = spawnStub({staging.string(), install.string(), "x", std::to_string(parent)}, output);
+    const pid_t stub = spawnStub({staging.string(), install.string(), "x", std::to_string(parent.pid())}, output);
     ASSERT_GT(stub, 0);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(::waitpid(stub, nullptr, WNOHANG), 0) << "the applier did not wait";
     EXPECT_EQ(readFile(install / kMainProgramName), "old main");
 
-    ::close(fds[1]);
+    parent.letGo();
     EXPECT_EQ(waitExit(stub), 0);
-    ::waitpid(parent, nullptr, 0);
     EXPECT_EQ(readFile(install / "data" / "a.pak"), "new a");
     EXPECT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
 }

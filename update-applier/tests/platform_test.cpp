@@ -15,57 +15,19 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace {
-
-// A child that lives until told to go: it exits when its pipe is closed.
-struct Child {
-    pid_t pid = -1;
-    int release = -1;
-    Child()
-    {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[1]);
-            char c;
-            while (::read(fds[0], &c, 1) > 0) {
-            }
-            ::_exit(0);
-        }
-        ::close(fds[0]);
-        release = fds[1];
-    }
-    void letGo()
-    {
-        if (release >= 0)
-            ::close(release);
-        release = -1;
-    }
-    ~Child()
-    {
-        letGo();
-        if (pid > 0)
-            ::waitpid(pid, nullptr, 0);
-    }
-};
-
-} // namespace
-
 TEST(LinuxProcessWaiter, WaitsForALiveProcessAndTimesOutWhenItStays)
 {
     LinuxProcessWaiter waiter;
-    Child child;
-    ASSERT_GT(child.pid, 0);
+    HeldChild child;
+    ASSERT_GT(child.pid(), 0);
 
-    const auto stayed = waiter.waitForExit(static_cast<std::uint32_t>(child.pid), 50ms);
+    const auto stayed = waiter.waitForExit(static_cast<std::uint32_t>(child.pid()), 50ms);
     EXPECT_EQ(stayed.outcome, ProcessWaiter::Outcome::TimedOut);
 
     child.letGo();
     // Ends as soon as the child does, long before the limit.
     const auto start = std::chrono::steady_clock::now();
-    const auto ended = waiter.waitForExit(static_cast<std::uint32_t>(child.pid), 60000ms);
+    const auto ended = waiter.waitForExit(static_cast<std::uint32_t>(child.pid()), 60000ms);
     EXPECT_EQ(ended.outcome, ProcessWaiter::Outcome::Exited);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30000ms);
 }
@@ -75,8 +37,8 @@ TEST(LinuxProcessWaiter, AParentThatOutlivesTheLimitEndsTheRunWithExitFour)
     TempDir tmp;
     writeFile(tmp.path() / "staging" / "apply.json", R"({"main_executable": "corvana"})");
     writeFile(tmp.path() / "install" / "corvana", "old");
-    Child parent;
-    ASSERT_GT(parent.pid, 0);
+    HeldChild parent;
+    ASSERT_GT(parent.pid(), 0);
 
     StdFileOperations files;
     LinuxProcessWaiter waiter;
@@ -84,11 +46,11 @@ TEST(LinuxProcessWaiter, AParentThatOutlivesTheLimitEndsTheRunWithExitFour)
     RecordingSleeper sleeper;
     ApplierEnvironment env{files, waiter, launcher, sleeper, 100ms};
     const auto install = tmp.path() / "install";
-    EXPECT_EQ(runApplier({"stub", (tmp.path() / "staging").string(), install.string(), "x", std::to_string(parent.pid)},
+    EXPECT_EQ(runApplier({"stub", (tmp.path() / "staging").string(), install.string(), "x", std::to_string(parent.pid())},
                          env),
               ApplierExitCode::ParentWaitFailed);
     EXPECT_EQ(logLines(install), std::vector<std::string>{
-        "Timed out waiting for parent process PID " + std::to_string(parent.pid) + " to exit."});
+        "Timed out waiting for parent process PID " + std::to_string(parent.pid()) + " to exit."});
     EXPECT_EQ(readFile(install / "corvana"), "old");
     EXPECT_TRUE(sleeper.sleeps.empty());
 }

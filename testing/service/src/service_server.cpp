@@ -63,6 +63,7 @@ ServiceServer::ServiceServer(QObject *parent)
     registerCatalogueRoutes(*this);
     registerVlanRoutes(*this);
     registerControlRoutes(*this);
+    registerUpdateRoutes(*this);
 }
 
 ServiceServer::~ServiceServer() = default;
@@ -130,6 +131,7 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
                       {QStringLiteral("path"), fullPath},
                       {QStringLiteral("authorization"), QString::fromUtf8(auth)},
                       {QStringLiteral("x_lang"), call.lang},
+                      {QStringLiteral("x_app_version"), QString::fromUtf8(request.value("x-app-version"))},
                       {QStringLiteral("content_type"), QString::fromUtf8(request.value("content-type"))},
                       {QStringLiteral("body"), QString::fromUtf8(call.rawBody)}};
     m_log.append(entry);

@@ -99,3 +99,4 @@ void registerAccountRoutes(ServiceServer &server);
 void registerCatalogueRoutes(ServiceServer &server);
 void registerVlanRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
+void registerUpdateRoutes(ServiceServer &server);

@@ -16,6 +16,20 @@ AuthFailCode authFailCode(std::uint8_t code)
     }
 }
 
+ClientError ClientError::withText(Kind kind, std::string text)
+{
+    ClientError e(kind);
+    e.text_ = std::move(text);
+    return e;
+}
+
+ClientError ClientError::withIoError(Kind kind, IoError error)
+{
+    ClientError e(kind);
+    e.ioError_ = std::move(error);
+    return e;
+}
+
 ClientError ClientError::resolve() { return ClientError(Kind::Resolve); }
 ClientError ClientError::noCookie() { return ClientError(Kind::NoCookie); }
 ClientError ClientError::noServerKey() { return ClientError(Kind::NoServerKey); }
@@ -24,19 +38,9 @@ ClientError ClientError::serverAuthFailed() { return ClientError(Kind::ServerAut
 ClientError ClientError::encrypt() { return ClientError(Kind::Encrypt); }
 ClientError ClientError::noAuthResponse() { return ClientError(Kind::NoAuthResponse); }
 
-ClientError ClientError::socket(IoError error)
-{
-    ClientError e(Kind::Socket);
-    e.ioError_ = std::move(error);
-    return e;
-}
+ClientError ClientError::socket(IoError error) { return withIoError(Kind::Socket, std::move(error)); }
 
-ClientError ClientError::io(IoError error)
-{
-    ClientError e(Kind::Io);
-    e.ioError_ = std::move(error);
-    return e;
-}
+ClientError ClientError::io(IoError error) { return withIoError(Kind::Io, std::move(error)); }
 
 ClientError ClientError::authFailed(std::uint8_t code, std::string reason)
 {
@@ -61,33 +65,13 @@ ClientError ClientError::modeMismatch(std::string serverWord, std::string client
     return e;
 }
 
-ClientError ClientError::config(std::string text)
-{
-    ClientError e(Kind::Config);
-    e.text_ = std::move(text);
-    return e;
-}
+ClientError ClientError::config(std::string text) { return withText(Kind::Config, std::move(text)); }
 
-ClientError ClientError::protocol(std::string text)
-{
-    ClientError e(Kind::Protocol);
-    e.text_ = std::move(text);
-    return e;
-}
+ClientError ClientError::protocol(std::string text) { return withText(Kind::Protocol, std::move(text)); }
 
-ClientError ClientError::deviceOpen(std::string text)
-{
-    ClientError e(Kind::DeviceOpen);
-    e.text_ = std::move(text);
-    return e;
-}
+ClientError ClientError::deviceOpen(std::string text) { return withText(Kind::DeviceOpen, std::move(text)); }
 
-ClientError ClientError::deviceConfig(std::string text)
-{
-    ClientError e(Kind::DeviceConfig);
-    e.text_ = std::move(text);
-    return e;
-}
+ClientError ClientError::deviceConfig(std::string text) { return withText(Kind::DeviceConfig, std::move(text)); }
 
 std::string ClientError::code() const
 {

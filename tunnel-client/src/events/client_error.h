@@ -78,6 +78,8 @@ public:
 
 private:
     explicit ClientError(Kind kind) : kind_(kind) {}
+    static ClientError withText(Kind kind, std::string text);
+    static ClientError withIoError(Kind kind, IoError error);
 
     Kind kind_;
     std::uint8_t authCode_ = 0;

@@ -3,12 +3,48 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+HeldChild::HeldChild()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::close(fds[1]);
+        char c;
+        while (::read(fds[0], &c, 1) > 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+    if (pid_ < 0)
+        ::close(fds[1]);
+    else
+        release_ = fds[1];
+}
+
+void HeldChild::letGo()
+{
+    if (release_ >= 0)
+        ::close(release_);
+    release_ = -1;
+}
+
+HeldChild::~HeldChild()
+{
+    letGo();
+    if (pid_ > 0)
+        ::waitpid(pid_, nullptr, 0);
+}
 
 TempDir::TempDir()
 {

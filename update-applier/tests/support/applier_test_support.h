@@ -27,6 +27,23 @@ private:
     std::filesystem::path path_;
 };
 
+// A child that lives until told to go: it exits when its pipe is closed.
+// The pipe is close-on-exec, so programs started meanwhile do not hold it open.
+class HeldChild {
+public:
+    HeldChild();
+    ~HeldChild();
+    HeldChild(const HeldChild&) = delete;
+    HeldChild& operator=(const HeldChild&) = delete;
+    // -1 when the child could not be started.
+    int pid() const { return pid_; }
+    void letGo();
+
+private:
+    int pid_ = -1;
+    int release_ = -1;
+};
+
 void writeFile(const std::filesystem::path& p, const std::string& content);
 std::string readFile(const std::filesystem::path& p);
 // updater.log split into lines; a carriage return anywhere fails the calling test.

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class PingProcess;
+class PingProcessFactory;
+
+struct PingCacheEntry
+{
+    int ms = -1;              // -1 marks a failed measurement
+    qint64 expiresAtMs = 0;   // completion time + 10 s
+};
+
+// Measures round-trip times with the system's ping program, a few hosts at a time.
+class PingService : public QObject
+{
+    Q_OBJECT
+public:
+    using Clock = std::function<qint64()>;
+
+    static constexpr int kMaxActive = 5;
+    static constexpr qint64 kCacheLifetimeMs = 10000;
+    // A ping that has not ended by then is killed and counts as failed.
+    static constexpr int kDefaultWatchdogMs = 15000;
+
+    explicit PingService(QObject *parent = nullptr);
+    PingService(std::unique_ptr<PingProcessFactory> factory, Clock clock, QObject *parent = nullptr);
+    ~PingService() override;
+
+    Q_INVOKABLE void pingHost(const QString &host);
+    Q_INVOKABLE int cachedPing(const QString &host) const;
+
+    static int parsePingOutput(const QString &text);
+
+    void setWatchdogMs(int ms) { m_watchdogMs = ms; }
+    int activeCount() const { return int(m_active.size()); }
+    QStringList queuedHosts() const { return m_queue; }
+
+signals:
+    void pingMeasured(const QString &host, int ms);
+    void pingFailed(const QString &host);
+
+private:
+    void startPing(const QString &host);
+    void onPingFinished(PingProcess *process, const QString &host, int exitCode);
+    void onPingError(PingProcess *process, const QString &host);
+    void pumpQueue();
+    void report(const QString &host, int ms);
+
+    std::unique_ptr<PingProcessFactory> m_factory;
+    Clock m_clock;
+    int m_watchdogMs = kDefaultWatchdogMs;
+    QHash<QString, PingCacheEntry> m_cache;
+    QStringList m_queue;
+    QHash<QString, PingProcess *> m_active;
+};

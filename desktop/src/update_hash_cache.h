@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// The installation's hash cache (hash.json): one entry per file with its
+// SHA-256, size and modification time, so unchanged files are not re-read.
+class UpdateHashCache
+{
+public:
+    static constexpr qint64 kChunkBytes = 65536;
+
+    // Walks installDir, re-hashing only files whose size or time moved,
+    // rewrites hash.json and returns the new "files" object. Whole relative
+    // paths in `skipped` are left out.
+    static QJsonObject scan(const QString &installDir, const QStringList &skipped);
+
+    // Lower-case hex SHA-256 of a file, read in chunks; empty when unreadable.
+    static QString hashFile(const QString &path);
+    static QString utcTimeText(const QDateTime &time);
+};

@@ -1,0 +1,322 @@
+#include "ping_service.h"
+#include "platform/linux/linux_ping_process.h"
+#include "platform/ping_process.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+class FakePingProcess : public PingProcess
+{
+public:
+    using PingProcess::PingProcess;
+    void start(const QString &h) override { host = h; }
+    QString readStandardOutput() override { return output; }
+    void kill() override
+    {
+        killed = true;
+        if (kills)
+            ++*kills;
+    }
+
+    void finish(int exitCode, const QString &text)
+    {
+        output = text;
+        emit finished(exitCode);
+    }
+
+    QString host;
+    QString output;
+    bool killed = false;
+    int *kills = nullptr;
+};
+
+// Hands out fakes and remembers them, in start order.
+class FakePingFactory : public PingProcessFactory
+{
+public:
+    PingProcess *create(QObject *parent) override
+    {
+        auto *process = new FakePingProcess(parent);
+        process->kills = &kills;
+        started.append(process);
+        return process;
+    }
+    QList<QPointer<FakePingProcess>> started;
+    int kills = 0;
+};
+
+struct Harness
+{
+    Harness()
+    {
+        auto owned = std::make_unique<FakePingFactory>();
+        factory = owned.get();
+        service = std::make_unique<PingService>(std::move(owned), [this] { return now; });
+    }
+    FakePingFactory *factory = nullptr;
+    qint64 now = 1'000'000;
+    std::unique_ptr<PingService> service;
+};
+
+const char *kLinuxReply =
+    "PING 10.0.0.5 (10.0.0.5) 56(84) bytes of data.\n"
+    "64 bytes from 10.0.0.5: icmp_seq=1 ttl=64 time=23.6 ms\n\n"
+    "--- 10.0.0.5 ping statistics ---\n"
+    "1 packets transmitted, 1 received, 0% packet loss, time 0ms\n"
+    "rtt min/avg/max/mdev = 23.6/23.6/23.6/0.000 ms\n";
+
+} // namespace
+
+class PingServiceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesLinuxAndWindowsOutput()
+    {
+        QCOMPARE(PingService::parsePingOutput(QString::fromLatin1(kLinuxReply)), 24);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral(
+                     "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.045 ms")), 1);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("64 bytes: time=2.5 ms")), 3);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("Reply from 1.2.3.4: bytes=32 time=23ms TTL=57")), 23);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("Reply from 1.2.3.4: bytes=32 time<1ms TTL=128")), 1);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("Reply from 1.2.3.4: bytes=32 TIME=0.4MS TTL=128")), 1);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral(
+                     "Approximate round trip times in milli-seconds:\r\n"
+                     "    Minimum = 0ms, Maximum = 0ms, Average = 0ms\r\n")), 0);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("Minimum = 15ms, Maximum = 19ms, Average = 17ms")), 17);
+        // The reply line wins over the summary.
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("time=40ms\r\nAverage = 17ms")), 40);
+        // A time that cannot be read as a number still proves a reply came back.
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("time=1.2.3ms")), 1);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("time=99999999999999ms")), std::numeric_limits<int>::max());
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("Average = 99999999999ms")), -1);
+        // Linux's statistics line ("time 0ms") and other languages carry no usable time.
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral("1 packets transmitted, 1 received, time 0ms")), -1);
+        QCOMPARE(PingService::parsePingOutput(QStringLiteral(
+                     "Antwort von 1.2.3.4: Bytes=32 Zeit=23ms TTL=57")), -1);
+        QCOMPARE(PingService::parsePingOutput(QString()), -1);
+    }
+
+    void limitsConcurrencyAndKeepsRequestOrder()
+    {
+        Harness h;
+        QSignalSpy measured(h.service.get(), &PingService::pingMeasured);
+        const QStringList hosts{"h1", "h2", "h3", "h4", "h5", "h6", "h7"};
+        for (const QString &host : hosts)
+            h.service->pingHost(host);
+
+        QCOMPARE(h.factory->started.size(), 5);
+        QCOMPARE(h.service->queuedHosts(), (QStringList{"h6", "h7"}));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(h.factory->started[i]->host, hosts[i]);
+
+        // Asking again for queued or running hosts starts nothing new.
+        h.service->pingHost("h7");
+        h.service->pingHost("h2");
+        QCOMPARE(h.factory->started.size(), 5);
+        QCOMPARE(h.service->queuedHosts().size(), 2);
+
+        h.factory->started[2]->finish(0, "time=12ms");
+        QCOMPARE(h.factory->started.size(), 6);
+        QCOMPARE(h.factory->started[5]->host, QStringLiteral("h6"));
+        h.factory->started[0]->finish(0, "time=7ms");
+        QCOMPARE(h.factory->started.size(), 7);
+        QCOMPARE(h.factory->started[6]->host, QStringLiteral("h7"));
+        QVERIFY(h.service->queuedHosts().isEmpty());
+        QCOMPARE(h.service->activeCount(), 5);
+
+        QCOMPARE(measured.size(), 2);
+        QCOMPARE(measured[0], (QVariantList{"h3", 12}));
+        QCOMPARE(measured[1], (QVariantList{"h1", 7}));
+    }
+
+    void sameHostTwiceGivesOneProcessAndOneSignal()
+    {
+        Harness h;
+        QSignalSpy measured(h.service.get(), &PingService::pingMeasured);
+        QSignalSpy failed(h.service.get(), &PingService::pingFailed);
+        h.service->pingHost("10.0.0.5");
+        h.service->pingHost("10.0.0.5");
+        QCOMPARE(h.factory->started.size(), 1);
+        h.factory->started[0]->finish(0, QString::fromLatin1(kLinuxReply));
+        QCOMPARE(measured.size(), 1);
+        QCOMPARE(measured[0], (QVariantList{"10.0.0.5", 24}));
+        QCOMPARE(failed.size(), 0);
+        QCOMPARE(h.service->activeCount(), 0);
+    }
+
+    void cachesSuccessesAndFailuresForTenSeconds()
+    {
+        Harness h;
+        QSignalSpy measured(h.service.get(), &PingService::pingMeasured);
+        QSignalSpy failed(h.service.get(), &PingService::pingFailed);
+
+        QCOMPARE(h.service->cachedPing("a"), -1);
+        h.service->pingHost("a");
+        h.factory->started[0]->finish(0, "time=30ms");
+        h.service->pingHost("b");
+        h.factory->started[1]->finish(1, "time=30ms"); // non-zero exit fails whatever it printed
+        h.service->pingHost("c");
+        h.factory->started[2]->finish(0, "Zeit=30ms");
+        QCOMPARE(measured.size(), 1);
+        QCOMPARE(failed.size(), 2);
+
+        h.now += 5000;
+        QCOMPARE(h.service->cachedPing("a"), 30);
+        QCOMPARE(h.service->cachedPing("b"), -1);
+        h.service->pingHost("a");
+        h.service->pingHost("b");
+        h.service->pingHost("c");
+        QCOMPARE(h.factory->started.size(), 3); // all answered from the cache
+        QCOMPARE(measured.size(), 2);
+        QCOMPARE(measured.last(), (QVariantList{"a", 30}));
+        QCOMPARE(failed.size(), 4);
+        QCOMPARE(failed.last().first().toString(), QStringLiteral("c"));
+
+        h.now += 5000; // exactly at expiry: cachedPing still answers, pingHost measures again
+        QCOMPARE(h.service->cachedPing("a"), 30);
+        h.service->pingHost("a");
+        QCOMPARE(h.factory->started.size(), 4);
+
+        h.now += 1000;
+        QCOMPARE(h.service->cachedPing("a"), -1);
+        h.factory->started[3]->finish(0, "time=9ms");
+        QCOMPARE(h.service->cachedPing("a"), 9);
+        // Keys are the text as given.
+        QCOMPARE(h.service->cachedPing("A"), -1);
+    }
+
+    void startErrorsAndIgnoredHosts()
+    {
+        Harness h;
+        QSignalSpy measured(h.service.get(), &PingService::pingMeasured);
+        QSignalSpy failed(h.service.get(), &PingService::pingFailed);
+
+        h.service->pingHost(QString());
+        QCOMPARE(h.factory->started.size(), 0);
+
+        h.service->pingHost("x");
+        emit h.factory->started[0]->errorOccurred();
+        QCOMPARE(failed.size(), 1);
+        // A finished signal after the error must not report twice.
+        h.factory->started[0]->finish(0, "time=5ms");
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(measured.size(), 0);
+
+        // A host that ping would take for an option is never handed to it.
+        h.service->pingHost("-f");
+        QCOMPARE(h.factory->started.size(), 1);
+        QCOMPARE(failed.size(), 2);
+        QCOMPARE(failed.last().first().toString(), QStringLiteral("-f"));
+    }
+
+    void stuckPingIsKilledAndFreesItsSlot()
+    {
+        Harness h;
+        h.service->setWatchdogMs(20);
+        QSignalSpy failed(h.service.get(), &PingService::pingFailed);
+        for (int i = 0; i < 6; ++i)
+            h.service->pingHost(QStringLiteral("s%1").arg(i));
+        QCOMPARE(h.factory->started.size(), 5);
+        QPointer<FakePingProcess> first = h.factory->started[0];
+        QTRY_COMPARE(failed.size(), 6);
+        QCOMPARE(h.factory->started.size(), 6);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(failed[i].first().toString(), QStringLiteral("s%1").arg(i));
+        QCOMPARE(h.factory->kills, 6);
+        QCOMPARE(h.service->activeCount(), 0);
+        QTRY_VERIFY(first.isNull());
+    }
+
+    void destructionKillsRunningPingsSilently()
+    {
+        Harness h;
+        QSignalSpy measured(h.service.get(), &PingService::pingMeasured);
+        QSignalSpy failed(h.service.get(), &PingService::pingFailed);
+        h.service->pingHost("a");
+        h.service->pingHost("b");
+        QPointer<FakePingProcess> a = h.factory->started[0];
+        h.service.reset();
+        QVERIFY(a.isNull());
+        QCOMPARE(measured.size() + failed.size(), 0);
+    }
+
+    void runsStandInPingFromPath()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // The stand-in echoes its arguments so the test sees what ping was given.
+        QFile script(dir.filePath("ping"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "echo \"args: $*\"\n"
+                     "case \"$5\" in\n"
+                     "  fast) echo '64 bytes from 10.0.0.1: icmp_seq=1 ttl=64 time=0.3 ms'; exit 0;;\n"
+                     "  slow) echo '64 bytes from 10.0.0.2: icmp_seq=1 ttl=64 time=87.5 ms'; exit 0;;\n"
+                     "  german) echo 'Antwort von 10.0.0.3: Zeit=3ms'; exit 0;;\n"
+                     "  *) echo 'no answer' >&2; exit 1;;\n"
+                     "esac\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", dir.path().toLocal8Bit() + ":" + oldPath);
+        auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
+
+        QCOMPARE(LinuxPingProcess::argumentsFor("h"), (QStringList{"-c", "1", "-W", "1", "h"}));
+
+        PingService service;
+        QSignalSpy measured(&service, &PingService::pingMeasured);
+        QSignalSpy failed(&service, &PingService::pingFailed);
+        for (const char *host : {"fast", "slow", "german", "gone"})
+            service.pingHost(host);
+        QTRY_COMPARE(measured.size() + failed.size(), 4);
+        QCOMPARE(service.cachedPing("fast"), 1);
+        QCOMPARE(service.cachedPing("slow"), 88);
+        QCOMPARE(service.cachedPing("german"), -1);
+        QCOMPARE(service.cachedPing("gone"), -1);
+        QCOMPARE(failed.size(), 2);
+    }
+
+    void missingPingProgramFails()
+    {
+        const QByteArray oldPath = qgetenv("PATH");
+        QTemporaryDir empty;
+        qputenv("PATH", empty.path().toLocal8Bit());
+        auto restore = qScopeGuard([&] { qputenv("PATH", oldPath); });
+
+        PingService service;
+        QSignalSpy failed(&service, &PingService::pingFailed);
+        service.pingHost("127.0.0.1");
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(service.activeCount(), 0);
+    }
+
+    void pingsLoopbackWithSystemPing()
+    {
+        if (QStandardPaths::findExecutable("ping").isEmpty())
+            QSKIP("no ping program on this machine");
+        PingService service;
+        QSignalSpy measured(&service, &PingService::pingMeasured);
+        QSignalSpy failed(&service, &PingService::pingFailed);
+        service.pingHost("127.0.0.1");
+        QTRY_COMPARE_WITH_TIMEOUT(measured.size() + failed.size(), 1, 5000);
+        if (!failed.isEmpty())
+            QSKIP("ping may not send ICMP here (no raw socket or ping group permission)");
+        QCOMPARE(measured[0][0].toString(), QStringLiteral("127.0.0.1"));
+        QVERIFY(measured[0][1].toInt() >= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(PingServiceTest)
+#include "ping_service_test.moc"

@@ -1,0 +1,11 @@
+#include "support/log_file_text.h"
+
+#include "logger.h"
+
+#include <QFile>
+
+QString logFileText()
+{
+    QFile file(Logger::instance().filePath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}

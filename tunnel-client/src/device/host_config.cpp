@@ -1,0 +1,248 @@
+#include "device/host_config.h"
+
+#include <cstdio>
+
+#include "platform/os_errors.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr std::uint32_t kInfiniteLifetime = 0xFFFFFFFFu;
+
+Ipv6Address widen(Ipv4Address a) {
+    Ipv6Address out{};
+    std::copy(a.begin(), a.end(), out.begin());
+    return out;
+}
+
+}  // namespace
+
+int HostConfig::prefixLength(Ipv4Address mask) {
+    int n = 0;
+    for (std::uint8_t octet : mask) {
+        for (int bit = 7; bit >= 0; --bit) {
+            if (!(octet & (1 << bit))) return n;
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::string HostConfig::dotted(Ipv4Address a) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+    return text;
+}
+
+std::string HostConfig::ipv6Text(const Ipv6Address& a) {
+    std::uint16_t groups[8];
+    for (int i = 0; i < 8; ++i) groups[i] = static_cast<std::uint16_t>((a[2 * i] << 8) | a[2 * i + 1]);
+    // The longest run of two or more zero groups, the first one on a tie.
+    int bestStart = -1, bestLength = 0;
+    for (int i = 0; i < 8;) {
+        if (groups[i] != 0) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < 8 && groups[j] == 0) ++j;
+        if (j - i > bestLength && j - i >= 2) {
+            bestStart = i;
+            bestLength = j - i;
+        }
+        i = j;
+    }
+    std::string text;
+    char part[8];
+    for (int i = 0; i < 8; ++i) {
+        if (i == bestStart) {
+            text += "::";
+            i += bestLength - 1;
+            continue;
+        }
+        if (!text.empty() && text.back() != ':') text += ':';
+        std::snprintf(part, sizeof part, "%x", groups[i]);
+        text += part;
+    }
+    return text;
+}
+
+std::expected<void, std::string> HostConfig::runNetsh(const std::vector<std::string>& words) {
+    auto outcome = commands_.run("netsh", words);
+    if (!outcome) return std::unexpected("failed to run netsh: " + outcome.error());
+    if (*outcome == 0) return {};
+    std::string joined;
+    for (const auto& w : words) {
+        if (!joined.empty()) joined += ' ';
+        joined += w;
+    }
+    char code[16];
+    if (*outcome & 0x80000000u) std::snprintf(code, sizeof code, "0x%08x", *outcome);
+    else std::snprintf(code, sizeof code, "%u", *outcome);
+    return std::unexpected("netsh " + joined + " exited with exit code: " + code);
+}
+
+std::expected<void, std::string> HostConfig::addRoute(const std::string& name, std::uint32_t index,
+                                                      Ipv4Address destination, std::uint8_t prefixLength,
+                                                      bool deleteFirst) {
+    RouteRow row;
+    row.interfaceIndex = index;
+    row.destination = destination;
+    row.prefixLength = prefixLength;
+    row.nextHop = {0, 0, 0, 0};
+    row.validLifetime = kInfiniteLifetime;
+    row.preferredLifetime = kInfiniteLifetime;
+    row.metric = 1;
+    row.protocol = 3;
+    row.immortal = true;
+    row.origin = 0;
+    if (deleteFirst) (void)ip_.deleteRoute(row);
+    std::uint32_t result = ip_.createRoute(row);
+    if (result == 0) {
+        keptRoutes_.push_back(row);
+        return {};
+    }
+    // It was there before us, so it is not ours to remove.
+    if (result == kErrorObjectAlreadyExists) return {};
+    return std::unexpected("CreateIpForwardEntry2(" + dotted(destination) + "/" + std::to_string(prefixLength) +
+                           ") failed on " + name + ": error " + std::to_string(result));
+}
+
+void HostConfig::deleteKeptRoutes() {
+    for (const auto& row : keptRoutes_) (void)ip_.deleteRoute(row);
+    keptRoutes_.clear();
+}
+
+void HostConfig::metricStep(AddressFamily family, std::uint32_t index) {
+    auto row = ip_.getInterface(family, index);
+    if (!row) return;
+    row->useAutomaticMetric = false;
+    row->metric = 5;
+    row->sitePrefixLength = 0;
+    (void)ip_.setInterface(*row);
+}
+
+UnicastRow HostConfig::unicastRow(AddressFamily family, const Ipv6Address& address, std::uint32_t index,
+                                  std::uint8_t prefix) const {
+    UnicastRow row;
+    row.family = family;
+    row.address = address;
+    row.interfaceIndex = index;
+    row.prefixOrigin = 1;
+    row.suffixOrigin = 1;
+    row.validLifetime = kInfiniteLifetime;
+    row.preferredLifetime = kInfiniteLifetime;
+    row.onLinkPrefixLength = prefix;
+    row.skipAsSource = false;
+    row.dadState = 4;
+    return row;
+}
+
+std::expected<void, std::string> HostConfig::configure(const std::string& name, std::uint32_t index,
+                                                       const HostSettings& s, const FrameRewrite::Mac& sessionMac) {
+    if (auto up = runNetsh({"interface", "set", "interface", "name=" + name, "admin=enabled"}); !up) return up;
+
+    deleteKeptRoutes();
+
+    for (AddressFamily family : {AddressFamily::V4, AddressFamily::V6}) {
+        auto table = ip_.unicastTable(family);
+        if (!table) continue;
+        for (const auto& row : *table)
+            if (row.interfaceIndex == index) (void)ip_.deleteUnicast(row);
+    }
+
+    ipv4Added_ = false;
+    ipv4Context_ = 0;
+    ipv4Address_ = {};
+    broadcastRewrite_ = false;
+    ipv6Added_ = false;
+    ipv6Address_ = {};
+    ipv6Prefix_ = 0;
+
+    metricStep(AddressFamily::V4, index);
+    metricStep(AddressFamily::V6, index);
+
+    if (style_ == Style::Tap) {
+        macRewrite_ = true;
+        sessionMac_ = sessionMac;
+    }
+
+    if (s.addressFlags & 0x01) {
+        const auto prefix = static_cast<std::uint8_t>(prefixLength(s.netmask));
+        if (style_ == Style::Tap) {
+            auto added = ip_.addIpAddress(s.address, s.netmask, index);
+            if (added) {
+                ipv4Added_ = true;
+                ipv4Context_ = *added;
+            } else if (added.error() != kErrorObjectAlreadyExists && added.error() != kErrorDupDomainName) {
+                return std::unexpected("AddIPAddress failed on " + name + ": error " + std::to_string(added.error()));
+            }
+        } else {
+            std::uint32_t result = ip_.createUnicast(unicastRow(AddressFamily::V4, widen(s.address), index, prefix));
+            if (result != 0 && result != kErrorObjectAlreadyExists)
+                return std::unexpected("CreateUnicastIpAddressEntry(v4) failed on " + name + ": error " +
+                                       std::to_string(result));
+            ipv4Added_ = true;
+            ipv4Address_ = s.address;
+        }
+        metricStep(AddressFamily::V4, index);
+
+        Ipv4Address subnet, broadcast;
+        for (int i = 0; i < 4; ++i) {
+            subnet[i] = static_cast<std::uint8_t>(s.address[i] & s.netmask[i]);
+            broadcast[i] = static_cast<std::uint8_t>(s.address[i] | ~s.netmask[i]);
+        }
+        if (auto r = addRoute(name, index, subnet, prefix, false); !r) return r;
+        if (auto r = addRoute(name, index, {255, 255, 255, 255}, 32, true); !r) return r;
+
+        broadcastRewrite_ = true;
+        broadcastAddress_ = broadcast;
+
+        Ipv4Address server = s.dns == Ipv4Address{} ? Ipv4Address{1, 1, 1, 1} : s.dns;
+        (void)runNetsh({"interface", "ipv4", "set", "dns", "name=" + name, "source=static",
+                        "address=" + dotted(server), "register=none"});
+        dns4Set_ = true;
+    }
+
+    if ((s.addressFlags & 0x02) && s.prefix6 != 0) {
+        std::uint32_t result = ip_.createUnicast(unicastRow(AddressFamily::V6, s.address6, index, s.prefix6));
+        if (result != 0 && result != kErrorObjectAlreadyExists)
+            return std::unexpected("CreateUnicastIpAddressEntry(v6) failed on " + name + ": error " +
+                                   std::to_string(result));
+        ipv6Added_ = true;
+        ipv6Address_ = s.address6;
+        ipv6Prefix_ = s.prefix6;
+        metricStep(AddressFamily::V6, index);
+
+        if (s.dns6 != Ipv6Address{}) {
+            (void)runNetsh({"interface", "ipv6", "set", "dns", name, "static", ipv6Text(s.dns6), "primary"});
+            dns6Set_ = true;
+        }
+    }
+
+    const std::string mtu = "mtu=" + std::to_string(s.mtu);
+    (void)runNetsh({"interface", "ipv4", "set", "subinterface", name, mtu, "store=active"});
+    (void)runNetsh({"interface", "ipv6", "set", "subinterface", name, mtu, "store=active"});
+    return {};
+}
+
+void HostConfig::teardown(const std::string& name, std::uint32_t index) {
+    deleteKeptRoutes();
+    if (dns4Set_) (void)runNetsh({"interface", "ipv4", "set", "dns", "name=" + name, "source=dhcp"});
+    if (dns6Set_) (void)runNetsh({"interface", "ipv6", "delete", "dnsservers", name, "all"});
+    // Undone once: a second teardown must not reset what a later owner set.
+    dns4Set_ = false;
+    dns6Set_ = false;
+    if (ipv4Added_) {
+        if (style_ == Style::Tap) (void)ip_.deleteIpAddress(ipv4Context_);
+        else (void)ip_.deleteUnicast(unicastRow(AddressFamily::V4, widen(ipv4Address_), index, 0));
+        ipv4Added_ = false;
+    }
+    if (ipv6Added_) {
+        (void)ip_.deleteUnicast(unicastRow(AddressFamily::V6, ipv6Address_, index, ipv6Prefix_));
+        ipv6Added_ = false;
+    }
+}
+
+}  // namespace ostrel

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <vector>
+
+#include "device/frame_rewrite.h"
+#include "platform/command_runner.h"
+#include "platform/ip_helper.h"
+
+namespace ostrel {
+
+// What the host configuration reads from the server's grant.
+struct HostSettings {
+    Ipv4Address address{};
+    Ipv4Address netmask{};
+    Ipv4Address dns{};
+    std::uint16_t mtu = 0;
+    std::uint8_t addressFlags = 0;  // bit 0: IPv4 valid, bit 1: IPv6 valid
+    Ipv6Address address6{};
+    std::uint8_t prefix6 = 0;
+    Ipv6Address dns6{};
+};
+
+// The host side of an adapter: puts the granted addresses, routes, DNS servers
+// and MTU on it, records each change, and undoes exactly those at teardown.
+class HostConfig {
+public:
+    // The two adapters add their IPv4 address through different calls.
+    enum class Style { Tap, Wintun };
+
+    HostConfig(Style style, IpHelper& ip, CommandRunner& commands) : style_(style), ip_(ip), commands_(commands) {}
+
+    // Error text on failure; whatever was recorded before it stays recorded.
+    std::expected<void, std::string> configure(const std::string& name, std::uint32_t index,
+                                               const HostSettings& settings, const FrameRewrite::Mac& sessionMac);
+    // Ignores every failure; safe to call on a never-configured adapter.
+    void teardown(const std::string& name, std::uint32_t index);
+
+    std::expected<void, std::string> addRoute(const std::string& name, std::uint32_t index, Ipv4Address destination,
+                                              std::uint8_t prefixLength, bool deleteFirst);
+
+    // Runs netsh; the error text tells a start failure from a non-zero exit.
+    std::expected<void, std::string> runNetsh(const std::vector<std::string>& words);
+
+    static int prefixLength(Ipv4Address mask);
+    static std::string dotted(Ipv4Address address);
+    static std::string ipv6Text(const Ipv6Address& address);
+
+    // Records, read by the frame paths and by tests.
+    const std::vector<RouteRow>& keptRoutes() const { return keptRoutes_; }
+    bool ipv4Added() const { return ipv4Added_; }
+    bool ipv6Added() const { return ipv6Added_; }
+    bool dns4Set() const { return dns4Set_; }
+    bool dns6Set() const { return dns6Set_; }
+    bool broadcastRewrite() const { return broadcastRewrite_; }
+    const Ipv4Address& broadcastAddress() const { return broadcastAddress_; }
+    bool macRewrite() const { return macRewrite_; }
+    const FrameRewrite::Mac& sessionMac() const { return sessionMac_; }
+
+private:
+    void deleteKeptRoutes();
+    void metricStep(AddressFamily family, std::uint32_t index);
+    UnicastRow unicastRow(AddressFamily family, const Ipv6Address& address, std::uint32_t index,
+                          std::uint8_t prefix) const;
+
+    Style style_;
+    IpHelper& ip_;
+    CommandRunner& commands_;
+
+    std::vector<RouteRow> keptRoutes_;
+    bool ipv4Added_ = false;
+    std::uint32_t ipv4Context_ = 0;
+    Ipv4Address ipv4Address_{};
+    bool ipv6Added_ = false;
+    Ipv6Address ipv6Address_{};
+    std::uint8_t ipv6Prefix_ = 0;
+    bool dns4Set_ = false;
+    bool dns6Set_ = false;
+    bool broadcastRewrite_ = false;
+    Ipv4Address broadcastAddress_{};
+    bool macRewrite_ = false;
+    FrameRewrite::Mac sessionMac_{};
+};
+
+}  // namespace ostrel

@@ -1,0 +1,56 @@
+#pragma once
+// Client: the tunnel client's driver. Runs connection attempts until an exit status:
+// connect, open and configure the device, run the session, release both, then retry
+// with back-off (1, 2, 4, 8, 16, 30 s) or end with status 0 or 1.
+//   Client::run(argc, argv)   the program: parse, console control, real steps
+//   Client(args, context).runAttempts()   the attempt loop, with injectable steps and clock
+//   Client::onConsoleControl  what every console control event does: clear RunningFlag
+
+#include "cli/args.h"
+#include "driver/driver_events.h"
+#include "driver/running_flag.h"
+#include "driver/tunnel_steps.h"
+#include "session/clock.h"
+
+#include <memory>
+#include <string>
+
+namespace ostrel {
+
+struct ClientContext {
+    TunnelSteps& steps;
+    DriverEvents& events;
+    Clock& clock;
+    const RunningFlag& running;
+};
+
+class Client {
+public:
+    Client(Args args, ClientContext context);
+
+    // Exit status 0 or 1.
+    int runAttempts();
+
+    static int run(int argc, char** argv);
+    static void onConsoleControl(RunningFlag& running) { running.clear(); }
+
+    static constexpr unsigned kMaxBackoff = 30;
+
+private:
+    enum class Next { exitOk, exitError, retry, retryAfterSession };
+
+    Next attempt();
+    Next failed(const ClientError& error);
+    Next sessionEnded(DisconnectReason reason);
+    bool mayRetry() const;
+    // False when the client was stopped during the wait.
+    bool waitBeforeRetry();
+    EventFields settingsFields(const AuthOk& settings, bool withSession, TunnelMode mode) const;
+
+    Args args_;
+    ClientContext context_;
+    std::string server_;
+    unsigned backoff_ = 1;
+};
+
+}  // namespace ostrel

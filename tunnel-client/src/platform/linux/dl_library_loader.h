@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/library_loader.h"
+
+namespace ostrel {
+
+class DlLibraryLoader : public LibraryLoader {
+public:
+    std::expected<Handle, std::uint32_t> load(const std::string& path) override;
+    void* symbol(Handle library, const char* name) override;
+    void unload(Handle library) override;
+};
+
+}  // namespace ostrel

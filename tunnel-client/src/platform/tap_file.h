@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/event_wait.h"
+
+namespace ostrel {
+
+// An open TAP device file with its read and write events: one overlapped read
+// at a time, writes that return once the adapter took the frame.
+class TapFile {
+public:
+    virtual ~TapFile() = default;
+
+    // Starts a read into buf (which must outlive it): the length when it
+    // completed at once, nullopt when it is pending, or the error number.
+    virtual std::expected<std::optional<std::size_t>, std::uint32_t> startRead(std::span<std::uint8_t> buf) = 0;
+    // Tests the read event without waiting.
+    virtual bool readSignalled() = 0;
+    // Result of the pending read once its event is signalled.
+    virtual std::expected<std::size_t, std::uint32_t> collectRead() = 0;
+    // Cancels a pending read and waits until it has ended.
+    virtual void cancelRead() = 0;
+    virtual std::expected<void, std::uint32_t> write(std::span<const std::uint8_t> frame) = 0;
+    // The media-status control; its result is never looked at.
+    virtual void setMediaStatus(bool connected) = 0;
+    virtual Waitable readEvent() const = 0;
+};
+
+class TapFiles {
+public:
+    enum class OpenFailure { File, Events };
+
+    virtual ~TapFiles() = default;
+    // Opens "\\.\Global\{GUID}.tap" exclusively, with its read and write events.
+    virtual std::expected<std::unique_ptr<TapFile>, OpenFailure> open(std::string_view path) = 0;
+};
+
+}  // namespace ostrel

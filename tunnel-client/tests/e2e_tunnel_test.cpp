@@ -1,0 +1,261 @@
+// Two real ostrel-client processes, each in a namespace of its own with a real
+// adapter, reach each other through the test tunnel server in a third one.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <memory>
+
+#include "netns_lab.h"
+#include "ns_process.h"
+#include "udp_relay.h"
+
+namespace {
+
+using corvana::netns::NetnsLab;
+using corvana::netns::NsProcess;
+using corvana::netns::UdpRelay;
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kBin = CORVANA_BIN_DIR;
+constexpr std::uint16_t kServerPort = 7100;  // on the server namespace's loopback
+constexpr std::uint16_t kRelayPort = 7000;   // what the clients dial
+
+struct Flavour {
+    std::string mode;    // l2 or l3
+    std::string device;  // tap or wintun
+    std::string adapter; // interface name in each client namespace
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = NetnsLab::unavailableReason(); !why.empty()) GTEST_SKIP() << "end-to-end test skipped: " << why;
+        lab_ = std::make_unique<NetnsLab>(2);
+        ASSERT_TRUE(lab_->ok()) << lab_->error();
+        startServer();
+        NetnsLab::Enter in(lab_->serverNs());
+        ASSERT_TRUE(in.ok());
+        relay_ = std::make_unique<UdpRelay>(kRelayPort, kServerPort);
+        ASSERT_TRUE(relay_->ok());
+    }
+    void TearDown() override {
+        clients_.clear();
+        server_.reset();
+        relay_.reset();
+        lab_.reset();
+    }
+
+    void startServer() {
+        server_ = std::make_unique<NsProcess>(
+            lab_->serverNs(),
+            std::vector<std::string>{kBin + "/ostrel-tunnel-server", "--port", std::to_string(kServerPort),
+                                     "--account", "alice:pw-a:lan2:l2", "--account", "bob:pw-b:lan2:l2",
+                                     "--account", "carol:pw-c:lan3:l3", "--account", "dave:pw-d:lan3:l3"});
+        ASSERT_TRUE(server_->started());
+        ASSERT_TRUE(server_->readUntil("listening", 10s)) << "tunnel server did not start";
+    }
+
+    // Starts client i and waits for it to come up; its "configured" event.
+    nlohmann::json startClient(int i, const Flavour& f, bool reconnect = false) {
+        static const char* users[2][2] = {{"alice", "pw-a"}, {"bob", "pw-b"}};
+        static const char* l3users[2][2] = {{"carol", "pw-c"}, {"dave", "pw-d"}};
+        const auto& who = f.mode == "l2" ? users[i] : l3users[i];
+        std::vector<std::string> argv{kBin + "/ostrel-client", "--server", NetnsLab::serverAddress(i) + ":" +
+                                      std::to_string(kRelayPort), "--user", who[0], "--pass", who[1], "--node",
+                                      f.mode == "l2" ? "lan2" : "lan3", "--mode", f.mode, "--device", f.device,
+                                      "--insecure-skip-server-auth"};
+        if (f.device == "tap") {
+            argv.insert(argv.end(), {"--tap", f.adapter});
+        } else {
+            argv.insert(argv.end(), {"--wintun", f.adapter});
+        }
+        if (reconnect) argv.push_back("--reconnect");
+        clients_.push_back(std::make_unique<NsProcess>(lab_->clientNs(i), argv));
+        return awaitUp(*clients_.back());
+    }
+
+    static nlohmann::json awaitUp(NsProcess& client) {
+        auto adapter = client.readUntil("\"event\":\"adapter\"", 30s);
+        EXPECT_TRUE(adapter) << "no adapter event; output so far: " << joined(client);
+        auto configured = client.readLine(5s);
+        auto ready = client.readLine(5s);
+        EXPECT_TRUE(configured && configured->find("\"event\":\"configured\"") != std::string::npos) << joined(client);
+        EXPECT_TRUE(ready && ready->find("\"event\":\"ready\"") != std::string::npos) << joined(client);
+        if (!configured) return {};
+        return nlohmann::json::parse(*configured, nullptr, false);
+    }
+
+    static std::string joined(const NsProcess& p) {
+        std::string all;
+        for (const auto& l : p.lines) all += l + "\n";
+        return all;
+    }
+
+    std::string show(int i, const std::vector<std::string>& argv) {
+        std::string out;
+        NetnsLab::run(lab_->clientNs(i), argv, &out);
+        return out;
+    }
+
+    bool ping(int from, const std::string& source, const std::string& to) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (NetnsLab::run(lab_->clientNs(from), {"ping", "-c", "1", "-W", "2", "-I", source, to}) == 0) return true;
+        }
+        return false;
+    }
+
+    // Sends a datagram to 255.255.255.255 from client 0 and returns the
+    // destination address it carried when client 1 received it, if it did.
+    std::optional<std::string> broadcastArrivesAs(const std::string& source) {
+        int rx;
+        {
+            NetnsLab::Enter in(lab_->clientNs(1));
+            rx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        }
+        int on = 1;
+        ::setsockopt(rx, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(5999);
+        if (::bind(rx, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) return std::nullopt;
+
+        int tx;
+        {
+            NetnsLab::Enter in(lab_->clientNs(0));
+            tx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        }
+        ::setsockopt(tx, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+        ::bind(tx, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(5999);
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+
+        std::optional<std::string> seen;
+        for (int attempt = 0; attempt < 5 && !seen; ++attempt) {
+            ::sendto(tx, "lan-discovery", 13, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            pollfd p{rx, POLLIN, 0};
+            if (::poll(&p, 1, 1000) != 1) continue;
+            char data[64];
+            char control[256];
+            iovec iov{data, sizeof data};
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            ssize_t n = ::recvmsg(rx, &msg, 0);
+            if (n != 13 || std::string(data, 13) != "lan-discovery") continue;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+                if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                    in_pktinfo info;
+                    std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                    char text[INET_ADDRSTRLEN];
+                    inet_ntop(AF_INET, &info.ipi_addr, text, sizeof text);
+                    seen = text;
+                }
+            }
+        }
+        ::close(rx);
+        ::close(tx);
+        return seen;
+    }
+
+    void stopClient(NsProcess& client) {
+        client.signal(SIGINT);
+        auto line = client.readUntil("\"event\":\"disconnected\"", 10s);
+        ASSERT_TRUE(line) << joined(client);
+        EXPECT_THAT(*line, HasSubstr("\"reason\":\"user\""));
+        EXPECT_EQ(client.wait(10s), 0);
+    }
+
+    void runFlavour(const Flavour& f) {
+        auto a = startClient(0, f);
+        auto b = startClient(1, f);
+        ASSERT_TRUE(a.contains("ip") && b.contains("ip"));
+        std::string ipA = a["ip"], ipB = b["ip"];
+        std::string prefix = a["prefix"];
+        ASSERT_EQ(prefix, "24");
+
+        EXPECT_TRUE(ping(0, ipA, ipB)) << "no ping reply through the tunnel";
+        EXPECT_TRUE(ping(1, ipB, ipA)) << "no ping reply through the tunnel";
+
+        std::string directed = ipB.substr(0, ipB.rfind('.')) + ".255";
+        EXPECT_EQ(broadcastArrivesAs(ipA), directed);
+
+        for (int i = 0; i < 2; ++i) stopClient(*clients_[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_THAT(show(i, {"ip", "-4", "addr"}), Not(HasSubstr("10.77."))) << "client " << i;
+            EXPECT_THAT(show(i, {"ip", "route"}), Not(HasSubstr(f.adapter))) << "client " << i;
+        }
+    }
+
+    std::unique_ptr<NetnsLab> lab_;
+    std::unique_ptr<NsProcess> server_;
+    std::unique_ptr<UdpRelay> relay_;
+    std::vector<std::unique_ptr<NsProcess>> clients_;
+};
+
+TEST_F(EndToEnd, LayerTwoOverTapPingsBroadcastsAndLeavesNothing) {
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(NetnsLab::run(lab_->clientNs(i), {"ip", "tuntap", "add", "mode", "tap", "name", "vlan0"}), 0);
+    runFlavour({"l2", "tap", "vlan0"});
+}
+
+TEST_F(EndToEnd, LayerThreeOverTheRingLibraryPingsBroadcastsAndLeavesNothing) {
+    runFlavour({"l3", "wintun", "vlan1"});
+    // The adapters the clients created are gone with them.
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(show(i, {"ip", "link", "show", "vlan1"}), "");
+}
+
+TEST_F(EndToEnd, ServerLossTimesOutReconnectsAndComesBackClean) {
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(NetnsLab::run(lab_->clientNs(i), {"ip", "tuntap", "add", "mode", "tap", "name", "vlan0"}), 0);
+    Flavour f{"l2", "tap", "vlan0"};
+    auto a = startClient(0, f, true);
+    auto b = startClient(1, f, true);
+    ASSERT_TRUE(a.contains("ip") && b.contains("ip"));
+
+    server_->signal(SIGKILL);
+    server_->wait(5s);
+    // The run loop gives up on a silent server after 90 s.
+    for (auto& client : clients_) {
+        auto line = client->readUntil("\"event\":\"disconnected\"", 120s);
+        ASSERT_TRUE(line) << joined(*client);
+        EXPECT_THAT(*line, HasSubstr("\"reason\":\"timeout\""));
+        ASSERT_TRUE(client->readUntil("\"event\":\"reconnecting\"", 10s)) << joined(*client);
+    }
+    // Between attempts the adapter carries nothing of the old session.
+    for (int i = 0; i < 2; ++i) EXPECT_THAT(show(i, {"ip", "-4", "addr", "show", "dev", "vlan0"}), Not(HasSubstr("10.77.")));
+
+    startServer();
+    std::vector<std::string> ips;
+    for (std::size_t i = 0; i < clients_.size(); ++i) {
+        auto again = awaitUp(*clients_[i]);
+        ASSERT_TRUE(again.contains("ip"));
+        ips.push_back(again["ip"]);
+        // One address and the two routes of the new session, nothing doubled.
+        std::string addrs = show(static_cast<int>(i), {"ip", "-4", "-o", "addr", "show", "dev", "vlan0"});
+        EXPECT_EQ(std::count(addrs.begin(), addrs.end(), '\n'), 1) << addrs;
+        std::string routes = show(static_cast<int>(i), {"ip", "route", "show", "dev", "vlan0", "proto", "static"});
+        EXPECT_EQ(std::count(routes.begin(), routes.end(), '\n'), 2) << routes;
+    }
+    EXPECT_TRUE(ping(0, ips[0], ips[1])) << "no traffic after the reconnect";
+    for (auto& client : clients_) stopClient(*client);
+}
+
+}  // namespace

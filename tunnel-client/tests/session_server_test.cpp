@@ -1,0 +1,95 @@
+// The run loop against the real test tunnel server: two members of one l2 node.
+#include "session/session.h"
+#include "support/session_fixtures.h"
+#include "tunnel_server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+
+using namespace ostrel;
+using namespace ostrel::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Member {
+    RecordedEvents events;
+    ManualClock clock;
+    FakeDevice device;
+    std::unique_ptr<Session> session;
+
+    // Runs a few passes, each waiting (really) until the socket has something or 200 ms pass.
+    std::expected<DisconnectReason, ClientError> runPasses(int passes) {
+        RunningFlag running;
+        device.clock = &clock;
+        device.settleMs = 200;
+        device.onWait = [&, passes](FakeDevice& d) {
+            d.settle = true;
+            if (d.waits >= passes) running.clear();
+        };
+        device.waits = 0;
+        return session->run(device, running);
+    }
+};
+
+std::unique_ptr<Member> join(const test_server::TunnelServer& server, const std::string& user) {
+    auto m = std::make_unique<Member>();
+    ConnectOptions options;
+    options.clock = &m->clock;
+    options.events = &m->events;
+    auto s = Session::connect(server.address(), user, "pw-" + user, "room", TunnelMode::l2, std::nullopt, options);
+    if (!s) throw std::runtime_error(s.error().detail());
+    m->session = std::move(*s);
+    return m;
+}
+
+}  // namespace
+
+TEST(SessionServer, FramesCgnatKickAndDisconnectThroughTheTestServer) {
+    test_server::ServerOptions options;
+    ASSERT_TRUE(options.accounts.addText("alice:pw-alice:room:l2").has_value());
+    ASSERT_TRUE(options.accounts.addText("bob:pw-bob:room:l2").has_value());
+    test_server::TunnelServer server(std::move(options));
+    ASSERT_TRUE(server.start().has_value());
+
+    auto alice = join(server, "alice");
+    auto bob = join(server, "bob");
+    EXPECT_NE(alice->session->settings().sessionId, bob->session->settings().sessionId);
+    EXPECT_TRUE(alice->session->settings().ipv4Valid());
+
+    // A frame from alice to bob's MAC, and a small batch of two.
+    Bytes toBob(60, 0x5a);
+    std::memcpy(toBob.data(), bob->session->mac().data(), 6);
+    std::memcpy(toBob.data() + 6, alice->session->mac().data(), 6);
+    Bytes second = toBob;
+    second[20] = 0x77;
+    alice->device.incoming = {toBob};
+    ASSERT_TRUE(alice->runPasses(1).has_value());
+    alice->device.incoming = {toBob, second};
+    ASSERT_TRUE(alice->runPasses(1).has_value());
+    ASSERT_TRUE(server.waitFor([&] { return server.stats().dataPackets >= 3; }, 2s));
+
+    ASSERT_TRUE(bob->runPasses(2).has_value());
+    EXPECT_EQ(bob->device.written, (std::vector<Bytes>{toBob, toBob, second}));
+
+    // The CGNAT request is answered with a reply the run loop prints.
+    ASSERT_TRUE(alice->session->sendCgnatAnnounce().has_value());
+    ASSERT_TRUE(alice->runPasses(2).has_value());
+    ASSERT_EQ(alice->events.bridges.size(), 1u);
+    EXPECT_TRUE(alice->device.written.empty());  // never handed to the adapter
+
+    ASSERT_TRUE(server.kick("bob"));
+    auto kicked = bob->runPasses(5);
+    ASSERT_TRUE(kicked.has_value()) << kicked.error().detail();
+    EXPECT_EQ(*kicked, DisconnectReason::kicked);
+    EXPECT_EQ(bob->events.kicks, 1);
+
+    const std::uint64_t next = alice->session->sendCounter();
+    alice->session->sendDisconnect();
+    ASSERT_TRUE(server.waitFor([&] { return !server.disconnects().empty(); }, 2s));
+    EXPECT_EQ(server.disconnects()[0].user, "alice");
+    EXPECT_EQ(server.disconnects()[0].counter, next);
+    server.stop();
+}

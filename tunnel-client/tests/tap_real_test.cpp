@@ -1,0 +1,186 @@
+// The TAP adapter on a real persistent TAP interface inside a namespace of its own.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "device/windows_tap/tap_device.h"
+#include "netns_lab.h"
+#include "platform/linux/interface_guid.h"
+
+namespace ostrel {
+namespace {
+
+using corvana::netns::NetnsLab;
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+
+const Mac kSessionMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x05};
+const Mac kPeerMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
+
+AuthOk grant() {
+    AuthOk s;
+    s.address = {10, 77, 0, 5};
+    s.netmask = {255, 255, 255, 0};
+    s.mtu = 1380;
+    s.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid;
+    s.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
+    s.prefix6 = 64;
+    return s;
+}
+
+// Reads frames until one passes `want`, or gives up after the limit.
+std::optional<Bytes> nextFrame(TapDevice& device, int socket, const std::function<bool(const Bytes&)>& want) {
+    auto deadline = std::chrono::steady_clock::now() + 3s;
+    Bytes buf(1500);
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto got = device.receive(buf);
+        if (!got) return std::nullopt;
+        if (*got) {
+            Bytes frame(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(**got));
+            if (want(frame)) return frame;
+            continue;
+        }
+        if (!device.wait(socket, 100ms)) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+class TapReal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = NetnsLab::unavailableReason(); !why.empty()) GTEST_SKIP() << "real TAP test skipped: " << why;
+        lab_ = std::make_unique<NetnsLab>(0);
+        ASSERT_TRUE(lab_->ok()) << lab_->error();
+        ASSERT_EQ(NetnsLab::run(lab_->serverNs(), {"ip", "tuntap", "add", "mode", "tap", "name", "vlantap0"}), 0);
+        in_ = std::make_unique<NetnsLab::Enter>(lab_->serverNs());
+        ASSERT_TRUE(in_->ok());
+    }
+    void TearDown() override {
+        in_.reset();
+        lab_.reset();
+    }
+    std::string show(const std::vector<std::string>& argv) {
+        std::string out;
+        NetnsLab::run(lab_->serverNs(), argv, &out);
+        return out;
+    }
+
+    std::unique_ptr<NetnsLab> lab_;
+    std::unique_ptr<NetnsLab::Enter> in_;
+};
+
+TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
+    auto opened = TapDevice::open("VLANTAP0", systemPlatform());
+    ASSERT_TRUE(opened) << opened.error().detail();
+    auto device = std::move(*opened);
+    EXPECT_EQ(device->name(), "vlantap0");
+
+    // The interface is held: a second open finds it but cannot have it.
+    auto second = TapDevice::open("", systemPlatform());
+    ASSERT_FALSE(second);
+    EXPECT_THAT(second.error().text(), HasSubstr("matching TAP adapter could not be opened"));
+
+    ASSERT_TRUE(device->configure(grant(), kSessionMac)) << "configure failed";
+    EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet 10.77.0.5/24 brd 10.77.0.255"));
+    EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet6 fd77::5/64"));
+    EXPECT_THAT(show({"ip", "link", "show", "dev", "vlantap0"}), HasSubstr("mtu 1380"));
+    std::string routes = show({"ip", "route", "show", "dev", "vlantap0"});
+    EXPECT_THAT(routes, HasSubstr("10.77.0.0/24 proto static scope link metric 1"));
+    EXPECT_THAT(routes, HasSubstr("255.255.255.255 proto static scope link metric 1"));
+
+    int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(udp, 0);
+    int on = 1;
+    ASSERT_EQ(::setsockopt(udp, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(4555);
+    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+
+    // The kernel asks for a peer's MAC; the request leaves with the session MAC in both places.
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(4556);
+    inet_pton(AF_INET, "10.77.0.9", &peer.sin_addr);
+    ASSERT_EQ(::sendto(udp, "hi", 2, 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer), 2);
+    auto request = nextFrame(*device, udp, [](const Bytes& f) { return FrameRewrite::isArpIpv4(f) && f[21] == 1; });
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(std::equal(kSessionMac.begin(), kSessionMac.end(), request->begin() + 6));
+    EXPECT_TRUE(std::equal(kSessionMac.begin(), kSessionMac.end(), request->begin() + 22));
+    ASSERT_TRUE(device->adapterMacLearned());
+
+    // The reply comes back to the session MAC and must reach the kernel under its own MAC.
+    Bytes reply(42, 0);
+    std::copy(kSessionMac.begin(), kSessionMac.end(), reply.begin());
+    std::copy(kPeerMac.begin(), kPeerMac.end(), reply.begin() + 6);
+    Bytes arpBody{0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 6, 4, 0x00, 0x02};
+    std::copy(arpBody.begin(), arpBody.end(), reply.begin() + 12);
+    std::copy(kPeerMac.begin(), kPeerMac.end(), reply.begin() + 22);
+    Bytes peerIp{10, 77, 0, 9}, ourIp{10, 77, 0, 5};
+    std::copy(peerIp.begin(), peerIp.end(), reply.begin() + 28);
+    std::copy(kSessionMac.begin(), kSessionMac.end(), reply.begin() + 32);
+    std::copy(ourIp.begin(), ourIp.end(), reply.begin() + 38);
+    ASSERT_TRUE(device->send(reply));
+    bool resolved = false;
+    for (int i = 0; i < 50 && !resolved; ++i) {
+        resolved = show({"ip", "neigh", "show", "10.77.0.9"}).find("02:00:00:00:00:09") != std::string::npos;
+        if (!resolved) ::usleep(20000);
+    }
+    EXPECT_TRUE(resolved) << "the kernel did not take the rewritten ARP reply";
+
+    // A limited broadcast from the tunnel arrives as the directed one; the kernel
+    // drops a datagram whose checksum is wrong, so arriving proves it right.
+    Bytes frame(14 + 20 + 8 + 5, 0);
+    std::fill_n(frame.begin(), 6, 0xFF);
+    std::copy(kPeerMac.begin(), kPeerMac.end(), frame.begin() + 6);
+    frame[12] = 0x08;
+    Bytes ip{0x45, 0, 0, 33, 0, 1, 0, 0, 64, 17, 0, 0, 10, 77, 0, 9, 255, 255, 255, 255};
+    std::copy(ip.begin(), ip.end(), frame.begin() + 14);
+    Bytes udpHeader{0x11, 0xCC, 0x11, 0xCB, 0, 13, 0, 0, 'h', 'e', 'l', 'l', 'o'};
+    std::copy(udpHeader.begin(), udpHeader.end(), frame.begin() + 34);
+    ASSERT_TRUE(device->send(frame));
+    pollfd p{udp, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1) << "the rewritten broadcast did not arrive";
+    char got[64];
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    ssize_t n = ::recvfrom(udp, got, sizeof got, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    EXPECT_EQ(std::string(got, static_cast<std::size_t>(n > 0 ? n : 0)), "hello");
+    ::close(udp);
+
+    device.reset();
+    EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), ::testing::Not(HasSubstr("10.77.0.5")));
+    EXPECT_EQ(show({"ip", "route", "show", "dev", "vlantap0"}), "");
+    EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlantap0"}), ::testing::Not(HasSubstr("fd77")));
+    // Carrier is off once the adapter is let go; the persistent interface itself stays.
+    EXPECT_THAT(show({"ip", "link", "show", "dev", "vlantap0"}), HasSubstr("NO-CARRIER"));
+}
+
+TEST_F(TapReal, RegistryViewListsTheTapWithItsDerivedGuid) {
+    auto taps = InterfaceGuid::tapInterfaces();
+    ASSERT_EQ(taps.size(), 1u);
+    EXPECT_EQ(taps[0], "vlantap0");
+    Guid guid = InterfaceGuid::forName("vlantap0");
+    EXPECT_EQ(InterfaceGuid::findName(guid), "vlantap0");
+    EXPECT_NE(guid, InterfaceGuid::forName("vlantap1"));
+    RegistryView& registry = systemPlatform().registry;
+    auto connection = registry.openKey(std::string(kConnectionsKey) + "\\" + guid.toString() + "\\Connection");
+    ASSERT_TRUE(connection);
+    EXPECT_EQ(registry.queryValue(*connection, "Name"), std::string("vlantap0", 9));
+    registry.closeKey(*connection);
+    // A TUN interface is not an adapter entry.
+    ASSERT_EQ(NetnsLab::run(lab_->serverNs(), {"ip", "tuntap", "add", "mode", "tun", "name", "vlantun0"}), 0);
+    EXPECT_EQ(InterfaceGuid::tapInterfaces().size(), 1u);
+}
+
+}  // namespace
+}  // namespace ostrel
