@@ -2,9 +2,9 @@
 #include "discord_presence.h"
 #include "logger.h"
 #include "support/fake_discord_server.h"
+#include "support/log_file_text.h"
 #include "support/test_main.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,13 +17,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kPumpMs = 20;
-
-QString logText()
-{
-    QFile file(Logger::instance().filePath());
-    file.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(file.readAll());
-}
 
 QJsonObject object(const QJsonValue &value, const char *key)
 {
@@ -103,8 +96,8 @@ private slots:
         QCOMPARE(m_server->frames().size(), 1);
         m_server->sendReady(QStringLiteral("mira"), QStringLiteral("0042"));
         QTRY_COMPARE(m_server->activities().size(), 1);
-        QTRY_VERIFY(logText().contains(QStringLiteral("[INF] discord: connected as mira#0042")));
-        QVERIFY(logText().contains(QStringLiteral("[INF] discord: initialized")));
+        QTRY_VERIFY(logFileText().contains(QStringLiteral("[INF] discord: connected as mira#0042")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: initialized")));
 
         const QJsonObject subscribe = m_server->commands(QStringLiteral("SUBSCRIBE")).value(0);
         QCOMPARE(subscribe.value(QStringLiteral("evt")).toString(), QStringLiteral("ACTIVITY_JOIN"));
@@ -225,8 +218,8 @@ private slots:
         m_server->sendJoin(QStringLiteral("join:"));
         m_server->sendJoin(QStringLiteral("join:ABC123"));
         QTRY_COMPARE(joined, QStringList{QStringLiteral("ABC123")});
-        QVERIFY(logText().contains(QStringLiteral("[INF] discord: join request: join:\n")));
-        QVERIFY(logText().contains(QStringLiteral("[INF] discord: join request: join:ABC123")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: join request: join:\n")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: join request: join:ABC123")));
 
         m_server->sendJoin(QStringLiteral("JOIN:x9"));
         QTRY_COMPARE(joined.size(), 2);
@@ -234,7 +227,7 @@ private slots:
 
         DiscordPresence::setJoinCallback({});
         m_server->sendJoin(QStringLiteral("join:late"));
-        QTRY_VERIFY(logText().contains(QStringLiteral("join request: join:late")));
+        QTRY_VERIFY(logFileText().contains(QStringLiteral("join request: join:late")));
         QCOMPARE(joined.size(), 2);
     }
 
@@ -246,7 +239,7 @@ private slots:
         QTRY_COMPARE(m_server->activities().size(), 1);
 
         m_server->stop();
-        QTRY_VERIFY(logText().contains(QStringLiteral("[WRN] discord: disconnected: 1 pipe closed")));
+        QTRY_VERIFY(logFileText().contains(QStringLiteral("[WRN] discord: disconnected: 1 pipe closed")));
 
         auto restarted = std::make_unique<FakeDiscordServer>();
         QVERIFY(restarted->listen(socketPath()));
@@ -261,7 +254,7 @@ private slots:
         // A close frame ends the connection with the client's own code.
         restarted->send(2, QJsonObject{{QStringLiteral("code"), 4000},
                                        {QStringLiteral("message"), QStringLiteral("Invalid Client ID")}});
-        QTRY_VERIFY(logText().contains(QStringLiteral("[WRN] discord: disconnected: 4000 Invalid Client ID")));
+        QTRY_VERIFY(logFileText().contains(QStringLiteral("[WRN] discord: disconnected: 4000 Invalid Client ID")));
         QTRY_VERIFY(restarted->acceptedCount() >= 2);
     }
 
@@ -276,7 +269,7 @@ private slots:
         QTRY_COMPARE(m_server->activities().size(), 2);
         QVERIFY(m_server->activities().last().isNull());
         QTRY_VERIFY(!m_server->clientConnected());
-        QVERIFY(logText().contains(QStringLiteral("[INF] discord: shutdown")));
+        QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: shutdown")));
     }
 
     void garbageFromTheSocketDropsTheConnection_data()
