@@ -36,11 +36,17 @@ void logLine(Logger::Level level, const char *category, const QString &message)
 ApiClient::ApiClient(QObject *parent)
     : QObject(parent)
 {
+    connectSessionSignals();
+    connectLobbySignals();
 }
 
 ApiClient::~ApiClient()
 {
     stopDedicatedUdpForward();
+    // The socket goes first and quietly: no reconnect or session road runs now,
+    // and the supervisor's last status change must not reach a half-gone client.
+    dropLobbySocket();
+    m_vpn.disconnect(this);
 }
 
 QString ApiClient::defaultBaseUrl()
@@ -229,7 +235,9 @@ void ApiClient::onRefreshReply(QNetworkReply *reply)
         for (const PendingRequest &call : parked)
             request(call.method, call.path, call.body, call.callback,
                     RequestOptions{false, false, call.silent});
-        // The lobby connection, once joined, is told the new access token here.
+        if (m_lobby.joined)
+            sendLobby(QJsonObject{{QStringLiteral("type"), QStringLiteral("refresh_token")},
+                                  {QStringLiteral("token"), m_accessToken}});
         finishRefresh(true);
         return;
     }

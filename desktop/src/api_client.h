@@ -1,6 +1,9 @@
 #pragma once
 
+#include "discord_presence.h"
+#include "hosts_file_manager.h"
 #include "request_options.h"
+#include "vpn_process.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -8,15 +11,20 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <functional>
 
 class PortForward;
 class QNetworkReply;
+class QWebSocket;
 class QNetworkRequest;
 
 // The user interface's way to the service: JSON calls with a bearer token that
 // is renewed transparently on a 401. Exposed to QML as `api`. Definitions are
 // split by area: api_client.cpp (request core, tokens, setters) and
-// api_client_account.cpp (account and catalogue calls); later areas add files.
+// api_client_account.cpp (account and catalogue calls), api_client_vlan.cpp
+// (VLAN session) and api_client_lobby.cpp (lobby WebSocket).
 class ApiClient : public QObject
 {
     Q_OBJECT
@@ -26,6 +34,14 @@ class ApiClient : public QObject
     Q_PROPERTY(bool isAdmin READ isAdmin NOTIFY isAdminChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(bool loggedIn READ loggedIn NOTIFY loggedInChanged)
+    // VLAN session (api_client_vlan.cpp)
+    Q_PROPERTY(bool connected READ connected NOTIFY connectedChanged)
+    Q_PROPERTY(QString connectedVlanId READ connectedVlanId NOTIFY connectedChanged)
+    Q_PROPERTY(QString connectedVlanName READ connectedVlanName NOTIFY connectedChanged)
+    Q_PROPERTY(QString connectedVlanOwner READ connectedVlanOwner NOTIFY connectedChanged)
+    Q_PROPERTY(int connectedSeconds READ connectedSeconds NOTIFY tickChanged)
+    Q_PROPERTY(QString vpnStatus READ vpnStatus NOTIFY vpnStatusChanged)
+    Q_PROPERTY(QString vpnIp READ vpnIp NOTIFY vpnIpChanged)
 
 public:
     static constexpr int kTransferTimeoutMs = 10000;
@@ -60,9 +76,12 @@ public:
     Q_INVOKABLE void logout();
     Q_INVOKABLE void fetchPublicVlans(int page, int pageSize, const QString &search);
     Q_INVOKABLE void fetchMotd();
+    Q_INVOKABLE void joinVlan(const QString &vlanId);
     Q_INVOKABLE void fetchGames();
     Q_INVOKABLE void fetchDedicatedGames();
     Q_INVOKABLE void fetchDedicatedGameServers(const QString &gameId);
+    Q_INVOKABLE void createVlan(int gameId, int capacity, bool isPrivate);
+    Q_INVOKABLE void disconnectVlan();
     Q_INVOKABLE void copyToClipboard(const QString &text);
     Q_INVOKABLE void changePassword(const QString &oldPassword, const QString &newPassword);
     Q_INVOKABLE void changeUsername(const QString &newUsername, const QString &password);
@@ -84,6 +103,38 @@ public:
     static QString encodePathPiece(const QString &text);
     // A "url" beginning with "http" stays; anything else is put after baseUrl.
     QString absoluteUrl(const QString &url) const;
+
+    // --- VLAN session and lobby -------------------------------------------
+    bool connected() const { return m_session.connected; }
+    QString connectedVlanId() const { return m_session.vlanId; }
+    QString connectedVlanName() const { return m_session.vlanName; }
+    QString connectedVlanOwner() const { return m_session.vlanOwner; }
+    int connectedSeconds() const { return m_session.connectedSeconds; }
+    QString vpnStatus() const { return m_vpn.status(); }
+    QString vpnIp() const { return m_vpn.vpnIp(); }
+
+    // False for ids that cannot be one path segment: empty, "." and "..".
+    static bool isVlanIdUsable(const QString &vlanId);
+    // "http://" becomes "ws://", "https://" becomes "wss://", then "/api/ws/<id>".
+    QString lobbyAddress(const QString &vlanId) const;
+
+    // Lobby timings; tests shorten them instead of waiting minutes.
+    struct LobbyTimings
+    {
+        int pingMs = 30000;
+        int watchdogTickMs = 1000;
+        int silenceLimitMs = 60000;
+        int firstReconnectDelayMs = 1000;
+        int maxReconnectDelayMs = 16000;
+    };
+    void setLobbyTimingsForTesting(const LobbyTimings &timings) { m_lobbyTimings = timings; }
+    bool lobbyJoined() const { return m_lobby.joined; }
+
+    // The parts the session drives, for tests to point at stand-ins.
+    VpnProcess &vpnProcess() { return m_vpn; }
+    HostsFileManager &hostsFileManager() { return m_hosts; }
+    const DiscordPresence &discordPresence() const { return m_discord; }
+    // ------------------------------------------------------------------------
 
 signals:
     void baseUrlChanged();
@@ -157,9 +208,43 @@ private:
     static void limitReplySize(QNetworkReply *reply);
     static bool replyTooLarge(QNetworkReply *reply, const QByteArray &body);
 
+    // --- VLAN session (api_client_vlan.cpp) ----------------------------------
+    void connectSessionSignals();
+    void onJoinVlanReply(const QJsonObject &reply);
+    void onCreateVlanReply(const QJsonObject &reply);
+    void connectVpn(const QString &serverAddress, const QString &vlanId);
+    void onVpnConnecting();
+    void onTunnelReady();
+    void onVpnError(const QString &code, const QString &message);
+    void onVpnDisconnected(const QString &reason);
+    void onTick();
+    void handleVpnFailure(const QString &logText, const QString &userMessage);
+    void clearSession();
+    void finishDisconnect();
+    void postVlanDisconnect(const QString &vlanId);
+    void leaveForLogout(const QJsonObject &logoutNotice);
+    bool leaveInProgress() const;
+    void runDeferredAfterLeave();
+
+    // --- Lobby WebSocket (api_client_lobby.cpp) ------------------------------
+    void connectLobbySignals();
+    void connectWebSocket(const QString &vlanId);
+    void closeWebSocket();
+    void reconnectWebSocket();
+    void openLobbySocket(const QString &vlanId);
+    void onWsConnected();
+    void onWsMessage(const QString &text);
+    void onWsDisconnected();
+    void sendPing();
+    void checkWsTraffic();
+    void sendLobby(const QJsonObject &message);
+    void endSessionFromLobby(const QString &userMessage);
+    void dropLobbySocket();
+
     QNetworkAccessManager m_network;
-    // The VPN supervisor, Discord presence and hosts-file manager join here.
-    bool m_discordEnabled = true; // stands for the presence's own flag until it exists
+    VpnProcess m_vpn;
+    DiscordPresence m_discord;
+    HostsFileManager m_hosts;
     QString m_baseUrl;
     QString m_lang = QStringLiteral("en");
     QString m_username;
@@ -176,4 +261,38 @@ private:
     void onDedicatedForwardError(const QString &message);
     PortForward *m_dedicatedForward = nullptr;
     int m_dedicatedForwardPort = 0;
+
+    struct VlanSession
+    {
+        bool connected = false;
+        bool userStopping = false;
+        QString vlanId;
+        QString vlanName;
+        QString vlanOwner;
+        int capacity = 0;
+        bool isPrivate = false;
+        qint64 connectedSinceMs = 0;
+        int connectedSeconds = 0;
+        bool disconnectPosted = false; // the room was told already (sign-out)
+    };
+    VlanSession m_session;
+    QTimer m_sessionTick;
+    // A join or create asked for while the previous room is still being left.
+    std::function<void()> m_deferredAfterLeave;
+
+    struct LobbySocket
+    {
+        bool joined = false;
+        bool awaitingFirstUsers = true;
+        int reconnectDelayMs = 1000;
+        int reconnectAttempts = 0;
+        qint64 lastTrafficMs = 0;
+    };
+    LobbyTimings m_lobbyTimings;
+    LobbySocket m_lobby;
+    QTimer m_pingTimer;
+    QTimer m_reconnectTimer;
+    QTimer m_watchdogTimer;
+    // One socket per connection, so a retired one's late notices are not mistaken for the current one's.
+    QWebSocket *m_ws = nullptr;
 };

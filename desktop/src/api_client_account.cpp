@@ -85,7 +85,7 @@ void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, 
     if (registering) {
         emit registerSuccess(m_username);
     } else {
-        // The Discord presence shows the lobby state here once it exists.
+        m_discord.setInLobby();
         emit loginSuccess(m_username);
     }
 }
@@ -93,11 +93,17 @@ void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, 
 void ApiClient::logout()
 {
     logLine(Logger::Info, "auth", QStringLiteral("logout: ") + m_username);
-    // The dedicated-server forward and the VLAN session are ended here by their areas.
+    // The dedicated-server forward and the VLAN session end here.
     stopDedicatedUdpForward();
+    QJsonObject notice;
     if (!m_refreshToken.isEmpty())
-        postJson(QStringLiteral("/api/auth/logout"),
-                 QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}});
+        notice = QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}};
+    if (m_session.connected && !m_session.vlanId.isEmpty())
+        leaveForLogout(notice);
+    else if (!notice.isEmpty())
+        postJson(QStringLiteral("/api/auth/logout"), notice);
+    m_deferredAfterLeave = nullptr; // a room switch does not outlive the account
+    m_discord.clearPresence();
     CredentialStore::removeCredentials();
     m_accessToken.clear();
     m_refreshToken.clear();
@@ -275,11 +281,11 @@ void ApiClient::copyToClipboard(const QString &value)
 
 void ApiClient::setDiscordEnabled(bool enabled)
 {
-    m_discordEnabled = enabled;
+    m_discord.setEnabled(enabled);
     logLine(Logger::Info, "discord", enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"));
 }
 
 bool ApiClient::discordEnabled() const
 {
-    return m_discordEnabled;
+    return m_discord.enabled();
 }

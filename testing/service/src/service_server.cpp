@@ -1,5 +1,7 @@
 #include "service_server.h"
 
+#include "lobby_hub.h"
+
 #include <QHttpServerRequest>
 #include <QJsonDocument>
 #include <QPointer>
@@ -44,6 +46,11 @@ QByteArray methodWord(QHttpServerRequest::Method method)
     }
 }
 
+bool isWebSocketUpgrade(const QHttpServerRequest &request)
+{
+    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 ServiceReply ServiceReply::json(int status, const QJsonObject &object)
@@ -64,6 +71,8 @@ ServiceServer::ServiceServer(QObject *parent)
     registerVlanRoutes(*this);
     registerControlRoutes(*this);
     registerUpdateRoutes(*this);
+    m_lobby = new LobbyHub(*this, this);
+    registerLobbyRoutes(*this);
 }
 
 ServiceServer::~ServiceServer() = default;
@@ -113,6 +122,10 @@ ServiceReply ServiceServer::dispatch(ServiceCall &call)
 
 bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
+    // Accepting an upgrade means answering nothing here: the server hands the
+    // socket to its WebSocket side, which the lobby serves.
+    if (isWebSocketUpgrade(request))
+        return request.url().path().startsWith(QLatin1String("/api/ws/"));
     ServiceCall call;
     call.method = methodWord(request.method());
     call.path = request.url().path(QUrl::FullyEncoded);

@@ -14,6 +14,7 @@
 #include <functional>
 
 class QTcpSocket;
+class LobbyHub;
 
 // One incoming call, as the areas see it.
 struct ServiceCall
@@ -66,6 +67,7 @@ public:
     void addRoute(const QByteArray &method, const QString &pattern, Handler handler);
 
     ServiceState &state() { return m_state; }
+    LobbyHub &lobby() { return *m_lobby; }
     void addRule(const QString &path, const ControlRule &rule);
     void clearRules();
 
@@ -89,6 +91,7 @@ private:
     static void send(QTcpSocket *socket, const ServiceReply &reply);
 
     ServiceState m_state;
+    LobbyHub *m_lobby = nullptr; // child object
     QList<Route> m_routes;
     QHash<QString, QList<ControlRule>> m_rules;
     QJsonArray m_log;
@@ -99,4 +102,5 @@ void registerAccountRoutes(ServiceServer &server);
 void registerCatalogueRoutes(ServiceServer &server);
 void registerVlanRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
+void registerLobbyRoutes(ServiceServer &server);
 void registerUpdateRoutes(ServiceServer &server);

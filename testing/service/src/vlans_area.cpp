@@ -1,4 +1,5 @@
 // VLANs: create, join and the disconnect notice.
+#include "lobby_hub.h"
 #include "service_server.h"
 #include "service_text.h"
 
@@ -63,7 +64,7 @@ void registerVlanRoutes(ServiceServer &server)
         return ServiceReply::json(201, vlanReply(state, vlan));
     });
 
-    server.addRoute("POST", QStringLiteral("/api/vlans/{}/join"), [&state](ServiceCall &call) {
+    server.addRoute("POST", QStringLiteral("/api/vlans/{}/join"), [&server, &state](ServiceCall &call) {
         const Account *account = state.accountForAccess(call.bearer);
         if (!account)
             return notAuthenticated(call);
@@ -74,18 +75,24 @@ void registerVlanRoutes(ServiceServer &server)
             if (vlan->members.size() >= vlan->capacity)
                 return ServiceReply::error(409, localizedDetail(call, "VLAN is full", "ظرفیت شبکه پر است"));
             vlan->members.append(account->username);
+            server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_connected")},
+                                                {QStringLiteral("username"), account->username}},
+                                     account->username);
         }
         return ServiceReply::json(200, vlanReply(state, *vlan));
     });
 
-    server.addRoute("POST", QStringLiteral("/api/vlans/{}/disconnect"), [&state](ServiceCall &call) {
+    server.addRoute("POST", QStringLiteral("/api/vlans/{}/disconnect"), [&server, &state](ServiceCall &call) {
         const Account *account = state.accountForAccess(call.bearer);
         if (!account)
             return notAuthenticated(call);
         Vlan *vlan = state.findVlan(call.captures.at(0));
         if (!vlan)
             return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
-        vlan->members.removeAll(account->username);
+        if (vlan->members.removeAll(account->username) > 0)
+            server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_disconnected")},
+                                                {QStringLiteral("username"), account->username}},
+                                     account->username);
         return ServiceReply::json(200, {{QStringLiteral("message"), QStringLiteral("Disconnected")}});
     });
 }

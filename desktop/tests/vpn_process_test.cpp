@@ -1,0 +1,287 @@
+#include "vpn_process.h"
+
+#include "logger.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <csignal>
+#include <sys/types.h>
+
+namespace {
+
+// Records every signal of the supervisor in order, as short texts.
+struct Recorder {
+    QStringList seen;
+    QStringList statuses;
+    explicit Recorder(VpnProcess &vpn)
+    {
+        QObject::connect(&vpn, &VpnProcess::statusChanged, [this, &vpn] { statuses << vpn.status(); });
+        QObject::connect(&vpn, &VpnProcess::vpnConnecting, [this] { seen << "connecting"; });
+        QObject::connect(&vpn, &VpnProcess::vpnReady, [this](const QString &ip) { seen << "ready:" + ip; });
+        QObject::connect(&vpn, &VpnProcess::vpnError,
+                         [this](const QString &c, const QString &m) { seen << "error:" + c + ":" + m; });
+        QObject::connect(&vpn, &VpnProcess::vpnDisconnected,
+                         [this](const QString &r) { seen << "disconnected:" + r; });
+        QObject::connect(&vpn, &VpnProcess::vpnReconnecting,
+                         [this](int s) { seen << "reconnecting:" + QString::number(s); });
+    }
+};
+
+// A folder holding the scripted stand-in under the client's name, and its script.
+struct ClientFolder {
+    QTemporaryDir dir;
+    explicit ClientFolder(const QStringList &script, const char *name = "ostrel-client")
+    {
+        QFile::link(QStringLiteral(CORVANA_BIN_DIR "/scripted-tunnel-client"), dir.filePath(name));
+        QFile file(dir.filePath("script"));
+        file.open(QIODevice::WriteOnly);
+        file.write(script.join('\n').replace("%DIR%", dir.path()).toUtf8() + '\n');
+        qputenv("SCRIPTED_CLIENT_SCRIPT", dir.filePath("script").toLocal8Bit());
+    }
+    QString path(const char *name) const { return dir.filePath(name); }
+};
+
+QString readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// Gone, or a zombie nobody reaps yet: either way no longer running.
+bool alive(pid_t pid)
+{
+    const QString stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.isEmpty())
+        return false;
+    const auto close = stat.lastIndexOf(')');
+    return close > 0 && stat.mid(close + 2, 1) != "Z";
+}
+
+bool waitIdle(VpnProcess &vpn, int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (vpn.running() && t.elapsed() < ms)
+        QTest::qWait(10);
+    return !vpn.running();
+}
+
+} // namespace
+
+class VpnProcessTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_logDir.isValid());
+        Logger::instance().initIn(m_logDir.path());
+    }
+
+    void findsPlainNameAndPassesExactlyTwelveArguments()
+    {
+        ClientFolder folder({"args %DIR%/args", R"(out {"event":"ready"})", "exit 0"});
+
+        VpnProcess vpn;
+        vpn.setProgramDirectory(folder.dir.path());
+        Recorder rec(vpn);
+        vpn.start("10.1.2.3:7100", "alice", "s3cret -x", "room-1");
+        QVERIFY(vpn.running());
+        QVERIFY(waitIdle(vpn));
+        QCOMPARE(readAll(folder.path("args")).split('\n', Qt::SkipEmptyParts),
+                 QStringList({"--server", "10.1.2.3:7100", "--user", "alice", "--pass", "s3cret -x",
+                              "--node", "room-1", "--mode", "l2", "--reconnect",
+                              "--insecure-skip-server-auth"}));
+        QCOMPARE(rec.seen, QStringList({"connecting", "ready:"}));
+
+        const QString log = readAll(Logger::instance().filePath());
+        QVERIFY(log.contains("vpn-proc: launching: " + folder.path("ostrel-client")
+                             + " --server 10.1.2.3:7100 --node room-1"));
+        QVERIFY(!log.contains("alice"));
+        QVERIFY(!log.contains("s3cret"));
+    }
+
+    void missingClientReportsNotFoundOnceAndChangesNothing()
+    {
+        QTemporaryDir empty;
+        VpnProcess vpn;
+        vpn.setProgramDirectory(empty.path());
+        Recorder rec(vpn);
+        vpn.lang = "fa";
+        vpn.start("s", "u", "p", "n");
+        QCOMPARE(rec.seen, QStringList({QString::fromUtf8("error:not_found:کلاینت VPN یافت نشد")}));
+        QVERIFY(!vpn.running());
+        QCOMPARE(vpn.status(), QString());
+        QVERIFY(rec.statuses.isEmpty());
+    }
+
+    void splitsLinesAcrossReadsAndMapsEvents()
+    {
+        ClientFolder folder({
+            R"(raw {"event":"connecting"}\n{"event":"handshake","step":"cookie"}\r\n{"event":"conn)",
+            "sleep 100",
+            R"(raw ected"}\n   \n)",
+            "out not json at all",
+            "out [1,2]",
+            R"(out {"event":"adapter"})",
+            R"(out {"event":"ready"})",
+            R"(out {"event":"reconnecting","backoff":"7"})",
+            R"(out {"event":"reconnecting","backoff":"soon"})",
+            R"(out {"event":"error","code":"node_full","message":"Node is full"})",
+            R"(out {"event":"disconnected","reason":"timeout"})",
+            R"(out {"event":"connected","ip":"10.7.0.5"})",
+            R"(out {"event":"ready"})",
+            R"(out {"event":"disconnected","reason":"server"})",
+            R"(raw {"event":"error","code":"bad_credentials","message":"Invalid username or password"})",
+            "exit 1",
+        });
+        VpnProcess vpn;
+        vpn.setProgramDirectory(folder.dir.path());
+        vpn.lang = "fa";
+        Recorder rec(vpn);
+        QSignalSpy info(&vpn, &VpnProcess::vpnInfoChanged);
+        vpn.start("s", "u", "p", "n");
+        QVERIFY(waitIdle(vpn));
+
+        QCOMPARE(info.count(), 2);
+        QCOMPARE(vpn.vpnIp(), QString("10.7.0.5"));
+        // The last line had no line feed and still counts; the fatal error is reported once,
+        // the non-zero exit after it adds nothing.
+        QCOMPARE(rec.seen,
+                 QStringList({"connecting", "ready:", "reconnecting:7", "reconnecting:0", "ready:10.7.0.5",
+                              "disconnected:server",
+                              QString::fromUtf8("error:bad_credentials:نام کاربری یا رمز عبور اشتباه است")}));
+        QCOMPARE(rec.statuses,
+                 QStringList({"connecting", "handshake:cookie", "connected", "configuring", "ready",
+                              "reconnecting:7", "reconnecting:0", "connected", "ready", "disconnected",
+                              "error"}));
+    }
+
+    void classifiesExits()
+    {
+        {
+            ClientFolder folder({R"(out {"event":"disconnected","reason":"server"})", "exit 0"});
+            VpnProcess vpn;
+            vpn.setProgramDirectory(folder.dir.path());
+            Recorder rec(vpn);
+            vpn.start("s", "u", "p", "n");
+            QVERIFY(waitIdle(vpn));
+            QCOMPARE(rec.seen, QStringList({"connecting", "disconnected:server",
+                                            "error:incomplete:VPN process exited before connection was established"}));
+            QCOMPARE(vpn.status(), QString("error"));
+        }
+        {
+            ClientFolder folder({R"(out {"event":"ready"})", "exit 3"});
+            VpnProcess vpn;
+            vpn.setProgramDirectory(folder.dir.path());
+            Recorder rec(vpn);
+            vpn.start("s", "u", "p", "n");
+            QVERIFY(waitIdle(vpn));
+            QCOMPARE(rec.seen, QStringList({"connecting", "ready:",
+                                            "error:process_crashed:VPN process exited unexpectedly"}));
+        }
+        {
+            ClientFolder folder({R"(out {"event":"ready"})", "exit 0"});
+            VpnProcess vpn;
+            vpn.setProgramDirectory(folder.dir.path());
+            Recorder rec(vpn);
+            vpn.lang = "FA"; // only exactly "fa" selects Persian
+            vpn.start("s", "u", "p", "n");
+            QVERIFY(waitIdle(vpn));
+            QCOMPARE(rec.seen, QStringList({"connecting", "ready:"}));
+            QCOMPARE(vpn.status(), QString("ready"));
+            QCOMPARE(vpn.localizedError("no_cookie", "No reply"), QString("No reply"));
+        }
+    }
+
+    void stopEndsAnObedientClientWithoutKill()
+    {
+        ClientFolder folder({R"(on-break {"event":"disconnected","reason":"user"})",
+                             R"(out {"event":"ready"})", "wait"});
+        VpnProcess vpn;
+        vpn.setProgramDirectory(folder.dir.path());
+        Recorder rec(vpn);
+        vpn.start("s", "u", "p", "n");
+        QTRY_COMPARE(vpn.status(), QString("ready"));
+        vpn.start("other", "u", "p", "n"); // ignored while running
+        vpn.stop();
+        QCOMPARE(vpn.status(), QString("disconnecting"));
+        QVERIFY(waitIdle(vpn));
+        QCOMPARE(rec.seen, QStringList({"connecting", "ready:", "disconnected:user", "disconnected:user"}));
+        QCOMPARE(vpn.status(), QString("disconnected"));
+
+        // A new run right away: the old stop timer must not touch it.
+        ClientFolder again({R"(out {"event":"ready"})", "sleep 5600", "exit 0"});
+        vpn.start("s", "u", "p", "n");
+        QVERIFY(vpn.running());
+        QTest::qWait(5200);
+        QVERIFY(vpn.running());
+        QVERIFY(waitIdle(vpn));
+        QCOMPARE(vpn.status(), QString("ready"));
+    }
+
+    void stopKillsAClientThatIgnoresTheBreak()
+    {
+        ClientFolder folder({"ignore-break", R"(out {"event":"ready"})", "wait"});
+        VpnProcess vpn;
+        vpn.setProgramDirectory(folder.dir.path());
+        Recorder rec(vpn);
+        vpn.start("s", "u", "p", "n");
+        QTRY_COMPARE(vpn.status(), QString("ready"));
+        QElapsedTimer t;
+        t.start();
+        vpn.stop();
+        QVERIFY(waitIdle(vpn, 9000));
+        QVERIFY(t.elapsed() >= 4900);
+        QCOMPARE(rec.seen, QStringList({"connecting", "ready:", "disconnected:user"}));
+        QCOMPARE(vpn.status(), QString("disconnected"));
+    }
+
+    void overLongOutputIsSkippedUpToItsLineFeed()
+    {
+        const QString flood(300000, QLatin1Char('x'));
+        ClientFolder folder({"raw " + flood, R"(out {"event":"connected","ip":"10.1.1.1"})",
+                             "raw " + flood + "\\n", R"(out {"event":"connected","ip":"10.2.2.2"})",
+                             R"(out {"event":"ready"})", "raw " + flood, "exit 0"});
+        VpnProcess vpn;
+        vpn.setProgramDirectory(folder.dir.path());
+        Recorder rec(vpn);
+        vpn.start("s", "u", "p", "n");
+        QVERIFY(waitIdle(vpn));
+        // The line glued to the first flood goes with it; the next ones count.
+        QCOMPARE(rec.seen, QStringList({"connecting", "ready:10.2.2.2"}));
+        const QString log = readAll(Logger::instance().filePath());
+        QVERIFY(log.contains("output line longer than 65536 bytes skipped"));
+        QVERIFY(!log.contains("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"));
+        QVERIFY(!log.contains("10.1.1.1"));
+    }
+
+    void clientDiesWithTheDesktopProcess()
+    {
+        ClientFolder folder({"ignore-break", "pidfile %DIR%/pid", "wait"});
+
+        QProcess host;
+        host.start(QStringLiteral(CORVANA_BIN_DIR "/vpn-supervisor-host"), {folder.dir.path()});
+        QVERIFY(host.waitForReadyRead(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!readAll(folder.path("pid")).trimmed().isEmpty(), 10000);
+        const pid_t child = readAll(folder.path("pid")).trimmed().toInt();
+        QVERIFY(child > 0);
+        QCOMPARE(::kill(child, 0), 0);
+        host.kill();
+        QVERIFY(host.waitForFinished(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(child), 5000);
+    }
+
+private:
+    QTemporaryDir m_logDir;
+};
+
+QTEST_GUILESS_MAIN(VpnProcessTest)
+#include "vpn_process_test.moc"

@@ -1,0 +1,245 @@
+// Lobby WebSocket: member list on sign-in, joins and leaves, pong with the
+// member list, token refresh answers; plus the controls tests use on it.
+#include "lobby_hub.h"
+
+#include "service_server.h"
+#include "service_text.h"
+
+#include <QJsonDocument>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace {
+
+QString compact(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+const QString kLobbyPrefix = QStringLiteral("/api/ws/");
+
+} // namespace
+
+LobbyHub::LobbyHub(ServiceServer &server, QObject *parent)
+    : QObject(parent)
+    , m_server(server)
+{
+    connect(&m_server, &QAbstractHttpServer::newWebSocketConnection, this, &LobbyHub::onNewConnection);
+}
+
+LobbyHub::~LobbyHub()
+{
+    for (const Client &client : std::as_const(m_clients)) {
+        client.socket->disconnect(this);
+        delete client.socket;
+    }
+}
+
+LobbyHub::Client *LobbyHub::find(QWebSocket *socket)
+{
+    for (Client &client : m_clients)
+        if (client.socket == socket)
+            return &client;
+    return nullptr;
+}
+
+QJsonObject LobbyHub::usersMessage(const QString &type, const QString &vlanId) const
+{
+    QJsonArray users;
+    if (const Vlan *vlan = m_server.state().findVlan(vlanId))
+        for (const QString &member : vlan->members)
+            users.append(QJsonObject{{QStringLiteral("username"), member}});
+    return {{QStringLiteral("type"), type},
+            {QStringLiteral("users"), users},
+            {QStringLiteral("players"), users.size()}};
+}
+
+void LobbyHub::onNewConnection()
+{
+    while (m_server.hasPendingWebSocketConnections()) {
+        QWebSocket *socket = m_server.nextPendingWebSocketConnection().release();
+        socket->setParent(nullptr);
+        const QString path = socket->requestUrl().path(QUrl::FullyEncoded);
+        const QString encodedId = path.startsWith(kLobbyPrefix) ? path.mid(kLobbyPrefix.size()) : QString();
+        const QString vlanId = QUrl::fromPercentEncoding(encodedId.toUtf8());
+        m_opened.append(QJsonObject{
+            {QStringLiteral("path"), path},
+            {QStringLiteral("vlan_id"), vlanId},
+            {QStringLiteral("authorization"),
+             QString::fromUtf8(socket->request().rawHeader("Authorization"))},
+            {QStringLiteral("x_lang"), QString::fromUtf8(socket->request().rawHeader("x-lang"))}});
+        m_clients.append(Client{socket, vlanId, QString(), false});
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, socket](const QString &text) { onMessage(socket, text); });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket]() { onGone(socket); });
+        if (encodedId.isEmpty() || encodedId.contains(QLatin1Char('/'))
+            || !m_server.state().findVlan(vlanId))
+            socket->close(QWebSocketProtocol::CloseCode(4004), QStringLiteral("unknown VLAN"));
+    }
+}
+
+void LobbyHub::onGone(QWebSocket *socket)
+{
+    for (qsizetype i = 0; i < m_clients.size(); ++i) {
+        if (m_clients.at(i).socket == socket) {
+            m_clients.removeAt(i);
+            break;
+        }
+    }
+    socket->disconnect(this);
+    socket->deleteLater();
+}
+
+void LobbyHub::onMessage(QWebSocket *socket, const QString &text)
+{
+    Client *client = find(socket);
+    if (!client)
+        return;
+    m_frames.append(QJsonObject{{QStringLiteral("vlan_id"), client->vlanId},
+                                {QStringLiteral("text"), text}});
+    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString type = message.value(QStringLiteral("type")).toString();
+    const QString token = message.value(QStringLiteral("token")).toString();
+    ServiceState &state = m_server.state();
+
+    if (type == QLatin1String("auth")) {
+        Account *account = state.accountForAccess(token);
+        if (!account) {
+            socket->close(QWebSocketProtocol::CloseCode(4001), QStringLiteral("unauthorized"));
+            return;
+        }
+        if (m_refuse > 0) {
+            --m_refuse;
+            socket->abort();
+            return;
+        }
+        client->signedIn = true;
+        client->username = account->username;
+        if (m_silent)
+            return;
+        socket->sendTextMessage(compact(usersMessage(QStringLiteral("users"), client->vlanId)));
+        broadcast(client->vlanId,
+                  {{QStringLiteral("type"), QStringLiteral("user_connected")},
+                   {QStringLiteral("username"), client->username}},
+                  client->username);
+    } else if (type == QLatin1String("ping")) {
+        if (client->signedIn && !m_silent)
+            socket->sendTextMessage(compact(usersMessage(QStringLiteral("pong"), client->vlanId)));
+    } else if (type == QLatin1String("refresh_token")) {
+        if (m_silent)
+            return;
+        const bool ok = !m_rejectTokens && state.accountForAccess(token);
+        socket->sendTextMessage(compact(
+            {{QStringLiteral("type"), ok ? QStringLiteral("token_ok") : QStringLiteral("token_error")}}));
+    }
+}
+
+void LobbyHub::broadcast(const QString &vlanId, const QJsonObject &message, const QString &except)
+{
+    const QString text = compact(message);
+    for (const Client &client : std::as_const(m_clients))
+        if (client.signedIn && client.vlanId == vlanId && client.username != except)
+            client.socket->sendTextMessage(text);
+}
+
+void LobbyHub::sendRaw(const QString &vlanId, const QString &text)
+{
+    for (const Client &client : std::as_const(m_clients))
+        if (vlanId.isEmpty() || client.vlanId == vlanId)
+            client.socket->sendTextMessage(text);
+}
+
+void LobbyHub::dropAll(int refuse)
+{
+    m_refuse = refuse;
+    const QList<Client> clients = m_clients;
+    for (const Client &client : clients)
+        client.socket->abort();
+}
+
+QJsonObject LobbyHub::status() const
+{
+    QJsonArray open;
+    for (const Client &client : m_clients)
+        open.append(QJsonObject{{QStringLiteral("vlan_id"), client.vlanId},
+                                {QStringLiteral("username"), client.username},
+                                {QStringLiteral("signed_in"), client.signedIn}});
+    return {{QStringLiteral("opened"), m_opened},
+            {QStringLiteral("open"), open},
+            {QStringLiteral("frames"), m_frames}};
+}
+
+void LobbyHub::reset()
+{
+    m_opened = {};
+    m_frames = {};
+    m_silent = false;
+    m_rejectTokens = false;
+    m_refuse = 0;
+}
+
+void registerLobbyRoutes(ServiceServer &server)
+{
+    LobbyHub &hub = server.lobby();
+
+    // {"vlan_id"?, "message": {...}} or {"vlan_id"?, "raw": "text"}
+    server.addRoute("POST", QStringLiteral("/test/lobby/send"), [&hub](ServiceCall &call) {
+        const QString vlanId = bodyText(call, "vlan_id");
+        if (call.body.value(QStringLiteral("message")).isObject())
+            hub.sendRaw(vlanId, compact(call.body.value(QStringLiteral("message")).toObject()));
+        else
+            hub.sendRaw(vlanId, bodyText(call, "raw"));
+        return ServiceReply::json(200, {});
+    });
+    // {"refuse": n}: the next n sign-ins are cut off too.
+    server.addRoute("POST", QStringLiteral("/test/lobby/drop"), [&hub](ServiceCall &call) {
+        hub.dropAll(call.body.value(QStringLiteral("refuse")).toInt());
+        return ServiceReply::json(200, {});
+    });
+    server.addRoute("POST", QStringLiteral("/test/lobby/silent"), [&hub](ServiceCall &call) {
+        hub.setSilent(call.body.value(QStringLiteral("on")).toBool(true));
+        return ServiceReply::json(200, {});
+    });
+    server.addRoute("POST", QStringLiteral("/test/lobby/reject-token"), [&hub](ServiceCall &call) {
+        hub.setRejectTokens(call.body.value(QStringLiteral("on")).toBool(true));
+        return ServiceReply::json(200, {});
+    });
+    server.addRoute("GET", QStringLiteral("/test/lobby"), [&hub](ServiceCall &) {
+        return ServiceReply::json(200, hub.status());
+    });
+    server.addRoute("POST", QStringLiteral("/test/lobby/reset"), [&hub](ServiceCall &) {
+        hub.reset();
+        return ServiceReply::json(200, {});
+    });
+
+    // A room with any id and members: {"id", "members": [names], "name"?, "capacity"?}
+    ServiceState &state = server.state();
+    server.addRoute("POST", QStringLiteral("/test/room"), [&state](ServiceCall &call) {
+        const QString id = bodyText(call, "id");
+        if (id.isEmpty())
+            return ServiceReply::error(400, QStringLiteral("id required"));
+        Vlan *vlan = state.findVlan(id);
+        if (!vlan) {
+            state.vlans.append(Vlan{});
+            vlan = &state.vlans.last();
+        }
+        vlan->id = id;
+        vlan->name = call.body.value(QStringLiteral("name")).toString(id);
+        vlan->owner = call.body.value(QStringLiteral("owner")).toString(QStringLiteral("host0"));
+        vlan->capacity = call.body.value(QStringLiteral("capacity")).toInt(8);
+        vlan->isPrivate = true; // kept out of the public list
+        vlan->members.clear();
+        for (const QJsonValue &member : call.body.value(QStringLiteral("members")).toArray())
+            vlan->members.append(member.toString());
+        return ServiceReply::json(200, {});
+    });
+    // The room's members as the service holds them.
+    server.addRoute("GET", QStringLiteral("/test/room/{}"), [&state](ServiceCall &call) {
+        const Vlan *vlan = state.findVlan(call.captures.at(0));
+        if (!vlan)
+            return ServiceReply::error(404, QStringLiteral("no such room"));
+        return ServiceReply::json(200, {{QStringLiteral("members"), QJsonArray::fromStringList(vlan->members)}});
+    });
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QWebSocket;
+class ServiceServer;
+
+// The lobby WebSocket of every VLAN, at "/api/ws/<id>" on the service's own
+// port, with test controls that bend its behaviour.
+class LobbyHub : public QObject
+{
+    Q_OBJECT
+
+public:
+    LobbyHub(ServiceServer &server, QObject *parent = nullptr);
+    ~LobbyHub() override;
+
+    // To every signed-in socket of the room, except one user's.
+    void broadcast(const QString &vlanId, const QJsonObject &message, const QString &except = {});
+    // Any text to every socket of a room (every room when vlanId is empty).
+    void sendRaw(const QString &vlanId, const QString &text);
+    // Abort every socket; the next `refuse` sign-ins are cut off before "users".
+    void dropAll(int refuse);
+    void setSilent(bool silent) { m_silent = silent; }
+    void setRejectTokens(bool reject) { m_rejectTokens = reject; }
+    QJsonObject status() const;
+    void reset();
+
+    QJsonObject usersMessage(const QString &type, const QString &vlanId) const;
+
+private:
+    struct Client
+    {
+        QWebSocket *socket = nullptr;
+        QString vlanId;
+        QString username;
+        bool signedIn = false;
+    };
+
+    void onNewConnection();
+    void onMessage(QWebSocket *socket, const QString &text);
+    void onGone(QWebSocket *socket);
+    Client *find(QWebSocket *socket);
+
+    ServiceServer &m_server;
+    QList<Client> m_clients;
+    QJsonArray m_frames;  // every frame received, with its room
+    QJsonArray m_opened;  // every accepted connection: path and headers
+    bool m_silent = false;
+    bool m_rejectTokens = false;
+    int m_refuse = 0;
+};
