@@ -13,7 +13,8 @@ deps:
 	bash scripts/install-deps.sh
 
 build-run: deps
-	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=OFF
+	cmake -S . -B $(RUN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=OFF \
+	  -DCORVANA_API_BASE_URL=http://127.0.0.1:$${CORVANA_RUN_SERVICE_PORT:-8480}
 	cmake --build $(RUN_DIR) -j $(JOBS)
 
 run: build-run

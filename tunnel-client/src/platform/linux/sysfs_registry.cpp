@@ -23,7 +23,7 @@ bool startsFolded(std::string_view text, std::string_view prefix) {
 }
 
 std::string subkeyFor(std::size_t position) {
-    char name[16];
+    char name[24]; // room for any size_t
     std::snprintf(name, sizeof name, "%04zu", position);
     return name;
 }
