@@ -1,6 +1,8 @@
 #include "api_client.h"
+#include "cached_network_access_manager_factory.h"
 #include "deep_link.h"
 #include "deep_link_router.h"
+#include "discord_presence.h"
 #include "logger.h"
 #include "main_window_tracker.h"
 #include "ping_service.h"
@@ -9,6 +11,7 @@
 #include "platform/linux/xdg_url_scheme_registry.h"
 #include "single_instance.h"
 #include "stray_process_cleaner.h"
+#include "tray_icon.h"
 #include "update_service.h"
 
 #include <QApplication>
@@ -21,6 +24,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -81,12 +85,20 @@ int main(int argc, char *argv[])
     updater->setInstallDir(QCoreApplication::applicationDirPath());
 
     auto router = std::make_unique<DeepLinkRouter>(api.get());
+    DiscordPresence::setJoinCallback([r = router.get()](const QString &id) { r->onDiscordJoin(id); });
 
+    auto tray = std::make_unique<TrayIcon>();
+    tray->show();
+
+    // Outlives the engine: the engine may ask it for managers until it is gone.
+    auto networkFactory = std::make_unique<CachedNetworkAccessManagerFactory>();
     auto engine = std::make_unique<QQmlApplicationEngine>();
+    engine->setNetworkAccessManagerFactory(networkFactory.get());
     engine->addImportPath(QStringLiteral("qrc:/"));
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());
     context->setContextProperty(QStringLiteral("ping"), ping.get());
+    context->setContextProperty(QStringLiteral("tray"), tray.get());
     context->setContextProperty(QStringLiteral("logger"), &Logger::instance());
     context->setContextProperty(QStringLiteral("updater"), updater.get());
 
@@ -100,6 +112,15 @@ int main(int argc, char *argv[])
                      Qt::QueuedConnection);
     QObject::connect(windows.get(), &MainWindowTracker::rootCreationFailed, app.get(),
                      [] { QCoreApplication::exit(-1); });
+    // The tray's entries do nothing until the window they refer to exists.
+    QObject::connect(windows.get(), &MainWindowTracker::windowCreated, app.get(),
+                     [t = tray.get(), w = windows.get(), a = app.get(),
+                      wired = false](QQuickWindow *) mutable {
+                         if (std::exchange(wired, true))
+                             return;
+                         QObject::connect(t, &TrayIcon::showRequested, w, &MainWindowTracker::showMainWindow);
+                         QObject::connect(t, &TrayIcon::quitRequested, a, [] { QCoreApplication::quit(); });
+                     });
 
     QObject::connect(router.get(), &DeepLinkRouter::showWindowRequested, windows.get(),
                      &MainWindowTracker::showMainWindow);
@@ -126,7 +147,10 @@ int main(int argc, char *argv[])
     quitSignals.reset();
     mainUrl.reset();
     engine.reset();
+    networkFactory.reset();
     windows.reset();
+    tray.reset();
+    DiscordPresence::setJoinCallback({});
     router.reset();
     updater.reset();
     ping.reset();

@@ -1,0 +1,163 @@
+#include "api_client.h"
+#include "cached_network_access_manager_factory.h"
+#include "support/test_main.h"
+#include "versioned_network_access_manager.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QNetworkDiskCache>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// Answers every HTTP request with one body and keeps each request's head.
+class HttpStub : public QObject
+{
+public:
+    HttpStub(QByteArray contentType, QByteArray body)
+        : m_contentType(std::move(contentType)), m_body(std::move(body))
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onRead(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    QString url(const QString &path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+    }
+    QList<QByteArray> heads;
+
+private:
+    void onRead(QTcpSocket *socket)
+    {
+        QByteArray &pending = m_partial[socket];
+        pending += socket->readAll();
+        const qsizetype end = pending.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        heads << pending.left(end);
+        m_partial.remove(socket);
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + m_contentType
+                      + "\r\nContent-Length: " + QByteArray::number(m_body.size())
+                      + "\r\nCache-Control: max-age=3600\r\nConnection: close\r\n\r\n" + m_body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QByteArray m_contentType;
+    QByteArray m_body;
+    QHash<QTcpSocket *, QByteArray> m_partial;
+};
+
+QByteArray pngBytes()
+{
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+bool hasVersionHeader(const QByteArray &head)
+{
+    return head.toLower().contains("\r\nx-app-version: 1.5.0");
+}
+
+} // namespace
+
+class NetworkAccessFactoryTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Loads one image in a fresh engine with the factory; its final status.
+    static int loadImage(const QString &url)
+    {
+        CachedNetworkAccessManagerFactory factory;
+        QQmlEngine engine;
+        engine.setNetworkAccessManagerFactory(&factory);
+        QQmlComponent component(&engine);
+        // No pixmap cache: every load must go through the network manager.
+        component.setData("import QtQuick\nImage { cache: false; source: \"" + url.toUtf8() + "\" }",
+                          QUrl());
+        std::unique_ptr<QObject> image(component.create());
+        if (!image) {
+            qWarning() << component.errorString();
+            return -1;
+        }
+        if (!QTest::qWaitFor([&] { return image->property("status").toInt() != 2; }, 10000)) // 2 = Loading
+            return 2;
+        return image->property("status").toInt();
+    }
+
+private slots:
+    void managersMarkRequestsAndShareOneDiskCache()
+    {
+        const QString directory = CachedNetworkAccessManagerFactory::cacheDirectory();
+        QVERIFY(directory.endsWith(QStringLiteral("/Corvana/Corvana/qml-images")));
+        QDir(directory).removeRecursively();
+
+        CachedNetworkAccessManagerFactory factory;
+        QObject owner;
+        QNetworkAccessManager *first = factory.create(&owner);
+        QNetworkAccessManager *second = factory.create(&owner);
+        QVERIFY(QDir(directory).exists()); // a removed folder comes back
+        QVERIFY(qobject_cast<VersionedNetworkAccessManager *>(first));
+        QCOMPARE(first->parent(), &owner);
+        auto *cache = qobject_cast<QNetworkDiskCache *>(first->cache());
+        QVERIFY(cache);
+        QCOMPARE(cache->maximumCacheSize(), 52428800);
+        QCOMPARE(QDir(cache->cacheDirectory()), QDir(directory));
+        QVERIFY(second->cache() && second->cache() != first->cache());
+    }
+
+    void qmlImagesCarryTheVersionAndComeFromTheDiskCache()
+    {
+        HttpStub server("image/png", pngBytes());
+        QVERIFY(server.listen());
+        QDir(CachedNetworkAccessManagerFactory::cacheDirectory()).removeRecursively();
+
+        QCOMPARE(loadImage(server.url(QStringLiteral("/pictures/a.png"))), 1); // 1 = Ready
+        QCOMPARE(server.heads.size(), 1);
+        QVERIFY2(hasVersionHeader(server.heads[0]), server.heads[0].constData());
+        QVERIFY(!QDir(CachedNetworkAccessManagerFactory::cacheDirectory())
+                     .entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+
+        // A new engine with new managers still finds the image on disk.
+        QCOMPARE(loadImage(server.url(QStringLiteral("/pictures/a.png"))), 1);
+        QCOMPARE(server.heads.size(), 1);
+
+        QCOMPARE(loadImage(server.url(QStringLiteral("/pictures/b.png"))), 1);
+        QCOMPARE(server.heads.size(), 2);
+        QVERIFY(hasVersionHeader(server.heads[1]));
+    }
+
+    void apiRequestsCarryNoVersionHeader()
+    {
+        HttpStub server("application/json", R"({"message":"hello"})");
+        QVERIFY(server.listen());
+        ApiClient api;
+        api.setBaseUrl(server.url(QString()));
+        api.fetchMotd();
+        QTRY_COMPARE(server.heads.size(), 1);
+        QVERIFY(server.heads[0].startsWith("GET /api/auth/motd"));
+        QVERIFY2(!server.heads[0].toLower().contains("x-app-version"), server.heads[0].constData());
+    }
+};
+
+CORVANA_TEST_MAIN(NetworkAccessFactoryTest)
+#include "network_access_factory_test.moc"
