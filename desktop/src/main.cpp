@@ -2,6 +2,7 @@
 #include "cached_network_access_manager_factory.h"
 #include "deep_link.h"
 #include "deep_link_router.h"
+#include "hosts_file_manager.h"
 #include "discord_presence.h"
 #include "logger.h"
 #include "main_window_tracker.h"
@@ -47,6 +48,16 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/logo.svg")));
     // The window closes to the tray; only an explicit quit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // A block left by a session that did not end cleanly goes now and again at quit.
+    {
+        HostsFileManager hosts;
+        hosts.removeManagedBlock();
+    }
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, [] {
+        HostsFileManager hosts;
+        hosts.removeManagedBlock();
+    });
 
     auto deepLink = std::make_unique<QString>(DeepLink::findInArguments(QCoreApplication::arguments()));
 
