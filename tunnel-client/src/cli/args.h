@@ -5,7 +5,7 @@
 //   Args::command() -> the option table;  Args::helpText(), Args::usage()
 
 #include "cli/command_line_parser.h"
-#include "cli/command_spec.h"
+#include "cli/command_table.h"
 #include "cli/device_kind.h"
 #include "cli/tunnel_mode.h"
 

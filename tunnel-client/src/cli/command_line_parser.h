@@ -8,7 +8,7 @@
 //   result->value("server") -> std::optional<std::string> (defaults applied; flags "true")
 //   parser.helpText(), parser.usage()
 
-#include "cli/command_spec.h"
+#include "cli/command_table.h"
 
 #include <expected>
 #include <map>
