@@ -101,12 +101,13 @@ std::string CommandLineParser::usageFor(const std::vector<const OptionSpec*>& us
     // The short form names what was used; only the general form mentions [OPTIONS].
     if (used.empty() && anyOptional)
         out += " [OPTIONS]";
+    // Appended piecewise: g++ 12 at -O3 misreads "literal" + std::string&& as overlapping copies.
     for (const auto& option : spec_.options)
         if (option.required)
-            out += " " + option.display();
+            out.append(" ").append(option.display());
     for (auto* option : used)
         if (!option->required)
-            out += " " + option->display();
+            out.append(" ").append(option->display());
     return out;
 }
 
