@@ -27,11 +27,6 @@ QStringList missingFields(const ServiceCall &call, std::initializer_list<const c
     return missing;
 }
 
-ServiceReply notAuthenticated(const ServiceCall &call)
-{
-    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
-}
-
 QString now()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);

@@ -8,11 +8,6 @@
 
 namespace {
 
-ServiceReply notAuthenticated(const ServiceCall &call)
-{
-    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
-}
-
 ServiceReply itemsReply(const QJsonArray &items)
 {
     return ServiceReply::json(200, {{QStringLiteral("items"), items}});

@@ -8,6 +8,12 @@ inline QString localizedDetail(const ServiceCall &call, const char *english, con
     return call.lang == QLatin1String("fa") ? QString::fromUtf8(persian) : QString::fromUtf8(english);
 }
 
+// Every area refuses a missing or stale access token alike.
+inline ServiceReply notAuthenticated(const ServiceCall &call)
+{
+    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
+}
+
 inline QString bodyText(const ServiceCall &call, const char *key)
 {
     return call.body.value(QLatin1String(key)).toString();

@@ -24,9 +24,9 @@ QJsonObject vlanReply(const ServiceState &state, const Vlan &vlan)
             {QStringLiteral("players"), int(vlan.members.size())}};
 }
 
-ServiceReply notAuthenticated(const ServiceCall &call)
+ServiceReply vlanNotFound(const ServiceCall &call)
 {
-    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
+    return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
 }
 
 } // namespace
@@ -70,7 +70,7 @@ void registerVlanRoutes(ServiceServer &server)
             return notAuthenticated(call);
         Vlan *vlan = state.findVlan(call.captures.at(0));
         if (!vlan)
-            return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
+            return vlanNotFound(call);
         if (!vlan->members.contains(account->username)) {
             if (vlan->members.size() >= vlan->capacity)
                 return ServiceReply::error(409, localizedDetail(call, "VLAN is full", "ظرفیت شبکه پر است"));
@@ -88,7 +88,7 @@ void registerVlanRoutes(ServiceServer &server)
             return notAuthenticated(call);
         Vlan *vlan = state.findVlan(call.captures.at(0));
         if (!vlan)
-            return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
+            return vlanNotFound(call);
         if (vlan->members.removeAll(account->username) > 0)
             server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_disconnected")},
                                                 {QStringLiteral("username"), account->username}},
