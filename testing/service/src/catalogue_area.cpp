@@ -13,15 +13,6 @@ ServiceReply itemsReply(const QJsonArray &items)
     return ServiceReply::json(200, {{QStringLiteral("items"), items}});
 }
 
-// Wraps a handler so it runs only for a valid access token.
-ServiceServer::Handler authed(ServiceState &state, std::function<ServiceReply(ServiceCall &, Account &)> inner)
-{
-    return [&state, inner = std::move(inner)](ServiceCall &call) {
-        Account *account = state.accountForAccess(call.bearer);
-        return account ? inner(call, *account) : notAuthenticated(call);
-    };
-}
-
 } // namespace
 
 void registerCatalogueRoutes(ServiceServer &server)

@@ -14,6 +14,15 @@ inline ServiceReply notAuthenticated(const ServiceCall &call)
     return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
 }
 
+// Wraps a handler so it runs only for a valid access token.
+inline ServiceServer::Handler authed(ServiceState &state, std::function<ServiceReply(ServiceCall &, Account &)> inner)
+{
+    return [&state, inner = std::move(inner)](ServiceCall &call) {
+        Account *account = state.accountForAccess(call.bearer);
+        return account ? inner(call, *account) : notAuthenticated(call);
+    };
+}
+
 inline QString bodyText(const ServiceCall &call, const char *key)
 {
     return call.body.value(QLatin1String(key)).toString();
