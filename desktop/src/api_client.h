@@ -212,6 +212,10 @@ private:
     void connectSessionSignals();
     void onJoinVlanReply(const QJsonObject &reply);
     void onCreateVlanReply(const QJsonObject &reply);
+    // Join and create replies carry the same session fields.
+    void enterSession(const QJsonObject &reply);
+    // Shared by the orderly leave and the failure path.
+    void resetSessionFields();
     void connectVpn(const QString &serverAddress, const QString &vlanId);
     void onVpnConnecting();
     void onTunnelReady();

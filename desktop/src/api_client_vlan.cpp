@@ -88,12 +88,10 @@ void ApiClient::joinVlan(const QString &vlanId)
             QJsonObject{}, [this](const QJsonObject &reply) { onJoinVlanReply(reply); }, kGuarded);
 }
 
-void ApiClient::onJoinVlanReply(const QJsonObject &reply)
+void ApiClient::enterSession(const QJsonObject &reply)
 {
-    const QString vlanId = text(reply, "vlan_id");
-    const QString name = text(reply, "name");
-    m_session.vlanId = vlanId;
-    m_session.vlanName = name;
+    m_session.vlanId = text(reply, "vlan_id");
+    m_session.vlanName = text(reply, "name");
     m_session.vlanOwner = text(reply, "owner_username");
     m_session.capacity = reply.value(QStringLiteral("capacity")).toInt();
     m_session.isPrivate = reply.value(QStringLiteral("is_private")).toBool();
@@ -103,6 +101,28 @@ void ApiClient::onJoinVlanReply(const QJsonObject &reply)
         m_session.connected = true;
         emit connectedChanged();
     }
+}
+
+void ApiClient::resetSessionFields()
+{
+    m_session.vlanId.clear();
+    m_session.vlanName.clear();
+    m_session.vlanOwner.clear();
+    m_session.capacity = 0;
+    m_session.isPrivate = false;
+    m_session.connectedSeconds = 0;
+    m_session.connectedSinceMs = 0;
+    if (m_session.connected) {
+        m_session.connected = false;
+        emit connectedChanged();
+    }
+}
+
+void ApiClient::onJoinVlanReply(const QJsonObject &reply)
+{
+    const QString vlanId = text(reply, "vlan_id");
+    const QString name = text(reply, "name");
+    enterSession(reply);
     const QString serverAddress = text(reply, "server_address");
     connectVpn(serverAddress, vlanId);
     emit usersUpdated(reply.value(QStringLiteral("users")).toArray(),
@@ -137,17 +157,7 @@ void ApiClient::onCreateVlanReply(const QJsonObject &reply)
     const QString name = text(reply, "name");
     const QString serverAddress = text(reply, "server_address");
     emit createSuccess(vlanId, name, serverAddress);
-    m_session.vlanId = vlanId;
-    m_session.vlanName = name;
-    m_session.vlanOwner = text(reply, "owner_username");
-    m_session.capacity = reply.value(QStringLiteral("capacity")).toInt();
-    m_session.isPrivate = reply.value(QStringLiteral("is_private")).toBool();
-    m_session.connectedSinceMs = nowMs();
-    m_session.connectedSeconds = 0;
-    if (!m_session.connected) {
-        m_session.connected = true;
-        emit connectedChanged();
-    }
+    enterSession(reply);
     logLine(Logger::Info, "vlan",
             QStringLiteral("created+joined: %1 (%2) server=%3").arg(vlanId, name, serverAddress));
     connectVpn(serverAddress, vlanId);
@@ -264,18 +274,8 @@ void ApiClient::finishDisconnect()
     if (!m_session.vlanId.isEmpty() && !std::exchange(m_session.disconnectPosted, false))
         postVlanDisconnect(m_session.vlanId);
     m_hosts.removeManagedBlock();
-    m_session.vlanId.clear();
-    m_session.vlanName.clear();
-    m_session.vlanOwner.clear();
-    m_session.capacity = 0;
-    m_session.isPrivate = false;
-    m_session.connectedSeconds = 0;
-    m_session.connectedSinceMs = 0;
     m_session.userStopping = false;
-    if (m_session.connected) {
-        m_session.connected = false;
-        emit connectedChanged();
-    }
+    resetSessionFields();
     emit disconnectSuccess();
     runDeferredAfterLeave();
 }
@@ -311,15 +311,5 @@ void ApiClient::clearSession()
     closeWebSocket();
     if (m_vpn.running())
         m_vpn.stop();
-    m_session.vlanId.clear();
-    m_session.vlanName.clear();
-    m_session.vlanOwner.clear();
-    m_session.capacity = 0;
-    m_session.isPrivate = false;
-    m_session.connectedSeconds = 0;
-    m_session.connectedSinceMs = 0;
-    if (m_session.connected) {
-        m_session.connected = false;
-        emit connectedChanged();
-    }
+    resetSessionFields();
 }

@@ -27,11 +27,6 @@ QStringList missingFields(const ServiceCall &call, std::initializer_list<const c
     return missing;
 }
 
-ServiceReply notAuthenticated(const ServiceCall &call)
-{
-    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
-}
-
 QString now()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -93,55 +88,46 @@ void registerAccountRoutes(ServiceServer &server)
         return ServiceReply::json(200, {{QStringLiteral("message"), QStringLiteral("Logged out")}});
     });
 
-    server.addRoute("GET", QStringLiteral("/api/auth/me"), [&state](ServiceCall &call) {
-        const Account *account = state.accountForAccess(call.bearer);
-        if (!account)
-            return notAuthenticated(call);
-        return ServiceReply::json(200, {{QStringLiteral("username"), account->username},
-                                        {QStringLiteral("email"), account->email},
-                                        {QStringLiteral("vip"), account->vip},
-                                        {QStringLiteral("avatar_rotated_at"), account->avatarRotatedAt},
-                                        {QStringLiteral("username_changed_at"), account->usernameChangedAt}});
-    });
+    server.addRoute("GET", QStringLiteral("/api/auth/me"), authed(state, [](ServiceCall &, Account &account) {
+        return ServiceReply::json(200, {{QStringLiteral("username"), account.username},
+                                        {QStringLiteral("email"), account.email},
+                                        {QStringLiteral("vip"), account.vip},
+                                        {QStringLiteral("avatar_rotated_at"), account.avatarRotatedAt},
+                                        {QStringLiteral("username_changed_at"), account.usernameChangedAt}});
+    }));
 
-    server.addRoute("POST", QStringLiteral("/api/auth/change-password"), [&state](ServiceCall &call) {
-        Account *account = state.accountForAccess(call.bearer);
-        if (!account)
-            return notAuthenticated(call);
+    server.addRoute("POST", QStringLiteral("/api/auth/change-password"), authed(state, [&state](ServiceCall &call, Account &account) {
         const QStringList missing = missingFields(call, {"old_password", "new_password"});
         if (!missing.isEmpty())
             return validationError(missing);
-        if (bodyText(call, "old_password") != account->password)
+        if (bodyText(call, "old_password") != account.password)
             return ServiceReply::error(400, localizedDetail(call, "Current password is incorrect",
                                                             "رمز عبور فعلی اشتباه است"));
         if (bodyText(call, "new_password").size() < 6)
             return ServiceReply::error(400, localizedDetail(call, "New password too short",
                                                             "رمز عبور جدید خیلی کوتاه است"));
-        account->password = bodyText(call, "new_password");
+        account.password = bodyText(call, "new_password");
         return ServiceReply::json(200, {{QStringLiteral("message"),
                                          localizedDetail(call, "Password changed", "رمز عبور تغییر کرد")}});
-    });
+    }));
 
-    server.addRoute("POST", QStringLiteral("/api/auth/change-username"), [&state](ServiceCall &call) {
-        Account *account = state.accountForAccess(call.bearer);
-        if (!account)
-            return notAuthenticated(call);
+    server.addRoute("POST", QStringLiteral("/api/auth/change-username"), authed(state, [&state](ServiceCall &call, Account &account) {
         const QStringList missing = missingFields(call, {"new_username", "password"});
         if (!missing.isEmpty())
             return validationError(missing);
-        if (bodyText(call, "password") != account->password)
+        if (bodyText(call, "password") != account.password)
             return ServiceReply::error(400, localizedDetail(call, "Password is incorrect",
                                                             "رمز عبور اشتباه است"));
         const QString newName = bodyText(call, "new_username");
         const QString newKey = newName.toLower();
-        const QString oldKey = account->username.toLower();
+        const QString oldKey = account.username.toLower();
         if (newName.trimmed().isEmpty())
             return ServiceReply::error(400, localizedDetail(call, "Username too short",
                                                             "نام کاربری خیلی کوتاه است"));
         if (newKey != oldKey && state.accounts.contains(newKey))
             return ServiceReply::error(409, localizedDetail(call, "Username already taken",
                                                             "این نام کاربری قبلا گرفته شده است"));
-        Account moved = *account;
+        Account moved = account;
         moved.username = newName;
         moved.usernameChangedAt = now();
         state.accounts.remove(oldKey);
@@ -154,5 +140,5 @@ void registerAccountRoutes(ServiceServer &server)
                 it.value() = newKey;
         return ServiceReply::json(200, {{QStringLiteral("message"), QStringLiteral("Username changed")},
                                         {QStringLiteral("username"), newName}});
-    });
+    }));
 }

@@ -8,23 +8,9 @@
 
 namespace {
 
-ServiceReply notAuthenticated(const ServiceCall &call)
-{
-    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
-}
-
 ServiceReply itemsReply(const QJsonArray &items)
 {
     return ServiceReply::json(200, {{QStringLiteral("items"), items}});
-}
-
-// Wraps a handler so it runs only for a valid access token.
-ServiceServer::Handler authed(ServiceState &state, std::function<ServiceReply(ServiceCall &, Account &)> inner)
-{
-    return [&state, inner = std::move(inner)](ServiceCall &call) {
-        Account *account = state.accountForAccess(call.bearer);
-        return account ? inner(call, *account) : notAuthenticated(call);
-    };
 }
 
 } // namespace

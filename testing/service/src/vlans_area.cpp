@@ -24,9 +24,9 @@ QJsonObject vlanReply(const ServiceState &state, const Vlan &vlan)
             {QStringLiteral("players"), int(vlan.members.size())}};
 }
 
-ServiceReply notAuthenticated(const ServiceCall &call)
+ServiceReply vlanNotFound(const ServiceCall &call)
 {
-    return ServiceReply::error(401, localizedDetail(call, "Not authenticated", "احراز هویت نشده"));
+    return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
 }
 
 } // namespace
@@ -35,10 +35,7 @@ void registerVlanRoutes(ServiceServer &server)
 {
     ServiceState &state = server.state();
 
-    server.addRoute("POST", QStringLiteral("/api/vlans/create"), [&state](ServiceCall &call) {
-        const Account *account = state.accountForAccess(call.bearer);
-        if (!account)
-            return notAuthenticated(call);
+    server.addRoute("POST", QStringLiteral("/api/vlans/create"), authed(state, [&state](ServiceCall &call, Account &account) {
         const QJsonValue game = call.body.value(QStringLiteral("game_id"));
         const QJsonValue capacity = call.body.value(QStringLiteral("capacity"));
         if (!game.isDouble() || !capacity.isDouble())
@@ -54,45 +51,39 @@ void registerVlanRoutes(ServiceServer &server)
             return ServiceReply::error(404, localizedDetail(call, "Game not found", "بازی پیدا نشد"));
         Vlan vlan;
         vlan.id = QStringLiteral("v%1").arg(state.nextVlanNumber++);
-        vlan.name = account->username + QStringLiteral("'s ") + gameName;
+        vlan.name = account.username + QStringLiteral("'s ") + gameName;
         vlan.gameId = game.toInt();
         vlan.capacity = capacity.toInt();
         vlan.isPrivate = call.body.value(QStringLiteral("is_private")).toBool();
-        vlan.owner = account->username;
-        vlan.members.append(account->username);
+        vlan.owner = account.username;
+        vlan.members.append(account.username);
         state.vlans.append(vlan);
         return ServiceReply::json(201, vlanReply(state, vlan));
-    });
+    }));
 
-    server.addRoute("POST", QStringLiteral("/api/vlans/{}/join"), [&server, &state](ServiceCall &call) {
-        const Account *account = state.accountForAccess(call.bearer);
-        if (!account)
-            return notAuthenticated(call);
+    server.addRoute("POST", QStringLiteral("/api/vlans/{}/join"), authed(state, [&server, &state](ServiceCall &call, Account &account) {
         Vlan *vlan = state.findVlan(call.captures.at(0));
         if (!vlan)
-            return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
-        if (!vlan->members.contains(account->username)) {
+            return vlanNotFound(call);
+        if (!vlan->members.contains(account.username)) {
             if (vlan->members.size() >= vlan->capacity)
                 return ServiceReply::error(409, localizedDetail(call, "VLAN is full", "ظرفیت شبکه پر است"));
-            vlan->members.append(account->username);
+            vlan->members.append(account.username);
             server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_connected")},
-                                                {QStringLiteral("username"), account->username}},
-                                     account->username);
+                                                {QStringLiteral("username"), account.username}},
+                                     account.username);
         }
         return ServiceReply::json(200, vlanReply(state, *vlan));
-    });
+    }));
 
-    server.addRoute("POST", QStringLiteral("/api/vlans/{}/disconnect"), [&server, &state](ServiceCall &call) {
-        const Account *account = state.accountForAccess(call.bearer);
-        if (!account)
-            return notAuthenticated(call);
+    server.addRoute("POST", QStringLiteral("/api/vlans/{}/disconnect"), authed(state, [&server, &state](ServiceCall &call, Account &account) {
         Vlan *vlan = state.findVlan(call.captures.at(0));
         if (!vlan)
-            return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
-        if (vlan->members.removeAll(account->username) > 0)
+            return vlanNotFound(call);
+        if (vlan->members.removeAll(account.username) > 0)
             server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_disconnected")},
-                                                {QStringLiteral("username"), account->username}},
-                                     account->username);
+                                                {QStringLiteral("username"), account.username}},
+                                     account.username);
         return ServiceReply::json(200, {{QStringLiteral("message"), QStringLiteral("Disconnected")}});
-    });
+    }));
 }
