@@ -39,6 +39,8 @@ TEST(TextForms, Ipv6CanonicalForm)
     EXPECT_EQ(ipv6Text(v6("1:0:0:0:0:0:0:0")), "1::");
     EXPECT_EQ(ipv6Text(v6("0:0:1:0:0:0:0:0")), "0:0:1::");
     EXPECT_EQ(ipv6Text(v6("::ffff:10.1.2.3")), "::ffff:10.1.2.3");
+    EXPECT_EQ(ipv6CompressedText(v6("::ffff:10.1.2.3")), "::ffff:a01:203");  // netsh form keeps hex
+    EXPECT_EQ(ipv6CompressedText(v6("2001:db8:0:0:1:0:0:1")), "2001:db8::1:0:0:1");
     EXPECT_EQ(ipv6Text(v6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")),
               "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff");
 }

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "device/host_config.h"
+#include "events/text_forms.h"
 #include "support/fake_platform.h"
 
 namespace ostrel {
@@ -261,7 +262,7 @@ TEST(HostConfigText, Ipv6TextFormIsCanonical) {
             a[2 * i + 1] = static_cast<std::uint8_t>(g);
             ++i;
         }
-        return HostConfig::ipv6Text(a);
+        return ipv6CompressedText(a);
     };
     EXPECT_EQ(v6({0, 0, 0, 0, 0, 0, 0, 0}), "::");
     EXPECT_EQ(v6({0, 0, 0, 0, 0, 0, 0, 1}), "::1");
@@ -272,10 +273,10 @@ TEST(HostConfigText, Ipv6TextFormIsCanonical) {
     EXPECT_EQ(v6({0xfe80, 0, 0, 0, 0xABCD, 0, 0, 0}), "fe80::abcd:0:0:0");
     EXPECT_EQ(v6({1, 0, 0, 0, 0, 0, 0, 0}), "1::");
 
-    EXPECT_EQ(HostConfig::prefixLength({255, 0, 255, 0}), 8);
-    EXPECT_EQ(HostConfig::prefixLength({255, 255, 255, 255}), 32);
-    EXPECT_EQ(HostConfig::prefixLength({0, 0, 0, 0}), 0);
-    EXPECT_EQ(HostConfig::prefixLength({255, 255, 254, 0}), 23);
+    EXPECT_EQ(prefixFromNetmask({255, 0, 255, 0}), 8u);
+    EXPECT_EQ(prefixFromNetmask({255, 255, 255, 255}), 32u);
+    EXPECT_EQ(prefixFromNetmask({0, 0, 0, 0}), 0u);
+    EXPECT_EQ(prefixFromNetmask({255, 255, 254, 0}), 23u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "events/text_forms.h"
 #include "platform/os_errors.h"
 
 namespace ostrel {
@@ -17,56 +18,6 @@ Ipv6Address widen(Ipv4Address a) {
 }
 
 }  // namespace
-
-int HostConfig::prefixLength(Ipv4Address mask) {
-    int n = 0;
-    for (std::uint8_t octet : mask) {
-        for (int bit = 7; bit >= 0; --bit) {
-            if (!(octet & (1 << bit))) return n;
-            ++n;
-        }
-    }
-    return n;
-}
-
-std::string HostConfig::dotted(Ipv4Address a) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
-    return text;
-}
-
-std::string HostConfig::ipv6Text(const Ipv6Address& a) {
-    std::uint16_t groups[8];
-    for (int i = 0; i < 8; ++i) groups[i] = static_cast<std::uint16_t>((a[2 * i] << 8) | a[2 * i + 1]);
-    // The longest run of two or more zero groups, the first one on a tie.
-    int bestStart = -1, bestLength = 0;
-    for (int i = 0; i < 8;) {
-        if (groups[i] != 0) {
-            ++i;
-            continue;
-        }
-        int j = i;
-        while (j < 8 && groups[j] == 0) ++j;
-        if (j - i > bestLength && j - i >= 2) {
-            bestStart = i;
-            bestLength = j - i;
-        }
-        i = j;
-    }
-    std::string text;
-    char part[8];
-    for (int i = 0; i < 8; ++i) {
-        if (i == bestStart) {
-            text += "::";
-            i += bestLength - 1;
-            continue;
-        }
-        if (!text.empty() && text.back() != ':') text += ':';
-        std::snprintf(part, sizeof part, "%x", groups[i]);
-        text += part;
-    }
-    return text;
-}
 
 std::expected<void, std::string> HostConfig::runNetsh(const std::vector<std::string>& words) {
     auto outcome = commands_.run("netsh", words);
@@ -105,7 +56,7 @@ std::expected<void, std::string> HostConfig::addRoute(const std::string& name, s
     }
     // It was there before us, so it is not ours to remove.
     if (result == kErrorObjectAlreadyExists) return {};
-    return std::unexpected("CreateIpForwardEntry2(" + dotted(destination) + "/" + std::to_string(prefixLength) +
+    return std::unexpected("CreateIpForwardEntry2(" + ipv4Text(destination) + "/" + std::to_string(prefixLength) +
                            ") failed on " + name + ": error " + std::to_string(result));
 }
 
@@ -169,7 +120,7 @@ std::expected<void, std::string> HostConfig::configure(const std::string& name, 
     }
 
     if (s.addressFlags & 0x01) {
-        const auto prefix = static_cast<std::uint8_t>(prefixLength(s.netmask));
+        const auto prefix = static_cast<std::uint8_t>(prefixFromNetmask(s.netmask));
         if (style_ == Style::Tap) {
             auto added = ip_.addIpAddress(s.address, s.netmask, index);
             if (added) {
@@ -201,7 +152,7 @@ std::expected<void, std::string> HostConfig::configure(const std::string& name, 
 
         Ipv4Address server = s.dns == Ipv4Address{} ? Ipv4Address{1, 1, 1, 1} : s.dns;
         (void)runNetsh({"interface", "ipv4", "set", "dns", "name=" + name, "source=static",
-                        "address=" + dotted(server), "register=none"});
+                        "address=" + ipv4Text(server), "register=none"});
         dns4Set_ = true;
     }
 
@@ -216,7 +167,7 @@ std::expected<void, std::string> HostConfig::configure(const std::string& name, 
         metricStep(AddressFamily::V6, index);
 
         if (s.dns6 != Ipv6Address{}) {
-            (void)runNetsh({"interface", "ipv6", "set", "dns", name, "static", ipv6Text(s.dns6), "primary"});
+            (void)runNetsh({"interface", "ipv6", "set", "dns", name, "static", ipv6CompressedText(s.dns6), "primary"});
             dns6Set_ = true;
         }
     }

@@ -45,10 +45,6 @@ public:
     // Runs netsh; the error text tells a start failure from a non-zero exit.
     std::expected<void, std::string> runNetsh(const std::vector<std::string>& words);
 
-    static int prefixLength(Ipv4Address mask);
-    static std::string dotted(Ipv4Address address);
-    static std::string ipv6Text(const Ipv6Address& address);
-
     // Records, read by the frame paths and by tests.
     const std::vector<RouteRow>& keptRoutes() const { return keptRoutes_; }
     bool ipv4Added() const { return ipv4Added_; }

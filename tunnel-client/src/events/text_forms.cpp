@@ -10,18 +10,11 @@ std::string ipv4Text(const Ipv4Bytes& a)
            std::to_string(a[3]);
 }
 
-std::string ipv6Text(const Ipv6Bytes& a)
+std::string ipv6CompressedText(const Ipv6Bytes& a)
 {
     std::array<unsigned, 8> groups{};
     for (int i = 0; i < 8; ++i)
         groups[i] = (unsigned(a[2 * i]) << 8) | a[2 * i + 1];
-
-    // IPv4-mapped addresses keep the dotted tail (::ffff:a.b.c.d).
-    bool mapped = groups[5] == 0xffff;
-    for (int i = 0; i < 5; ++i)
-        mapped = mapped && groups[i] == 0;
-    if (mapped)
-        return "::ffff:" + ipv4Text({a[12], a[13], a[14], a[15]});
 
     // Longest run of at least two zero groups; the first one wins a tie.
     int bestStart = -1, bestLength = 0;
@@ -54,6 +47,17 @@ std::string ipv6Text(const Ipv6Bytes& a)
         out += buffer;
     }
     return out;
+}
+
+std::string ipv6Text(const Ipv6Bytes& a)
+{
+    // IPv4-mapped addresses keep the dotted tail (::ffff:a.b.c.d).
+    bool mapped = a[10] == 0xff && a[11] == 0xff;
+    for (int i = 0; i < 10; ++i)
+        mapped = mapped && a[i] == 0;
+    if (mapped)
+        return "::ffff:" + ipv4Text({a[12], a[13], a[14], a[15]});
+    return ipv6CompressedText(a);
 }
 
 std::string sessionText(std::uint64_t sessionId)

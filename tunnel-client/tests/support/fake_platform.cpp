@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "device/host_config.h"
+#include "events/text_forms.h"
 #include "platform/os_errors.h"
 
 namespace ostrel::testing {
@@ -125,15 +126,15 @@ void FakeTapFile::setMediaStatus(bool connected) { log_.push_back(connected ? "m
 // ---- IP helper
 
 std::string FakeIpHelper::text(const RouteRow& row) {
-    return HostConfig::dotted(row.destination) + "/" + std::to_string(row.prefixLength);
+    return ipv4Text(row.destination) + "/" + std::to_string(row.prefixLength);
 }
 
 std::string FakeIpHelper::text(const UnicastRow& row) {
     std::string address;
     if (row.family == AddressFamily::V4) {
-        address = HostConfig::dotted({row.address[0], row.address[1], row.address[2], row.address[3]});
+        address = ipv4Text({row.address[0], row.address[1], row.address[2], row.address[3]});
     } else {
-        address = HostConfig::ipv6Text(row.address);
+        address = ipv6CompressedText(row.address);
     }
     return address + "/" + std::to_string(row.onLinkPrefixLength) + "@" + std::to_string(row.interfaceIndex);
 }
@@ -214,13 +215,13 @@ std::uint32_t FakeIpHelper::setInterface(const InterfaceRow& row) {
 
 std::expected<std::uint32_t, std::uint32_t> FakeIpHelper::addIpAddress(Ipv4Address address, Ipv4Address mask,
                                                                        std::uint32_t index) {
-    log_.push_back("ipaddr+ " + HostConfig::dotted(address) + " mask " + HostConfig::dotted(mask));
+    log_.push_back("ipaddr+ " + ipv4Text(address) + " mask " + ipv4Text(mask));
     if (addIpAddressResult) return std::unexpected(*addIpAddressResult);
     UnicastRow row;
     row.family = AddressFamily::V4;
     std::copy(address.begin(), address.end(), row.address.begin());
     row.interfaceIndex = index;
-    row.onLinkPrefixLength = static_cast<std::uint8_t>(HostConfig::prefixLength(mask));
+    row.onLinkPrefixLength = static_cast<std::uint8_t>(prefixFromNetmask(mask));
     addresses.push_back(row);
     contexts[nextContext_] = row;
     return nextContext_++;

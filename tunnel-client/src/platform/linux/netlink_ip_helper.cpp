@@ -11,6 +11,7 @@
 #include <ctime>
 #include <vector>
 
+#include "events/text_forms.h"
 #include "platform/linux/interface_guid.h"
 #include "platform/linux/rtnetlink.h"
 #include "platform/os_errors.h"
@@ -21,17 +22,6 @@ namespace {
 
 std::uint32_t mapError(int err) {
     return err == EEXIST ? kErrorObjectAlreadyExists : static_cast<std::uint32_t>(err);
-}
-
-int prefixOf(Ipv4Address mask) {
-    int n = 0;
-    for (std::uint8_t octet : mask) {
-        for (int bit = 7; bit >= 0; --bit) {
-            if (!(octet & (1 << bit))) return n;
-            ++n;
-        }
-    }
-    return n;
 }
 
 struct DumpState {
@@ -170,7 +160,7 @@ std::expected<std::uint32_t, std::uint32_t> NetlinkIpHelper::addIpAddress(Ipv4Ad
     row.family = AddressFamily::V4;
     std::copy(address.begin(), address.end(), row.address.begin());
     row.interfaceIndex = index;
-    row.onLinkPrefixLength = static_cast<std::uint8_t>(prefixOf(mask));
+    row.onLinkPrefixLength = static_cast<std::uint8_t>(prefixFromNetmask(mask));
     if (std::uint32_t err = createUnicast(row)) return std::unexpected(err);
     std::uint32_t context = nextContext_++;
     contexts_[context] = row;
