@@ -37,3 +37,22 @@ if(CORVANA_TESTS AND TARGET corvana_test_support)
   set_tests_properties(corvana.qml PROPERTIES TIMEOUT 600
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
 endif()
+
+# Window tests: the real program under Xvfb with a window manager, driven like a
+# player would. They need the build's service address on loopback (the port
+# testing/service takes in them) and run in the optimised configuration only.
+set(CORVANA_WINDOW_TEST_URL "http://127.0.0.1:8480")
+if(CORVANA_TESTS AND NOT CORVANA_SANITIZE AND TARGET corvana)
+  if(CORVANA_API_BASE_URL STREQUAL CORVANA_WINDOW_TEST_URL)
+    file(GLOB window_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/window/*.sh)
+    list(FILTER window_tests EXCLUDE REGEX "/(lib|run-window-test)\\.sh$")
+    foreach(script IN LISTS window_tests)
+      get_filename_component(stem ${script} NAME_WE)
+      add_test(NAME corvana.window.${stem}
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/window/run-window-test.sh ${CMAKE_BINARY_DIR} ${script})
+      set_tests_properties(corvana.window.${stem} PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+    endforeach()
+  else()
+    message(STATUS "window tests off: they need -DCORVANA_API_BASE_URL=${CORVANA_WINDOW_TEST_URL}")
+  endif()
+endif()

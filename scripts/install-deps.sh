@@ -26,7 +26,7 @@ packages=(
   # (e.g. Consolas) to installed ones
   fonts-noto-color-emoji fontconfig
   # running and testing for real
-  xvfb xauth iproute2 iputils-ping procps util-linux psmisc kmod
+  xvfb xauth openbox xdotool imagemagick x11-utils curl iproute2 iputils-ping procps util-linux psmisc kmod
 )
 
 missing=()

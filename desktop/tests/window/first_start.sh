@@ -45,7 +45,7 @@ shot main-after-login 1.5
 click 30 695
 shot settings-en
 # Persian toggle, then the page in Persian.
-click 1157 "$(( 38 + 8 + 24 + 60 + 16 + 42 ))"
+click 1185 153
 sleep 0.5
 [ "$(setting savedLang)" = "fa" ] || { shot settings-fa-failed 0; fail "the language switch was not saved"; }
 shot settings-fa
