@@ -27,6 +27,9 @@ Window {
     flags: Qt.FramelessWindowHint | Qt.Window
     color: "transparent"
 
+    // The per-user settings; tests read them through this alias.
+    property alias settingsStore: settings
+
     Settings {
         id: settings
         property string savedLang: ""
@@ -147,6 +150,12 @@ Window {
         onTriggered: tray.showTrayMessage(Lang.trayNoticeTitle, Lang.trayNoticeMsg)
     }
 
+    property alias toast: appToast
+    property alias loginPage: loginPage
+    property alias tutorialOverlay: tutorial
+    property alias disconnectDialog: disconnectDialog
+    property alias logoutDialog: logoutDialog
+
     ApiHandler {
         id: apiHandler
         toast: appToast
@@ -156,31 +165,39 @@ Window {
         onStartTutorial: tutorialTimer.start()
     }
 
+    // Window-wide keys; the handlers are functions so the window's tests can reach them.
+    function handleEscape() {
+        if (tutorial.visible)
+            tutorial.skip()
+        else if (disconnectDialog.visible)
+            disconnectDialog.hide()
+        else if (logoutDialog.visible)
+            logoutDialog.hide()
+    }
+    function handleDisconnectKey() {
+        if (appState === "main" && api.connected)
+            disconnectDialog.show(Lang.confirmDisconnect)
+    }
+    function handleReturn() {
+        if (appState === "login" && !api.busy)
+            loginPage.submit()
+    }
+
     Shortcut {
         sequence: "Escape"
         context: Qt.ApplicationShortcut
-        onActivated: {
-            if (tutorial.visible)
-                tutorial.skip()
-            else if (disconnectDialog.visible)
-                disconnectDialog.hide()
-            else if (logoutDialog.visible)
-                logoutDialog.hide()
-        }
+        onActivated: root.handleEscape()
     }
     Shortcut {
         sequence: "Ctrl+D"
         context: Qt.ApplicationShortcut
-        onActivated: {
-            if (root.appState === "main" && api.connected)
-                disconnectDialog.show(Lang.confirmDisconnect)
-        }
+        onActivated: root.handleDisconnectKey()
     }
     Shortcut {
         sequences: ["Return", "Enter"]
         context: Qt.ApplicationShortcut
         enabled: root.appState === "login" && !api.busy
-        onActivated: loginPage.submit()
+        onActivated: root.handleReturn()
     }
 
     // Everything inside the 2-px inset, clipped to the window's rounded shape.

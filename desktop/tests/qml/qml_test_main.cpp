@@ -7,6 +7,7 @@
 #include "support/test_service.h"
 
 #include <QJsonDocument>
+#include <QMetaProperty>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QQmlComponent>
@@ -74,6 +75,20 @@ public:
     }
 
     // One call to the service; the reply as a JS object (empty on failure).
+    // Names of an object's own text properties (QML's for-in does not list a singleton's).
+    Q_INVOKABLE QStringList textPropertyNames(QObject *object)
+    {
+        QStringList names;
+        if (!object)
+            return names;
+        const QMetaObject *meta = object->metaObject();
+        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+            if (meta->property(i).metaType() == QMetaType::fromType<QString>())
+                names.append(QString::fromLatin1(meta->property(i).name()));
+        }
+        return names;
+    }
+
     Q_INVOKABLE QVariantMap call(const QString &method, const QString &path, const QVariantMap &body = {})
     {
         if (!m_service)
@@ -97,6 +112,13 @@ public:
     {
         QSettings settings;
         settings.clear();
+        settings.sync();
+    }
+
+    Q_INVOKABLE void setSetting(const QString &key, const QVariant &value)
+    {
+        QSettings settings;
+        settings.setValue(key, value);
         settings.sync();
     }
 

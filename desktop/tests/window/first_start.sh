@@ -21,18 +21,19 @@ shot login-en
 [ "$(setting savedLang)" = "en" ] || fail "the language choice was not saved"
 
 # Registration form, then back.
-click 990 548
+click 978 533
 shot register-en
-click 990 600
+[ -n "$(pgrep -f corvana)" ] || fail "the program ended"
+click 985 558
 # Return with empty fields: a toast, no request.
 key Return
 shot login-empty-toast 0.6
 [ -z "$(requests_to /api/auth/login)" ] || fail "an empty form was sent"
 
 # Sign in as the demo account.
-click 990 330
+click 909 311
 type_text demo
-click 990 410
+click 909 393
 type_text demo1234
 shot login-filled 0.2
 key Return
@@ -49,4 +50,14 @@ click 1185 153
 sleep 0.5
 [ "$(setting savedLang)" = "fa" ] || { shot settings-fa-failed 0; fail "the language switch was not saved"; }
 shot settings-fa
+
+# Logout through the confirmation, back to the login page, now in Persian.
+click 166 354
+shot logout-confirm-fa 0.5
+click 569 381
+wait_request /api/auth/logout || fail "the logout was not sent"
+shot login-fa 1
+[ -z "$(setting savedUsername)" ] || fail "the user name stayed after logout"
+click 330 533
+shot register-fa
 finish
