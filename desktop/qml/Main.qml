@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Window
 import Qt.labs.settings
-import Qt5Compat.GraphicalEffects
 import "components"
 import "pages"
 import "theme"
@@ -200,28 +199,25 @@ Window {
         onActivated: root.handleReturn()
     }
 
-    // Everything inside the 2-px inset, clipped to the window's rounded shape.
+    // Everything inside the 2-px inset, in the window's rounded shape. The shape
+    // comes from the rounded background and from full-window layers that round
+    // their own corners: no item reaches into a corner, and an offscreen mask of
+    // the whole window would cost a second pass over every frame.
     Item {
         id: frame
         anchors.fill: parent
         anchors.margins: 2
-        layer.enabled: true
-        layer.effect: OpacityMask {
-            maskSource: Rectangle {
-                width: frame.width
-                height: frame.height
-                radius: Theme.windowRadius
-            }
-        }
 
         Rectangle {
             anchors.fill: parent
+            radius: Theme.windowRadius
             gradient: Gradient {
                 GradientStop { position: 0.0; color: "#191920" }
                 GradientStop { position: 1.0; color: "#121218" }
             }
             Rectangle {
                 anchors.fill: parent
+                radius: Theme.windowRadius
                 color: Qt.rgba(1, 1, 1, 0.025)
             }
         }
