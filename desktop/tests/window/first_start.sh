@@ -36,8 +36,17 @@ type_text demo
 click 909 393
 type_text demo1234
 shot login-filled 0.2
+# A service that never answers: the button spins, then comes back with an error.
+curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/login","hang":true}' >/dev/null
 key Return
 wait_request /api/auth/login || fail "the login was not sent"
+shot login-busy 0.3
+wait_until 40 grep -q "request failed: /api/auth/login" "$APP_LOG" || fail "the hanging login never ended"
+shot login-after-timeout 0.5
+[ "$(requests_to /api/auth/login | wc -l)" -eq 1 ] || fail "the login was sent twice"
+key Return
+wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | grep -o '\"path\":\"/api/auth/login' | wc -l) -ge 2 ]" \
+  || fail "the login could not be sent again after the service failed to answer"
 shot main-after-login 1.5
 [ "$(setting savedUsername)" = "demo" ] || fail "the user name was not saved"
 [ -z "$(setting savedRefreshToken)" ] || fail "a refresh token was saved without Remember me"
