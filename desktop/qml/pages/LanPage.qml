@@ -1186,6 +1186,9 @@ Item {
                 spacing: 8
                 Text {
                     objectName: "rowPlayers" + row.index
+                    // A fixed width lines the bars up under each other.
+                    width: 54
+                    elide: Text.ElideRight
                     anchors.verticalCenter: parent.verticalCenter
                     text: page.localDigits(row.modelData.players + "/" + row.modelData.capacity)
                     textFormat: Text.PlainText
@@ -1201,6 +1204,7 @@ Item {
                     radius: 2
                     color: Theme.glassHover
                     Rectangle {
+                        anchors.left: parent.left
                         height: parent.height
                         radius: 2
                         width: parent.width * (row.modelData.capacity > 0
