@@ -770,6 +770,7 @@ Item {
 
             ListView {
                 id: vlanList
+                reuseItems: true
                 anchors.top: columns.bottom
                 anchors.topMargin: 4
                 anchors.bottom: parent.bottom
