@@ -295,6 +295,10 @@ Item {
         function onRequestError(message) {
             page.connecting = false
             // The failure may be the list's own; either way nothing is waited for any more.
+            // No further pages until page 0 loads again: a failed page must not be asked
+            // for again at once by the endless scrolling or the viewport fill.
+            if (page._listInFlight)
+                page.hasMoreVlans = false
             page._listInFlight = null
             page._listQueued = null
             page.vlansLoading = false

@@ -70,7 +70,9 @@ Item {
 
         // The real client against testing/service: names split, pages from 0, search sent encoded.
         function test_realServiceList() {
-            page.visible = false
+            // Only the page under test may talk to the service.
+            page.destroy()
+            wait(0)
             testHost.use("api", realApi)
             const signedIn = signalSpy.createObject(root, { target: realApi, signalName: "loginSuccess" })
             realApi.login("demo", "demo1234")
@@ -94,6 +96,17 @@ Item {
             verify(live.publicVlansList.every(r => r.gameName === "Heroes of Might & Magic III"))
             paths = testHost.requestsTo("/api/vlans/public").map(r => r.path)
             compare(paths[paths.length - 1], "/api/vlans/public?page=0&page_size=10&search=Might%20%26%20M")
+
+            // A service that fails every list request: the rows stay, the requests stay few.
+            testHost.call("POST", "/test/next", { path: "/api/vlans/public", status: 503, detail: "down", count: 100 })
+            live.errorRefetchPauseMs = 1000
+            const before = testHost.requestsTo("/api/vlans/public").length
+            findChild(live, "refreshButton").clicked()
+            wait(3500)
+            const sent = testHost.requestsTo("/api/vlans/public").length - before
+            verify(sent >= 2 && sent <= 5, sent + " list requests in 3.5 s")
+            compare(live.publicVlansList.length, 5)
+            testHost.resetService()
         }
 
         function test_statusTexts_data() {
@@ -461,14 +474,25 @@ Item {
         function test_failingServiceGetsNoStorm() {
             page.errorRefetchPauseMs = 400
             tryVerify(() => fetches().length === 1)
+            // Rows that leave room for more: a failed further page must not be asked for again at once.
+            answer(25)
+            tryVerify(() => fetches().length === 2)
+            compare(fetches()[1].args[0], 1)
+            api.requestError("Service unavailable")
+            compare(fetches().length, 3)
+            compare(fetches()[2].args[0], 0)
+            api.requestError("Service unavailable")
+            wait(200)
+            compare(fetches().length, 3)
             const started = Date.now()
+            const first = fetches().length
             // Every list request fails; so do other requests in between.
             for (let i = 0; i < 40; ++i) {
                 api.requestError("Service unavailable")
                 wait(20)
             }
             const elapsed = Date.now() - started
-            const refetches = fetches().length - 1
+            const refetches = fetches().length - first
             verify(refetches >= 1)
             verify(refetches <= Math.ceil(elapsed / 400) + 1, refetches + " re-fetches in " + elapsed + " ms")
             // Once the errors stop, at most the one re-fetch still owed follows.

@@ -35,9 +35,20 @@ adapter_clean() {
 # members_crop NAME: the member list, as pixels to compare.
 members_crop() { import -window root -crop 700x420+530+165 +repage "$STAGE/$1.png"; }
 pixels_differing() { compare -metric AE -fuzz 3% "$STAGE/$1.png" "$STAGE/$2.png" null: 2>&1 || true; }
+# pixel_is X Y red|purple: the screen's colour there, roughly.
+pixel_is() {
+  local rgb r g b
+  rgb=$(import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n1)
+  r=$((16#${rgb:1:2})); g=$((16#${rgb:3:2})); b=$((16#${rgb:5:2}))
+  case $3 in
+    red) [ "$r" -gt 150 ] && [ "$g" -lt 110 ] && [ "$b" -lt 110 ] ;;
+    purple) [ "$b" -gt 150 ] && [ "$r" -lt 120 ] && [ "$g" -lt 60 ] ;;
+  esac
+}
 
-# join_first_room LANG JOIN_X: through the cover (held while the tunnel server is paused) to the room.
+# join_first_room LANG JOIN_X CONFIRM_X: through the cover (held while the tunnel server is paused) to the room.
 join_first_room() {
+  pixel_is "$(($2 - 33))" 162 purple || fail "the first room's Join is not there"
   kill -STOP "$TUNNEL_PID"
   click "$2" 162 0.1
   xdotool mousemove $NEUTRAL
@@ -47,6 +58,8 @@ join_first_room() {
   # Ctrl+D during the cover: the confirmation opens above it; Escape closes it.
   key ctrl+d
   shot "lan-progress-confirm-$1" 0.6
+  # The dialog's red Confirm, outside the cover's rings: the dialog lies above the cover.
+  pixel_is "$(($3 + ($3 > 640 ? 55 : -55)))" 390 red || fail "Ctrl+D showed no confirmation above the cover"
   key Escape
   kill -CONT "$TUNNEL_PID"
   wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined"
@@ -54,7 +67,7 @@ join_first_room() {
   sleep 1.5
 }
 
-# leave CONFIRM_X: Ctrl+D and Confirm; the tunnel ends and leaves the adapter as it found it.
+# leave CONFIRM_X JOIN_X: Ctrl+D and Confirm; the tunnel ends and leaves the adapter as it found it.
 leave() {
   key ctrl+d
   click "$1" 381
@@ -62,6 +75,9 @@ leave() {
   wait_request "/api/vlans/$ROOM/disconnect" 20 || fail "the leave was not posted"
   wait_until 20 bash -c "! pgrep -x ostrel-client" || fail "the tunnel client is still running"
   wait_until 10 adapter_clean || fail "address or route left on $TAP: $(ip addr show dev $TAP; ip route show dev $TAP)"
+  sleep 1
+  # The second row: the first room may be full by now.
+  pixel_is "$(($2 - 33))" 212 purple || fail "the disconnected view did not come back"
 }
 
 # ---- English ----
@@ -71,7 +87,7 @@ click 160 242   # a game, to show the selection
 xdotool mousemove $NEUTRAL
 shot lan-create-en 0.6
 click 272 573   # back to join
-join_first_room en 1183
+join_first_room en 1183 710
 shot lan-connected-en 0.5
 members_crop alone
 
@@ -90,7 +106,7 @@ sleep 1.5
 members_crop without-nadia
 [ "$(pixels_differing alone without-nadia)" -lt 200 ] || fail "the member who left is still listed"
 
-leave 710
+leave 710 1183
 shot lan-after-leave-en 1
 curl -sf -X POST "$SERVICE/test/reset" >/dev/null   # the next join and leave are looked for afresh
 
@@ -108,7 +124,7 @@ xdotool mousemove $NEUTRAL
 shot lan-create-fa 0.6
 click 1066 573
 curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"usernames\":[\"Nadia\",\"کاوه\",\"Sam\"]}" >/dev/null
-join_first_room fa 155
+join_first_room fa 155 568
 shot lan-connected-fa 0.5
 
 # A crowd of 250 joins at once: the list takes them and the page stays usable.
@@ -119,5 +135,5 @@ xdotool mousemove 450 400
 for _ in 1 2 3 4 5; do xdotool click 5; done
 xdotool mousemove $NEUTRAL
 shot lan-crowd-fa 1
-leave 568
+leave 568 155
 finish
