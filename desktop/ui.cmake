@@ -52,6 +52,18 @@ if(CORVANA_TESTS AND TARGET corvana_core)
     ENVIRONMENT "CORVANA_BENCH_FRAMES=20;QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
 endif()
 
+# Qt's libraries have no frame pointers: without the slow unwinder the stacks of
+# their exit-time leaks are too short for the suppressions in scripts/lsan.supp.
+# Every test that shows the window's documents needs it.
+if(CORVANA_SANITIZE)
+  foreach(test IN ITEMS corvana.qml corvana.lan_list_bench_smoke corvana.startup_program_test)
+    if(TEST ${test})
+      set_property(TEST ${test} APPEND PROPERTY
+        ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::fast_unwind_on_malloc=0")
+    endif()
+  endforeach()
+endif()
+
 # Window tests: the real program under Xvfb with a window manager, driven like a
 # player would. They need the build's service address on loopback (the port
 # testing/service takes in them) and run in the optimised configuration only.

@@ -56,6 +56,7 @@ Item {
     // The search the shown rows answer; further pages must match it, not a newer one still being typed.
     property string _shownSearch: ""
     property double _lastErrorRefetchMs: 0
+    property bool _apiConnected: false // the last state seen, not a binding: compared on each change
 
     readonly property alias listView: vlanList
     readonly property alias usersView: usersList
@@ -262,6 +263,7 @@ Item {
             api.fetchMotd()
     }
     Component.onCompleted: {
+        _apiConnected = api.connected
         if (visible) {
             if (publicVlansList.length === 0)
                 fetchVlans()
@@ -273,6 +275,10 @@ Item {
     Connections {
         target: api
         function onConnectedChanged() {
+            // The signal also announces a renamed room; only a change of state counts.
+            if (api.connected === page._apiConnected)
+                return
+            page._apiConnected = api.connected
             if (!api.connected) {
                 page.connected = false
                 page.connecting = false

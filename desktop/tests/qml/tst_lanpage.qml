@@ -160,6 +160,13 @@ Item {
             verify(badge.active && !badge.warning)
             compare(item("leaveButton").text, "Disconnect")
 
+            // A rename arrives as connectedChanged too: the room stays shown, under its new name.
+            api.connectedVlanName = "Renamed"
+            api.connectedChanged()
+            verify(!page.connecting)
+            verify(!item("progressCover").visible)
+            compare(item("roomTitle").text, "Renamed")
+
             api.vpnStatus = "reconnecting:4"
             verify(item("connectedView").visible)
             compare(badge.label, "Reconnecting in 4s")

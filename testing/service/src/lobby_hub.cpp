@@ -279,32 +279,28 @@ void registerLobbyRoutes(ServiceServer &server)
         list.removeAll(QString());
         return list;
     };
-    server.addRoute("POST", QStringLiteral("/test/lobby/add-member"), [&state, &hub, names](ServiceCall &call) {
-        Vlan *vlan = state.findVlan(bodyText(call, "vlan_id"));
-        if (!vlan)
-            return ServiceReply::error(404, QStringLiteral("no such room"));
-        QStringList added;
-        for (const QString &name : names(call))
-            if (!vlan->members.contains(name)) {
-                vlan->addMember(name);
-                added.append(name);
+    const auto memberControl = [&state, &hub, names](bool joining) {
+        return [&state, &hub, names, joining](ServiceCall &call) {
+            Vlan *vlan = state.findVlan(bodyText(call, "vlan_id"));
+            if (!vlan)
+                return ServiceReply::error(404, QStringLiteral("no such room"));
+            QStringList changed;
+            for (const QString &name : names(call)) {
+                if (vlan->members.contains(name) == joining)
+                    continue;
+                if (joining)
+                    vlan->addMember(name);
+                else
+                    vlan->removeMember(name);
+                changed.append(name);
             }
-        if (!added.isEmpty())
-            hub.announceJoin(vlan->id, added);
-        return ServiceReply::json(200, {{QStringLiteral("players"), int(vlan->members.size())}});
-    });
-    server.addRoute("POST", QStringLiteral("/test/lobby/remove-member"), [&state, &hub, names](ServiceCall &call) {
-        Vlan *vlan = state.findVlan(bodyText(call, "vlan_id"));
-        if (!vlan)
-            return ServiceReply::error(404, QStringLiteral("no such room"));
-        QStringList removed;
-        for (const QString &name : names(call))
-            if (vlan->removeMember(name))
-                removed.append(name);
-        if (!removed.isEmpty())
-            hub.announceLeave(vlan->id, removed);
-        return ServiceReply::json(200, {{QStringLiteral("players"), int(vlan->members.size())}});
-    });
+            if (!changed.isEmpty())
+                joining ? hub.announceJoin(vlan->id, changed) : hub.announceLeave(vlan->id, changed);
+            return ServiceReply::json(200, {{QStringLiteral("players"), int(vlan->members.size())}});
+        };
+    };
+    server.addRoute("POST", QStringLiteral("/test/lobby/add-member"), memberControl(true));
+    server.addRoute("POST", QStringLiteral("/test/lobby/remove-member"), memberControl(false));
     // The room's members as the service holds them.
     server.addRoute("GET", QStringLiteral("/test/room/{}"), [&state](ServiceCall &call) {
         const Vlan *vlan = state.findVlan(call.captures.at(0));
