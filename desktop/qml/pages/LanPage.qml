@@ -24,6 +24,10 @@ Item {
     // After a failed request the list is fetched again at most once per pause,
     // so a service that is down gets no request storm.
     property int errorRefetchPauseMs: 5000
+    // Every request ends in a reply or an error well within this; a list request that
+    // got neither (or only a reply for another page) is given up, so the list never
+    // stays loading.
+    property int listReplyTimeoutMs: 25000
 
     property bool connected: false
     property bool connecting: false
@@ -59,7 +63,6 @@ Item {
     property bool _apiConnected: false // the last state seen, not a binding: compared on each change
 
     readonly property alias listView: vlanList
-    readonly property alias usersView: usersList
 
     LayoutMirroring.enabled: Lang.isPersian
     LayoutMirroring.childrenInherit: true
@@ -132,8 +135,26 @@ Item {
             _listQueued = request
             return
         }
+        _putOnWire(request)
+    }
+
+    function _putOnWire(request) {
         _listInFlight = request
-        api.fetchPublicVlans(page, itemsPerPage, request.search)
+        listWatchdog.restart()
+        api.fetchPublicVlans(request.page, itemsPerPage, request.search)
+    }
+
+    // Ends the wait for the request on the wire; the one queued behind it goes out.
+    function _releaseList() {
+        _listInFlight = null
+        listWatchdog.stop()
+        if (_listQueued) {
+            const next = _listQueued
+            _listQueued = null
+            _putOnWire(next)
+            return true
+        }
+        return false
     }
 
     function fetchVlans() {
@@ -164,14 +185,8 @@ Item {
         const asked = _listInFlight
         if (!asked || asked.page !== replyPage)
             return // answers a request already given up or superseded
-        _listInFlight = null
-        if (_listQueued) {
-            const next = _listQueued
-            _listQueued = null
-            _listInFlight = next
-            api.fetchPublicVlans(next.page, itemsPerPage, next.search)
-            return
-        }
+        if (_releaseList())
+            return // superseded by the request that just went out
         const rows = []
         const source = items || []
         for (let i = 0; i < source.length; ++i)
@@ -305,8 +320,8 @@ Item {
             // for again at once by the endless scrolling or the viewport fill.
             if (page._listInFlight)
                 page.hasMoreVlans = false
-            page._listInFlight = null
             page._listQueued = null
+            page._releaseList()
             page.vlansLoading = false
             page._refetchAfterError()
         }
@@ -369,6 +384,14 @@ Item {
         }
     }
     Timer {
+        id: listWatchdog
+        interval: page.listReplyTimeoutMs
+        onTriggered: {
+            if (!page._releaseList())
+                page.vlansLoading = false
+        }
+    }
+    Timer {
         id: errorRefetchTimer
         onTriggered: {
             page._lastErrorRefetchMs = Date.now()
@@ -404,24 +427,12 @@ Item {
                 spacing: Theme.spacingSmall
                 visible: !page.showCreateMode
 
-                Text {
+                CardTitle {
                     text: Lang.joinVlan
-                    textFormat: Text.PlainText
-                    color: Theme.textWhite
-                    font.family: Lang.titleFont
-                    font.pixelSize: Theme.fontSizeHeading
-                    font.bold: true
                     Layout.fillWidth: true
-                    elide: Text.ElideRight
                 }
-                Text {
+                SectionLabel {
                     text: Lang.vlanId
-                    textFormat: Text.PlainText
-                    color: Theme.textSecondary
-                    font.family: Lang.bodyFont
-                    font.pixelSize: Theme.fontSizeSmall
-                    font.bold: true
-                    font.letterSpacing: Lang.isPersian ? 0 : 0.6
                     Layout.topMargin: Theme.spacingSmall
                 }
                 StyledTextField {
@@ -471,24 +482,12 @@ Item {
                 spacing: Theme.spacingSmall
                 visible: page.showCreateMode
 
-                Text {
+                CardTitle {
                     text: Lang.createVlan
-                    textFormat: Text.PlainText
-                    color: Theme.textWhite
-                    font.family: Lang.titleFont
-                    font.pixelSize: Theme.fontSizeHeading
-                    font.bold: true
                     Layout.fillWidth: true
-                    elide: Text.ElideRight
                 }
-                Text {
+                SectionLabel {
                     text: Lang.selectGame
-                    textFormat: Text.PlainText
-                    color: Theme.textSecondary
-                    font.family: Lang.bodyFont
-                    font.pixelSize: Theme.fontSizeSmall
-                    font.bold: true
-                    font.letterSpacing: Lang.isPersian ? 0 : 0.6
                     Layout.topMargin: Theme.spacingSmall
                 }
                 StyledTextField {
@@ -552,14 +551,8 @@ Item {
                         }
                     }
                 }
-                Text {
+                SectionLabel {
                     text: Lang.capacityLabel
-                    textFormat: Text.PlainText
-                    color: Theme.textSecondary
-                    font.family: Lang.bodyFont
-                    font.pixelSize: Theme.fontSizeSmall
-                    font.bold: true
-                    font.letterSpacing: Lang.isPersian ? 0 : 0.6
                     Layout.topMargin: 4
                 }
                 RowLayout {
@@ -691,29 +684,13 @@ Item {
                 height: 38
                 spacing: Theme.spacingSmall
 
-                Text {
+                CardTitle {
                     text: Lang.publicVlans
-                    textFormat: Text.PlainText
-                    color: Theme.textWhite
-                    font.family: Lang.titleFont
-                    font.pixelSize: Theme.fontSizeHeading
-                    font.bold: true
                 }
-                Rectangle {
-                    implicitWidth: Math.max(24, totalText.implicitWidth + 14)
-                    implicitHeight: 22
-                    radius: 11
-                    color: Qt.rgba(Theme.primaryPurple.r, Theme.primaryPurple.g, Theme.primaryPurple.b, 0.35)
-                    Text {
-                        id: totalText
-                        anchors.centerIn: parent
-                        text: page.localDigits(String(page.publicVlansTotal))
-                        textFormat: Text.PlainText
-                        color: Theme.textWhite
-                        font.family: Lang.bodyFont
-                        font.pixelSize: Theme.fontSizeSmall
-                        font.bold: true
-                    }
+                CountBadge {
+                    count: page.publicVlansTotal
+                    tone: Theme.primaryPurple
+                    textColor: Theme.textWhite
                 }
                 Item { Layout.fillWidth: true }
                 Text {
@@ -853,22 +830,13 @@ Item {
             }
         }
 
-        Text {
+        MotdText {
             id: motdLine
             objectName: "motdLine"
             anchors.bottom: parent.bottom
             anchors.horizontalCenter: parent.horizontalCenter
             width: parent.width
             visible: page.motdText !== "" && !page.connected && !page.connecting && !api.busy
-            text: page.motdText
-            textFormat: Text.PlainText
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.Wrap
-            maximumLineCount: 2
-            elide: Text.ElideRight
-            color: Theme.textWhite
-            font.family: Lang.bodyFont
-            font.pixelSize: Theme.fontSizeCaption
         }
     }
 
@@ -989,29 +957,14 @@ Item {
                 anchors.margins: Theme.spacing
                 height: 34
                 spacing: Theme.spacingSmall
-                Text {
+                CardTitle {
                     text: Lang.connectedPeers
-                    textFormat: Text.PlainText
-                    color: Theme.textWhite
-                    font.family: Lang.titleFont
-                    font.pixelSize: Theme.fontSizeHeading
-                    font.bold: true
                 }
-                Rectangle {
-                    implicitWidth: Math.max(24, peersCount.implicitWidth + 14)
-                    implicitHeight: 22
-                    radius: 11
-                    color: Qt.rgba(Theme.accentLime.r, Theme.accentLime.g, Theme.accentLime.b, 0.16)
-                    Text {
-                        id: peersCount
-                        anchors.centerIn: parent
-                        text: page.localDigits(String(page.connectedUsers.length))
-                        textFormat: Text.PlainText
-                        color: Theme.accentLime
-                        font.family: Lang.bodyFont
-                        font.pixelSize: Theme.fontSizeSmall
-                        font.bold: true
-                    }
+                CountBadge {
+                    count: page.connectedUsers.length
+                    tone: Theme.accentLime
+                    fill: 0.16
+                    textColor: Theme.accentLime
                 }
                 Item { Layout.fillWidth: true }
                 IconButton {
@@ -1071,22 +1024,13 @@ Item {
             }
         }
 
-        Text {
+        MotdText {
             id: connectedMotd
             objectName: "connectedMotd"
             anchors.bottom: parent.bottom
             anchors.left: membersCard.left
             anchors.right: parent.right
             visible: page.motdText !== ""
-            text: page.motdText
-            textFormat: Text.PlainText
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.Wrap
-            maximumLineCount: 2
-            elide: Text.ElideRight
-            color: Theme.textWhite
-            font.family: Lang.bodyFont
-            font.pixelSize: Theme.fontSizeCaption
         }
     }
 
@@ -1234,6 +1178,56 @@ Item {
                 onClicked: api.joinVlan(row.modelData.id)
             }
         }
+    }
+
+    component CardTitle: Text {
+        textFormat: Text.PlainText
+        elide: Text.ElideRight
+        color: Theme.textWhite
+        font.family: Lang.titleFont
+        font.pixelSize: Theme.fontSizeHeading
+        font.bold: true
+    }
+
+    component SectionLabel: Text {
+        textFormat: Text.PlainText
+        color: Theme.textSecondary
+        font.family: Lang.bodyFont
+        font.pixelSize: Theme.fontSizeSmall
+        font.bold: true
+        font.letterSpacing: Lang.isPersian ? 0 : 0.6
+    }
+
+    component CountBadge: Rectangle {
+        property int count: 0
+        property color tone: Theme.primaryPurple
+        property real fill: 0.35
+        property alias textColor: countText.color
+        implicitWidth: Math.max(24, countText.implicitWidth + 14)
+        implicitHeight: 22
+        radius: 11
+        color: Qt.rgba(tone.r, tone.g, tone.b, fill)
+        Text {
+            id: countText
+            anchors.centerIn: parent
+            text: page.localDigits(String(parent.count))
+            textFormat: Text.PlainText
+            font.family: Lang.bodyFont
+            font.pixelSize: Theme.fontSizeSmall
+            font.bold: true
+        }
+    }
+
+    component MotdText: Text {
+        text: page.motdText
+        textFormat: Text.PlainText
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.Wrap
+        maximumLineCount: 2
+        elide: Text.ElideRight
+        color: Theme.textWhite
+        font.family: Lang.bodyFont
+        font.pixelSize: Theme.fontSizeCaption
     }
 
     component ColumnTitle: Text {
