@@ -18,7 +18,7 @@ shot lang-page 3
 # English card: left of centre.
 click 530 470
 shot login-en
-[ "$(setting savedLang)" = "en" ] || fail "the language choice was not saved"
+wait_setting savedLang "en" || fail "the language choice was not saved"
 
 # Registration form, then back.
 click 978 533
@@ -48,7 +48,7 @@ key Return
 wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | grep -o '\"path\":\"/api/auth/login' | wc -l) -ge 2 ]" \
   || fail "the login could not be sent again after the service failed to answer"
 shot main-after-login 1.5
-[ "$(setting savedUsername)" = "demo" ] || fail "the user name was not saved"
+wait_setting savedUsername "demo" || fail "the user name was not saved"
 [ -z "$(setting savedRefreshToken)" ] || fail "a refresh token was saved without Remember me"
 
 # Settings: the gear at the bottom of the sidebar.
@@ -57,7 +57,7 @@ shot settings-en
 # Persian toggle, then the page in Persian.
 click 1185 153
 sleep 0.5
-[ "$(setting savedLang)" = "fa" ] || { shot settings-fa-failed 0; fail "the language switch was not saved"; }
+wait_setting savedLang "fa" || { shot settings-fa-failed 0; fail "the language switch was not saved"; }
 shot settings-fa
 
 # Logout through the confirmation, back to the login page, now in Persian.

@@ -114,7 +114,7 @@ curl -sf -X POST "$SERVICE/test/reset" >/dev/null   # the next join and leave ar
 click 30 681
 click 1185 153
 sleep 0.5
-[ "$(setting savedLang)" = "fa" ] || fail "the language switch was not saved"
+wait_setting savedLang "fa" || fail "the language switch was not saved"
 click 30 378
 xdotool mousemove $NEUTRAL
 shot lan-disconnected-fa 1.5

@@ -98,6 +98,8 @@ requests_to() { curl -sf "$SERVICE/test/requests" | tr -d '\n' | grep -o "\"path
 wait_request() { wait_until "${2:-20}" bash -c "curl -sf '$SERVICE/test/requests' | grep -q '\"path\":\"$1'"; }
 
 setting() { grep -E "^$1=" "$SETTINGS" 2>/dev/null | head -n1 | cut -d= -f2-; }
+# wait_setting KEY VALUE: the program writes its settings a moment after they change.
+wait_setting() { wait_until 10 bash -c "grep -qxF -- '$1=$2' '$SETTINGS'"; }
 
 # Any QML warning or error in the program's output or log fails the test.
 check_no_qml_warnings() {

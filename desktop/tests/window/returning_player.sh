@@ -27,7 +27,7 @@ shot main-fa-after-keys 0.3
 click 1253 21
 wait_until 10 bash -c "! xdotool search --onlyvisible --name '^Corvana$'" || fail "the window did not hide"
 kill -0 "$APP_PID" || fail "closing the window ended the program"
-[ "$(setting trayNoticeShown)" = "true" ] || fail "the close was not recorded"
+wait_setting trayNoticeShown true || fail "the close was not recorded"
 # Starting the program again shows the running one and leaves.
 "$BIN/corvana" >>"$STAGE/second.out" 2>&1 || fail "the second start failed"
 wait_until 10 xdotool search --onlyvisible --name '^Corvana$' || fail "the window did not come back"
