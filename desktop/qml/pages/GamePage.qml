@@ -369,6 +369,7 @@ Item {
         connectingToServer = false
         connectionStep = 3
         scroller.contentY = 0
+        logger.logInfo("dedicated", "ready: " + connectCommand)
         fetchServers(false)
     }
     function closeConnection() {
@@ -556,8 +557,9 @@ Item {
     Flickable {
         id: scroller
         anchors.fill: parent
-        anchors.leftMargin: 28
-        anchors.rightMargin: 28
+        anchors.leftMargin: Theme.spacingLarge
+        anchors.rightMargin: Theme.spacingLarge
+        anchors.topMargin: Theme.titleBarHeight + 8
         contentWidth: width
         contentHeight: content.implicitHeight + 48
         clip: true
@@ -567,7 +569,6 @@ Item {
         Column {
             id: content
             width: scroller.width
-            y: 20
             spacing: 18
 
             // ---- Header --------------------------------------------------------
@@ -1103,7 +1104,7 @@ Item {
 
                 GlassCard {
                     width: connectionView.cardWidth
-                    height: 150
+                    height: 170
                     elevated: true
                     Column {
                         anchors.fill: parent
@@ -1134,7 +1135,7 @@ Item {
 
                 GlassCard {
                     width: connectionView.cardWidth
-                    height: 150
+                    height: 170
                     elevated: true
                     Column {
                         anchors.fill: parent
