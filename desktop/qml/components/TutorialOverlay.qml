@@ -1,5 +1,4 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects
 import "../theme"
 
 // Spotlight tour shown once after the first sign-in: the window dims, one
@@ -122,31 +121,33 @@ Item {
         onWheel: wheel => wheel.accepted = true
     }
 
-    Rectangle {
+    // The dimming with the spotlight cut out of it, painted in software so it
+    // looks the same on every graphics stack.
+    Canvas {
         id: shade
         anchors.fill: parent
-        color: Qt.rgba(0, 0, 0, 0.78)
-        visible: false
-    }
-    Item {
-        id: hole
-        anchors.fill: parent
-        visible: false
-        Rectangle {
-            x: tour.spotX
-            y: tour.spotY
-            width: tour.spotW
-            height: tour.spotH
-            radius: 16
-            visible: tour.hasTarget
+        onPaint: {
+            const ctx = getContext("2d")
+            ctx.reset()
+            ctx.fillStyle = Qt.rgba(0, 0, 0, 0.78)
+            ctx.fillRect(0, 0, width, height)
+            if (!tour.hasTarget)
+                return
+            ctx.globalCompositeOperation = "destination-out"
+            ctx.fillStyle = "black"
+            ctx.beginPath()
+            ctx.roundedRect(tour.spotX, tour.spotY, tour.spotW, tour.spotH, 16, 16)
+            ctx.fill()
+            ctx.globalCompositeOperation = "source-over"
         }
+        onWidthChanged: requestPaint()
+        onHeightChanged: requestPaint()
     }
-    OpacityMask {
-        anchors.fill: parent
-        source: shade
-        maskSource: hole
-        invert: true
-    }
+    onSpotXChanged: shade.requestPaint()
+    onSpotYChanged: shade.requestPaint()
+    onSpotWChanged: shade.requestPaint()
+    onSpotHChanged: shade.requestPaint()
+    onHasTargetChanged: shade.requestPaint()
 
     Rectangle {
         objectName: "spotFrame"

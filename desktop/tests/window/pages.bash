@@ -53,3 +53,11 @@ install_sound_recorder() {
 }
 
 app_log_has() { grep -q -- "$1" "$APP_LOG" 2>/dev/null; }
+
+# changed_pixels FILE1 FILE2 GEOMETRY: how many pixels of the region differ between two shots.
+changed_pixels() {
+  convert "$1" -crop "$3" +repage "$STAGE/region-a.png"
+  convert "$2" -crop "$3" +repage "$STAGE/region-b.png"
+  # compare's status is 1 when the regions differ, which is not a failure here
+  { compare -metric AE -fuzz 8% "$STAGE/region-a.png" "$STAGE/region-b.png" null: 2>&1 || true; } | cut -d' ' -f1
+}
