@@ -97,8 +97,12 @@ Item {
         skipped()
     }
 
-    function digits(n) {
-        return Lang.isPersian ? String(n).replace(/[0-9]/g, d => "۰۱۲۳۴۵۶۷۸۹"[d]) : String(n)
+    // "step / steps"; in Persian with Persian digits and read from the right.
+    function counterText(step, count) {
+        if (!Lang.isPersian)
+            return step + " / " + count
+        const digits = n => String(n).replace(/[0-9]/g, d => "۰۱۲۳۴۵۶۷۸۹"[d])
+        return "\u200F" + digits(step) + " / " + digits(count)
     }
 
     NumberAnimation { id: fadeIn; target: tour; property: "opacity"; from: 0; to: 1; duration: 400 }
@@ -242,7 +246,7 @@ Item {
                     objectName: "tutorialCounter"
                     anchors.left: parent.left
                     anchors.verticalCenter: parent.verticalCenter
-                    text: tour.digits(tour.currentStep + 1) + " / " + tour.digits(tour.steps.length)
+                    text: tour.counterText(tour.currentStep + 1, tour.steps.length)
                     color: Theme.textDimmed
                     font.family: Lang.bodyFont
                     font.pixelSize: Theme.fontSizeSmall

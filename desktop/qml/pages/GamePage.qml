@@ -522,7 +522,9 @@ Item {
 
     // ---- View ---------------------------------------------------------------------
 
+    // Texts align to the reading side: the page mirrors its layout in Persian.
     component Caption: Text {
+        horizontalAlignment: Text.AlignLeft
         color: Theme.textSecondary
         font.family: Lang.bodyFont
         font.pixelSize: Theme.fontSizeSmall
@@ -597,6 +599,7 @@ Item {
                     Column {
                         spacing: 4
                         Text {
+                            anchors.left: parent.left
                             text: page.showingConnection ? page.selectedServer.name
                                 : page.showingServerFlow ? page.selectedGame.name : Lang.dedicatedServerGames
                             textFormat: Text.PlainText
@@ -606,6 +609,7 @@ Item {
                             font.bold: true
                         }
                         Caption {
+                            anchors.left: parent.left
                             width: Math.min(implicitWidth, content.width - 360)
                             text: page.showingConnection ? Lang.dedicatedConnectionDesc
                                 : page.showingServerFlow ? Lang.serverListDesc : Lang.gameDesc
@@ -658,6 +662,7 @@ Item {
             // ---- Games grid ----------------------------------------------------
             Grid {
                 id: gameGrid
+                anchors.left: parent.left
                 visible: !page.showingServerFlow
                 columns: Math.max(1, Math.floor((content.width + 16) / (420 + 16)))
                 spacing: 16
@@ -763,6 +768,7 @@ Item {
                             anchors.margins: 18
                             spacing: 4
                             Text {
+                                anchors.left: parent.left
                                 text: card.game.shortName
                                 textFormat: Text.PlainText
                                 color: card.game.accent
@@ -774,6 +780,7 @@ Item {
                             Text {
                                 width: parent.width
                                 text: card.game.name
+                                horizontalAlignment: Text.AlignLeft
                                 textFormat: Text.PlainText
                                 color: Theme.textWhite
                                 font.family: Lang.titleFont
@@ -788,6 +795,7 @@ Item {
                                 visible: text !== ""
                             }
                             Row {
+                                anchors.left: parent.left
                                 topPadding: 6
                                 spacing: 22
                                 Repeater {
@@ -864,6 +872,7 @@ Item {
                 }
 
                 Row {
+                    anchors.left: parent.left
                     spacing: 10
                     Repeater {
                         model: [
@@ -988,11 +997,13 @@ Item {
                                     Item {
                                         width: row.width * 0.26; height: parent.height
                                         Column {
+                                            anchors.left: parent.left
                                             anchors.verticalCenter: parent.verticalCenter
                                             width: parent.width - 12
                                             Text {
                                                 width: parent.width
                                                 text: row.server.name
+                                                horizontalAlignment: Text.AlignLeft
                                                 textFormat: Text.PlainText
                                                 color: Theme.textPrimary
                                                 font.family: Lang.bodyFont
@@ -1011,6 +1022,7 @@ Item {
                                     Item {
                                         width: row.width * 0.17; height: parent.height
                                         Caption {
+                                            anchors.left: parent.left
                                             anchors.verticalCenter: parent.verticalCenter
                                             width: parent.width - 12
                                             text: row.server.map
@@ -1022,6 +1034,7 @@ Item {
                                         width: row.width * 0.13; height: parent.height
                                         Text {
                                             objectName: "pingText"
+                                            anchors.left: parent.left
                                             anchors.verticalCenter: parent.verticalCenter
                                             text: row.server.ping >= 0 ? row.server.ping + " ms" : "…"
                                             color: row.server.ping >= 0 ? page.pingColor(row.server.ping) : Theme.textSecondary
@@ -1032,10 +1045,12 @@ Item {
                                     Item {
                                         width: row.width * 0.18; height: parent.height
                                         Column {
+                                            anchors.left: parent.left
                                             anchors.verticalCenter: parent.verticalCenter
                                             spacing: 5
                                             width: parent.width - 24
                                             Text {
+                                                anchors.left: parent.left
                                                 text: row.server.players + "/" + row.server.capacity
                                                 color: Theme.textPrimary
                                                 font.family: Theme.monoFont
@@ -1049,6 +1064,7 @@ Item {
                                                 Rectangle {
                                                     height: parent.height
                                                     radius: 2
+                                                    anchors.left: parent.left
                                                     width: row.server.capacity > 0 ? parent.width * Math.min(1, row.server.players / row.server.capacity) : 0
                                                     color: row.server.players >= row.server.capacity ? page.amber : Theme.accentLime
                                                 }
@@ -1110,8 +1126,9 @@ Item {
                         anchors.fill: parent
                         anchors.margins: 20
                         spacing: 14
-                        Caption { text: Lang.connectionStatus; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
+                        Caption { anchors.left: parent.left; text: Lang.connectionStatus; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
                         Text {
+                            anchors.left: parent.left
                             text: page.stepText(page.connectionStep)
                             color: page.connectionReady ? page.green : page.amber
                             font.family: Lang.titleFont
@@ -1123,6 +1140,7 @@ Item {
                             radius: 3
                             color: Theme.glassBorder
                             Rectangle {
+                                anchors.left: parent.left
                                 width: parent.width * Math.min(1, page.connectionStep / 3)
                                 height: parent.height
                                 radius: 3
@@ -1141,7 +1159,7 @@ Item {
                         anchors.fill: parent
                         anchors.margins: 20
                         spacing: 8
-                        Caption { text: Lang.serverInfo; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
+                        Caption { anchors.left: parent.left; text: Lang.serverInfo; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
                         Repeater {
                             model: page.selectedServer ? [
                                 [Lang.gameColumn, page.selectedGame ? page.selectedGame.name : ""],
@@ -1174,7 +1192,7 @@ Item {
                         anchors.fill: parent
                         anchors.margins: 20
                         spacing: 14
-                        Caption { text: Lang.consoleCommand; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
+                        Caption { anchors.left: parent.left; text: Lang.consoleCommand; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
                         Rectangle {
                             width: parent.width
                             height: 44
