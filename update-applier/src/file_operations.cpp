@@ -42,3 +42,12 @@ void StdFileOperations::createDirectories(const fs::path& p, std::error_code& ec
 {
     fs::create_directories(p, ec);
 }
+
+void StdFileOperations::copyPermissions(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    // Only a regular file has permissions worth keeping; a link's are not its own.
+    const auto st = fs::symlink_status(from, ec);
+    if (ec || st.type() != fs::file_type::regular)
+        return;
+    fs::permissions(to, st.permissions(), fs::perm_options::replace, ec);
+}

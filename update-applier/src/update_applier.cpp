@@ -357,6 +357,15 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
                                           + ec.message());
                 return false;
             }
+            // The staged copy carries no permissions of its own: a replaced file keeps those it had.
+            if (const auto backup = backups.find(destination); backup != backups.end()) {
+                files_.copyPermissions(backup->second, destination, ec);
+                if (ec) {
+                    appendLog(installDir, "Failed to keep the permissions of " + quoted(destination) + ": "
+                                              + ec.message());
+                    return false;
+                }
+            }
         }
         return true;
     } catch (const std::exception& e) {
