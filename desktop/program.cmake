@@ -18,7 +18,7 @@ target_link_libraries(corvana PRIVATE corvana_core)
 corvana_warnings(corvana)
 
 include(${CMAKE_CURRENT_SOURCE_DIR}/ui.cmake)
-corvana_add_ui(corvana)
+corvana_add_compiled_ui(corvana)
 
 if(CORVANA_TESTS)
   # The credential tests check our cipher against an independent one.

@@ -20,6 +20,29 @@ function(corvana_add_ui target)
   qt_add_resources(${target} corvana_ui_${target} PREFIX "/" FILES ${corvana_ui_sources})
 endfunction()
 
+# The program also gets the documents compiled ahead of time, so start-up does not
+# parse and compile every page. The compiled units are found by their resource path.
+function(corvana_add_compiled_ui target)
+  set(qml_docs "")
+  set(other "")
+  foreach(f IN LISTS corvana_ui_sources)
+    if(f MATCHES "\\.qml$")
+      list(APPEND qml_docs ${f})
+    else()
+      list(APPEND other ${f})
+    endif()
+  endforeach()
+  qt_add_qml_module(${target}
+    URI CorvanaUi
+    VERSION 1.0
+    RESOURCE_PREFIX "/"
+    NO_RESOURCE_TARGET_PATH
+    NO_LINT
+    NO_PLUGIN_OPTIONAL
+    QML_FILES ${qml_docs})
+  qt_add_resources(${target} corvana_ui_assets_${target} PREFIX "/" FILES ${other})
+endfunction()
+
 # QML tests: one Qt Quick Test runner over tests/qml/tst_*.qml, with the same resource tree.
 if(CORVANA_TESTS AND TARGET corvana_test_support)
   qt_add_executable(corvana_qml_test tests/qml/qml_test_main.cpp)

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Window
 import Qt.labs.settings
-import Qt5Compat.GraphicalEffects
 import "components"
 import "pages"
 import "theme"
@@ -26,6 +25,9 @@ Window {
     title: "Corvana"
     flags: Qt.FramelessWindowHint | Qt.Window
     color: "transparent"
+
+    // The per-user settings; tests read them through this alias.
+    property alias settingsStore: settings
 
     Settings {
         id: settings
@@ -147,6 +149,12 @@ Window {
         onTriggered: tray.showTrayMessage(Lang.trayNoticeTitle, Lang.trayNoticeMsg)
     }
 
+    property alias toast: appToast
+    property alias loginPage: loginPage
+    property alias tutorialOverlay: tutorial
+    property alias disconnectDialog: disconnectDialog
+    property alias logoutDialog: logoutDialog
+
     ApiHandler {
         id: apiHandler
         toast: appToast
@@ -156,55 +164,60 @@ Window {
         onStartTutorial: tutorialTimer.start()
     }
 
+    // Window-wide keys; the handlers are functions so the window's tests can reach them.
+    function handleEscape() {
+        if (tutorial.visible)
+            tutorial.skip()
+        else if (disconnectDialog.visible)
+            disconnectDialog.hide()
+        else if (logoutDialog.visible)
+            logoutDialog.hide()
+    }
+    function handleDisconnectKey() {
+        if (appState === "main" && api.connected)
+            disconnectDialog.show(Lang.confirmDisconnect)
+    }
+    function handleReturn() {
+        if (appState === "login" && !api.busy)
+            loginPage.submit()
+    }
+
     Shortcut {
         sequence: "Escape"
         context: Qt.ApplicationShortcut
-        onActivated: {
-            if (tutorial.visible)
-                tutorial.skip()
-            else if (disconnectDialog.visible)
-                disconnectDialog.hide()
-            else if (logoutDialog.visible)
-                logoutDialog.hide()
-        }
+        onActivated: root.handleEscape()
     }
     Shortcut {
         sequence: "Ctrl+D"
         context: Qt.ApplicationShortcut
-        onActivated: {
-            if (root.appState === "main" && api.connected)
-                disconnectDialog.show(Lang.confirmDisconnect)
-        }
+        onActivated: root.handleDisconnectKey()
     }
     Shortcut {
         sequences: ["Return", "Enter"]
         context: Qt.ApplicationShortcut
         enabled: root.appState === "login" && !api.busy
-        onActivated: loginPage.submit()
+        onActivated: root.handleReturn()
     }
 
-    // Everything inside the 2-px inset, clipped to the window's rounded shape.
+    // Everything inside the 2-px inset, in the window's rounded shape. The shape
+    // comes from the rounded background and from full-window layers that round
+    // their own corners: no item reaches into a corner, and an offscreen mask of
+    // the whole window would cost a second pass over every frame.
     Item {
         id: frame
         anchors.fill: parent
         anchors.margins: 2
-        layer.enabled: true
-        layer.effect: OpacityMask {
-            maskSource: Rectangle {
-                width: frame.width
-                height: frame.height
-                radius: Theme.windowRadius
-            }
-        }
 
         Rectangle {
             anchors.fill: parent
+            radius: Theme.windowRadius
             gradient: Gradient {
                 GradientStop { position: 0.0; color: "#191920" }
                 GradientStop { position: 1.0; color: "#121218" }
             }
             Rectangle {
                 anchors.fill: parent
+                radius: Theme.windowRadius
                 color: Qt.rgba(1, 1, 1, 0.025)
             }
         }

@@ -25,6 +25,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
+        radius: Theme.windowRadius
         color: Qt.rgba(0, 0, 0, 0.5)
         MouseArea {
             anchors.fill: parent

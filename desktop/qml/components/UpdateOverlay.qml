@@ -42,6 +42,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
+        radius: Theme.windowRadius
         color: Qt.rgba(0, 0, 0, 0.85)
     }
     MouseArea {

@@ -336,7 +336,8 @@ Item {
         readOnly: api.busy
         echoMode: revealed ? TextInput.Normal : TextInput.Password
         rightPadding: 44
-        horizontalAlignment: TextInput.AlignLeft
+        // Right-to-left text still reads from the right, clear of the eye.
+        horizontalAlignment: Lang.isPersian ? TextInput.AlignRight : TextInput.AlignLeft
         Image {
             anchors.right: parent.right
             anchors.rightMargin: 14

@@ -5,6 +5,8 @@ import QtTest
 // its own cleanup() calls checkWarnings() from it.
 TestCase {
     when: windowShown
+    // TestCase hides itself; items under test need a visible parent to take input.
+    visible: true
 
     function checkWarnings() {
         const warnings = testHost.takeWarnings()

@@ -7,6 +7,7 @@
 #include "support/test_service.h"
 
 #include <QJsonDocument>
+#include <QMetaProperty>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QQmlComponent>
@@ -25,27 +26,6 @@ namespace {
 
 QMutex g_warningsMutex;
 QStringList g_warnings;
-QtMessageHandler g_previousHandler = nullptr;
-
-bool isQmlMessage(const QMessageLogContext &context, const QString &text)
-{
-    const QString file = QString::fromUtf8(context.file ? context.file : "");
-    const QString category = QString::fromUtf8(context.category ? context.category : "");
-    return file.endsWith(QLatin1String(".qml")) || file.endsWith(QLatin1String(".js"))
-           || category.startsWith(QLatin1String("qml")) || category.startsWith(QLatin1String("js"))
-           || text.contains(QLatin1String(".qml:"));
-}
-
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if ((type == QtWarningMsg || type == QtCriticalMsg) && isQmlMessage(context, text)) {
-        QMutexLocker lock(&g_warningsMutex);
-        g_warnings.append(text);
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
-}
-
 } // namespace
 
 class TestHost : public QObject
@@ -74,6 +54,20 @@ public:
     }
 
     // One call to the service; the reply as a JS object (empty on failure).
+    // Names of an object's own text properties (QML's for-in does not list a singleton's).
+    Q_INVOKABLE QStringList textPropertyNames(QObject *object)
+    {
+        QStringList names;
+        if (!object)
+            return names;
+        const QMetaObject *meta = object->metaObject();
+        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+            if (meta->property(i).metaType() == QMetaType::fromType<QString>())
+                names.append(QString::fromLatin1(meta->property(i).name()));
+        }
+        return names;
+    }
+
     Q_INVOKABLE QVariantMap call(const QString &method, const QString &path, const QVariantMap &body = {})
     {
         if (!m_service)
@@ -97,6 +91,13 @@ public:
     {
         QSettings settings;
         settings.clear();
+        settings.sync();
+    }
+
+    Q_INVOKABLE void setSetting(const QString &key, const QVariant &value)
+    {
+        QSettings settings;
+        settings.setValue(key, value);
         settings.sync();
     }
 
@@ -134,7 +135,6 @@ public slots:
         QCoreApplication::setOrganizationName(QStringLiteral("Corvana"));
         QCoreApplication::setApplicationName(QStringLiteral("Corvana"));
         QCoreApplication::setApplicationVersion(QStringLiteral("1.5.0"));
-        g_previousHandler = qInstallMessageHandler(recordWarnings);
         Logger::instance().init();
         m_service = std::make_unique<TestService>();
         if (!m_service->start()) {
@@ -145,6 +145,13 @@ public slots:
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
+        // Every warning the engine reports (binding errors, failed loads, script
+        // errors) is kept for the test that caused it; the test logger prints it too.
+        QObject::connect(engine, &QQmlEngine::warnings, engine, [](const QList<QQmlError> &errors) {
+            QMutexLocker lock(&g_warningsMutex);
+            for (const QQmlError &error : errors)
+                g_warnings.append(error.toString());
+        });
         engine->addImportPath(QStringLiteral("qrc:/"));
         auto *api = new ApiClient(engine);
         api->setBaseUrl(m_service->baseUrl());
