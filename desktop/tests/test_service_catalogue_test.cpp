@@ -181,7 +181,7 @@ private slots:
 
         // Dating the last change back a day and a minute frees it.
         const QString dayAgo = QDateTime::currentDateTimeUtc().addSecs(-86460).toString(Qt::ISODate);
-        service.call("POST", QStringLiteral("/test/profile"),
+        service.call("POST", QStringLiteral("/test/user"),
                      {{QStringLiteral("username"), QStringLiteral("rotor")}, {QStringLiteral("avatar_rotated_at"), dayAgo}});
         QCOMPARE(service.call("GET", QStringLiteral("/api/auth/me"), {}, &status, token)
                      .value(QStringLiteral("avatar_rotated_at"))
@@ -200,11 +200,11 @@ private slots:
         QCOMPARE(rename(QStringLiteral("rotor3")).value(QStringLiteral("detail")).toString(),
                  QStringLiteral("Username can be changed once every six months"));
         QCOMPARE(status, 429);
-        service.call("POST", QStringLiteral("/test/profile"), {{QStringLiteral("username_cooldown_seconds"), 0}});
+        service.call("POST", QStringLiteral("/test/user"), {{QStringLiteral("username_cooldown_seconds"), 0}});
         rename(QStringLiteral("rotor3"));
         QCOMPARE(status, 200);
 
-        service.call("POST", QStringLiteral("/test/profile"), {{QStringLiteral("username"), QStringLiteral("nobody")}}, &status);
+        service.call("POST", QStringLiteral("/test/user"), {{QStringLiteral("username"), QStringLiteral("nobody")}}, &status);
         QCOMPARE(status, 404);
     }
 };

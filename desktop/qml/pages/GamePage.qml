@@ -375,13 +375,13 @@ Item {
     function closeConnection() {
         stepTimer.stop()
         disconnectDelay.stop()
-        api.stopDedicatedUdpForward()
         selectedServer = null
         pendingServer = null
         connectingToServer = false
         connectionStep = 0
         dedicatedForwardPort = 0
         scroller.contentY = 0
+        api.stopDedicatedUdpForward()
     }
     function leaveServers() {
         closeConnection()
@@ -434,6 +434,11 @@ Item {
         }
         function onMotdReceived(message) {
             page.motdText = message
+        }
+        // A forward ended elsewhere (a logout) leaves no connection to show.
+        function onDedicatedUdpForwardStopped() {
+            if (page.selectedServer || page.pendingServer)
+                page.closeConnection()
         }
         function onRequestError(message) {
             if (!page.visible)

@@ -7,7 +7,6 @@ import "qrc:/qml/theme"
 CorvanaTestCase {
     id: testCase
     name: "AnnouncePage"
-    visible: true   // pages act on becoming visible, which needs a visible parent
     width: 1000
     height: 700
 

@@ -6,7 +6,6 @@ import "qrc:/qml/theme"
 CorvanaTestCase {
     id: testCase
     name: "GamePage"
-    visible: true   // pages act on becoming visible, which needs a visible parent
     width: 1200
     height: 760
 
@@ -366,6 +365,15 @@ CorvanaTestCase {
 
         page.closeConnection()
         compare(standIn.callsTo("stopDedicatedUdpForward").length, 1)
+        verify(!page.showingConnection)
+
+        // A forward that ends elsewhere (a logout) closes the connection view too.
+        page.join(page.gameServers[0])
+        tryCompare(page, "showingConnection", true, 5000)
+        standIn.dedicatedUdpForwardStopped()
+        verify(!page.showingConnection)
+        verify(!page.connectingToServer)
+        compare(page.dedicatedForwardPort, 0)
         verify(!page.showingConnection)
         verify(page.showingServers)
         compare(page.dedicatedForwardPort, 0)

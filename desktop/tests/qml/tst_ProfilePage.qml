@@ -6,7 +6,6 @@ import "qrc:/qml/theme"
 CorvanaTestCase {
     id: testCase
     name: "ProfilePage"
-    visible: true   // pages act on becoming visible, which needs a visible parent
     width: 1100
     height: 760
 

@@ -6,7 +6,6 @@ import "qrc:/qml/theme"
 CorvanaTestCase {
     id: testCase
     name: "TutorialOverlay"
-    visible: true
     width: 1000
     height: 600
 

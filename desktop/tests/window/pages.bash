@@ -61,3 +61,13 @@ changed_pixels() {
   # compare's status is 1 when the regions differ, which is not a failure here
   { compare -metric AE -fuzz 8% "$STAGE/region-a.png" "$STAGE/region-b.png" null: 2>&1 || true; } | cut -d' ' -f1
 }
+
+# open_profile LANG PICKER_X: the profile from the sidebar's avatar, then its picture picker.
+open_profile() {
+  click 30 630
+  wait_request /api/auth/me || fail "the profile did not ask for the account"
+  shot "profile-$1" 1
+  click "$2" 300
+  wait_request /api/pfp/list || fail "the picture list was not asked for"
+  shot "profile-picker-$1" 1.5
+}

@@ -45,12 +45,7 @@ shot game-disconnect-confirm-fa 0.5
 click 738 381
 wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forward was not stopped"
 
-click 30 630
-wait_request /api/auth/me || fail "the profile did not ask for the account"
-shot profile-fa 1
-click 1133 300
-wait_request /api/pfp/list || fail "the picture list was not asked for"
-shot profile-picker-fa 1.5
+open_profile fa 1133
 
 click 30 479
 shot about-fa 1

@@ -13,12 +13,7 @@ sign_in_demo
 shot profile-sidebar-before 0.3
 
 # The avatar at the bottom of the sidebar opens the profile.
-click 30 630
-wait_request /api/auth/me || fail "the profile did not ask for the account"
-shot profile-en 1
-click 200 300
-wait_request /api/pfp/list || fail "the picture list was not asked for"
-shot profile-picker-en 1.5
+open_profile en 200
 
 # The second picture: the sidebar's avatar turns into it, the cool-down starts.
 click 234 372

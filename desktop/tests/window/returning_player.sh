@@ -6,6 +6,8 @@ source "$(dirname "$0")/lib.sh"
 
 start_display
 start_service
+# Nothing to announce, so no pop-up stands over the window.
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 token=$(curl -sf -X POST "$SERVICE/api/auth/login" -H 'Content-Type: application/json' \
   -d '{"username":"demo","password":"demo1234"}' | sed -E 's/.*"refresh_token":"([^"]+)".*/\1/')
 [ -n "$token" ] || fail "no refresh token from the service"
@@ -27,7 +29,8 @@ shot main-fa-after-keys 0.3
 click 1253 21
 wait_until 10 bash -c "! xdotool search --onlyvisible --name '^Corvana$'" || fail "the window did not hide"
 kill -0 "$APP_PID" || fail "closing the window ended the program"
-[ "$(setting trayNoticeShown)" = "true" ] || fail "the close was not recorded"
+# (the settings file is written a moment after the change)
+wait_until 10 grep -q '^trayNoticeShown=true' "$SETTINGS" || fail "the close was not recorded"
 # Starting the program again shows the running one and leaves.
 "$BIN/corvana" >>"$STAGE/second.out" 2>&1 || fail "the second start failed"
 wait_until 10 xdotool search --onlyvisible --name '^Corvana$' || fail "the window did not come back"

@@ -1,21 +1,10 @@
-// Test controls for what the pages show: the dedicated catalogue, published
-// announcements and the profile's dates and cool-downs. Not part of the real service.
+// Test controls for what the pages show: the dedicated catalogue and published
+// announcements. Not part of the real service.
 #include "service_server.h"
 #include "service_text.h"
 
 #include <QDateTime>
 #include <QJsonArray>
-
-namespace {
-
-// An ISO date-time text as the service keeps it; empty or unreadable: none.
-QDateTime parseStamp(const QString &text)
-{
-    QDateTime stamp = QDateTime::fromString(text, Qt::ISODate);
-    return stamp.isValid() ? stamp.toUTC() : QDateTime();
-}
-
-} // namespace
 
 void registerCatalogueControls(ServiceServer &server)
 {
@@ -54,27 +43,5 @@ void registerCatalogueControls(ServiceServer &server)
                 item.insert(QLatin1String(key), bodyText(call, key));
         state.announcements.prepend(item);
         return ServiceReply::json(200, {{QStringLiteral("id"), newest + 1}});
-    });
-
-    // {"username", "avatar_rotated_at", "username_changed_at",
-    //  "avatar_cooldown_seconds", "username_cooldown_seconds"}
-    server.addRoute("POST", QStringLiteral("/test/profile"), [&state](ServiceCall &call) {
-        if (call.body.contains(QStringLiteral("avatar_cooldown_seconds")))
-            state.avatarCooldownSeconds = call.body.value(QStringLiteral("avatar_cooldown_seconds")).toInt();
-        if (call.body.contains(QStringLiteral("username_cooldown_seconds")))
-            state.usernameCooldownSeconds = call.body.value(QStringLiteral("username_cooldown_seconds")).toInt();
-        const QString key = bodyText(call, "username").toLower();
-        if (key.isEmpty())
-            return ServiceReply::json(200, {});
-        auto it = state.accounts.find(key);
-        if (it == state.accounts.end())
-            return ServiceReply::error(404, QStringLiteral("User not found"));
-        if (call.body.contains(QStringLiteral("avatar_rotated_at"))) {
-            it->avatarRotatedAt = bodyText(call, "avatar_rotated_at");
-            it->lastAvatarChange = parseStamp(it->avatarRotatedAt);
-        }
-        if (call.body.contains(QStringLiteral("username_changed_at")))
-            it->usernameChangedAt = bodyText(call, "username_changed_at");
-        return ServiceReply::json(200, {});
     });
 }
