@@ -20,9 +20,9 @@ public:
     // Replaces an existing file.
     virtual void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) = 0;
     virtual void createDirectories(const std::filesystem::path& p, std::error_code& ec) = 0;
-    // Gives `to` the permission bits of `from` when that is a regular file, so a
-    // replaced program stays runnable.
-    virtual void copyPermissions(const std::filesystem::path& from, const std::filesystem::path& to,
+    // Adds to `to` the execute bits `from` had when that is a regular file, so a
+    // replaced program stays runnable whatever permissions its new copy came with.
+    virtual void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
                                  std::error_code& ec) = 0;
 };
 
@@ -35,6 +35,6 @@ public:
     void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
-    void copyPermissions(const std::filesystem::path& from, const std::filesystem::path& to,
+    void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
                          std::error_code& ec) override;
 };

@@ -357,11 +357,11 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
                                           + ec.message());
                 return false;
             }
-            // The staged copy carries no permissions of its own: a replaced file keeps those it had.
+            // A staged copy may come without execute bits: a replaced program keeps them.
             if (const auto backup = backups.find(destination); backup != backups.end()) {
-                files_.copyPermissions(backup->second, destination, ec);
+                files_.keepExecutable(backup->second, destination, ec);
                 if (ec) {
-                    appendLog(installDir, "Failed to keep the permissions of " + quoted(destination) + ": "
+                    appendLog(installDir, "Failed to keep the execute permission of " + quoted(destination) + ": "
                                               + ec.message());
                     return false;
                 }

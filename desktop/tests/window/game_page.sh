@@ -37,6 +37,7 @@ click 135 205
 
 # Join the first official server: a forward opens, the connect code names its port.
 click 1180 314
+shot game-connecting-en 0.3
 wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
 port=$(grep -o 'dedicated: ready: connect 127.0.0.1:[0-9]*' "$APP_LOG" | tail -n1 | grep -o '[0-9]*$')
 grep -q "UDP forward active: 127.0.0.1:$port -> 127.0.0.2:27015" "$APP_LOG" \

@@ -37,7 +37,11 @@ shot game-games-fa 1.5
 click 1040 230
 wait_request /api/games/cs2/servers || fail "the servers were not asked for"
 shot game-servers-fa 3
+click 1090 205
+shot game-community-fa 0.6
+click 1205 205
 click 152 314
+shot game-connecting-fa 0.3
 wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
 shot game-connection-fa 0.6
 click 96 79
