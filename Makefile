@@ -3,9 +3,7 @@ JOBS ?= $(shell nproc)
 RUN_DIR := build/release
 TEST_DIR := build/sanitize
 
-# Qt's libraries keep no frame pointers: only the full unwinder gives leak
-# reports the stacks that the suppressions of Qt's own caches can match.
-export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1:fast_unwind_on_malloc=0
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0
 

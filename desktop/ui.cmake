@@ -61,6 +61,32 @@ if(CORVANA_TESTS AND TARGET corvana_test_support)
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
 endif()
 
+# Frame times of the LAN page's room list scrolling through 500 rooms; run by hand
+# under a display (Xvfb with xcb), with a short smoke run in CTest.
+if(CORVANA_TESTS AND TARGET corvana_core)
+  find_package(benchmark REQUIRED)
+  qt_add_executable(corvana_lan_list_bench bench/lan_list_bench.cpp)
+  target_link_libraries(corvana_lan_list_bench PRIVATE Qt6::Quick Qt6::Qml benchmark::benchmark)
+  target_compile_definitions(corvana_lan_list_bench PRIVATE CORVANA_QML_TEST_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/qml")
+  corvana_warnings(corvana_lan_list_bench)
+  corvana_add_ui(corvana_lan_list_bench)
+  add_test(NAME corvana.lan_list_bench_smoke COMMAND corvana_lan_list_bench)
+  set_tests_properties(corvana.lan_list_bench_smoke PROPERTIES TIMEOUT 120
+    ENVIRONMENT "CORVANA_BENCH_FRAMES=20;QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+endif()
+
+# Qt's libraries have no frame pointers: without the slow unwinder the stacks of
+# their exit-time leaks are too short for the suppressions in scripts/lsan.supp.
+# Every test that shows the window's documents needs it.
+if(CORVANA_SANITIZE)
+  foreach(test IN ITEMS corvana.qml corvana.lan_list_bench_smoke corvana.startup_program_test)
+    if(TEST ${test})
+      set_property(TEST ${test} APPEND PROPERTY
+        ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::fast_unwind_on_malloc=0")
+    endif()
+  endforeach()
+endif()
+
 # Window tests: the real program under Xvfb with a window manager, driven like a
 # player would. They need the build's service address on loopback (the port
 # testing/service takes in them) and run in the optimised configuration only.

@@ -24,7 +24,6 @@ Item {
         AvatarImage { username: item.username; size: 36 }
 
         Text {
-            Layout.fillWidth: item.isOwner || item.isAdmin ? false : true
             Layout.maximumWidth: item.width * 0.45
             text: item.username
             textFormat: Text.PlainText
@@ -36,7 +35,8 @@ Item {
         }
         Pill { visible: item.isOwner; text: Lang.ownerBadge; tone: Theme.accentLime }
         Pill { visible: item.isAdmin; text: Lang.adminBadge; tone: "#b3a0ff" }
-        Item { Layout.fillWidth: true; visible: item.isOwner || item.isAdmin }
+        // Keeps the address chip at the far side whether or not pills are shown.
+        Item { Layout.fillWidth: true }
 
         Rectangle {
             visible: item.assignedIp.length > 0

@@ -30,6 +30,16 @@ struct Vlan
     bool isPrivate = false;
     QString owner;
     QStringList members; // user names, in joining order
+
+    // Members keep their address while others come and go.
+    void addMember(const QString &name);
+    bool removeMember(const QString &name);
+    void setMembers(const QStringList &names);
+    QString addressOf(const QString &name) const;
+
+private:
+    QHash<QString, int> m_hosts;
+    int m_nextHost = 0;
 };
 
 // Everything the stand-in service knows, in memory only.
