@@ -16,6 +16,9 @@ sidebar_dimmed=$(brightness "$SHOTS/tutorial-welcome-en.png" 56x300+0+260)
 # Next: the second step lights the sidebar's LAN tab.
 click 748 427
 shot tutorial-sidebar-en 0.8
+# Next again: the LAN page's join card.
+click 381 430
+shot tutorial-join-en 0.8
 key Escape
 sleep 0.6
 [ "$(setting tutorialDone)" = "true" ] || fail "Escape did not end the tour for good"
