@@ -27,6 +27,8 @@ packages=(
   fonts-noto-color-emoji fontconfig
   # running and testing for real
   xvfb xauth openbox xdotool imagemagick x11-utils curl iproute2 iputils-ping procps util-linux psmisc kmod
+  # the desktop's URL opener, through which the window opens web and Steam links
+  xdg-utils
 )
 
 missing=()

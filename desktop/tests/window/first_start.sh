@@ -6,6 +6,8 @@ source "$(dirname "$0")/lib.sh"
 
 start_display
 start_service
+# Nothing to announce, so no pop-up stands over the pages.
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 # The manifest answers late, so the check's overlay can be seen.
 curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/update","delay_ms":2500}' >/dev/null
 start_corvana
@@ -48,6 +50,9 @@ key Return
 wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | grep -o '\"path\":\"/api/auth/login' | wc -l) -ge 2 ]" \
   || fail "the login could not be sent again after the service failed to answer"
 shot main-after-login 1.5
+# The tour of the first sign-in: Escape ends it.
+key Escape
+sleep 0.5
 wait_setting savedUsername "demo" || fail "the user name was not saved"
 [ -z "$(setting savedRefreshToken)" ] || fail "a refresh token was saved without Remember me"
 

@@ -14,6 +14,8 @@ ip tuntap add dev "$TAP" mode tap
 "$BIN/ostrel-tunnel-server" --port "$TUNNEL_PORT" --account "demo:demo1234:$ROOM:l2" >"$STAGE/tunnel.log" 2>&1 &
 TUNNEL_PID=$!
 start_service
+# Nothing to announce, so no pop-up stands over the page.
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 seed_settings savedLang=en savedUsername=demo tutorialDone=true
 start_corvana
 wait_request /api/update || fail "no update check"

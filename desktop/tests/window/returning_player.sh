@@ -6,6 +6,8 @@ source "$(dirname "$0")/lib.sh"
 
 start_display
 start_service
+# Nothing to announce, so no pop-up stands over the window.
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 token=$(curl -sf -X POST "$SERVICE/api/auth/login" -H 'Content-Type: application/json' \
   -d '{"username":"demo","password":"demo1234"}' | sed -E 's/.*"refresh_token":"([^"]+)".*/\1/')
 [ -n "$token" ] || fail "no refresh token from the service"

@@ -27,30 +27,15 @@ ServiceState::ServiceState()
              game(8, QStringLiteral("Diablo II"), QString()),
              game(9, QStringLiteral("Terraria"), QStringLiteral("105600")),
              game(10, QStringLiteral("Call of Duty 2"), QStringLiteral("2630"))};
-    dedicatedGames = {QJsonObject{{QStringLiteral("id"), QStringLiteral("cs16")},
-                                  {QStringLiteral("name"), QStringLiteral("Counter Strike 1.6")},
-                                  {QStringLiteral("server_count"), 2}},
-                      QJsonObject{{QStringLiteral("id"), QStringLiteral("mc java")},
-                                  {QStringLiteral("name"), QStringLiteral("Minecraft Java")},
-                                  {QStringLiteral("server_count"), 1}}};
-    dedicatedServers.insert(
-        QStringLiteral("cs16"),
-        {QJsonObject{{QStringLiteral("id"), 11}, {QStringLiteral("name"), QStringLiteral("Public 1")},
-                     {QStringLiteral("address"), QStringLiteral("127.0.0.1:27015")},
-                     {QStringLiteral("connect_url"), QStringLiteral("steam://connect/127.0.0.1:27015")}},
-         QJsonObject{{QStringLiteral("id"), 12}, {QStringLiteral("name"), QStringLiteral("Public 2")},
-                     {QStringLiteral("address"), QStringLiteral("127.0.0.1:27016")}}});
-    dedicatedServers.insert(
-        QStringLiteral("mc java"),
-        {QJsonObject{{QStringLiteral("id"), 21}, {QStringLiteral("name"), QStringLiteral("Survival")},
-                     {QStringLiteral("address"), QStringLiteral("127.0.0.1:25565")}}});
+    seedDedicatedCatalogue(*this);
     announcements = {QJsonObject{{QStringLiteral("id"), 1},
                                  {QStringLiteral("title"), QStringLiteral("Welcome")},
                                  {QStringLiteral("body"), QStringLiteral("Servers are up.")},
                                  {QStringLiteral("created_at"), QStringLiteral("2026-12-01T10:00:00Z")}}};
-    for (int i = 1; i <= 6; ++i)
+    for (int i = 1; i <= 12; ++i)
         pictures.append(QJsonObject{{QStringLiteral("id"), i},
-                                    {QStringLiteral("url"), QStringLiteral("/static/pfp/%1.png").arg(i)}});
+                                    {QStringLiteral("url"), QStringLiteral("/static/pfp/%1.png").arg(i)},
+                                    {QStringLiteral("visibility"), QStringLiteral("public")}});
     motd = QStringLiteral("Welcome to the test service");
     Account demo;
     demo.email = QStringLiteral("demo@example.com");

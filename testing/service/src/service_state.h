@@ -59,10 +59,14 @@ struct ServiceState
     QJsonArray announcements;
     QJsonArray pictures;
     QString motd;
-    int avatarCooldownSeconds = 60;
+    int avatarCooldownSeconds = 86400;            // one picture change a day
+    int usernameCooldownSeconds = 180 * 86400;    // one name change in six months
 
     Account *accountForAccess(const QString &token);
     Vlan *findVlan(const QString &id);
     QJsonObject issueTokens(const QString &userKey);
     static QString newToken();
 };
+
+// The dedicated games and servers the service starts with (dedicated_catalogue.cpp).
+void seedDedicatedCatalogue(ServiceState &state);
