@@ -83,7 +83,10 @@ ApplierExitCode runApplier(const std::vector<std::string>& arguments, ApplierEnv
     // From the first change on, any failure puts the installation back as it was.
     UpdateJournal journal;
     const auto undo = [&] {
-        return applier.restoreBackups(installDir, journal) ? ApplierExitCode::ApplyFailed : ApplierExitCode::RestoreFailed;
+        const bool restored = applier.restoreBackups(installDir, journal);
+        // The roll-back freed what the update took, so a cause lost to a full disk fits now.
+        UpdateApplier::retryUnwrittenLog(installDir);
+        return restored ? ApplierExitCode::ApplyFailed : ApplierExitCode::RestoreFailed;
     };
     for (const auto& entry : plan->remove)
         if (!applier.removeEntry(installDir, entry, journal))

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -108,16 +109,45 @@ UpdateApplier::UpdateApplier(FileOperations& files, ProcessWaiter& waiter, Proce
 {
 }
 
-void UpdateApplier::appendLog(const fs::path& installDir, std::string_view message)
+namespace {
+
+// Lines a full disk refused, kept for one more try once a roll-back has freed space.
+std::vector<std::pair<fs::path, std::string>>& unwrittenLines()
+{
+    static std::vector<std::pair<fs::path, std::string>> lines;
+    return lines;
+}
+
+bool writeLogLine(const fs::path& installDir, std::string_view message)
 {
     try {
         std::ofstream out(installDir / kLogFileName, std::ios::out | std::ios::app | std::ios::binary);
         if (!out)
-            return; // a log we cannot write must not change what the update does
+            return false;
         out.write(message.data(), static_cast<std::streamsize>(message.size()));
         out.put('\n');
+        out.flush();
+        return out.good();
     } catch (...) {
+        return false;
     }
+}
+
+} // namespace
+
+void UpdateApplier::appendLog(const fs::path& installDir, std::string_view message)
+{
+    // A log we cannot write must not change what the update does.
+    if (!writeLogLine(installDir, message))
+        unwrittenLines().emplace_back(installDir, message);
+}
+
+void UpdateApplier::retryUnwrittenLog(const fs::path& installDir)
+{
+    auto lines = std::exchange(unwrittenLines(), {});
+    for (const auto& [dir, message] : lines)
+        if (dir == installDir)
+            writeLogLine(installDir, message);
 }
 
 std::u16string UpdateApplier::utf8ToWide(std::string_view utf8)

@@ -49,6 +49,8 @@ public:
                   std::chrono::milliseconds parentWaitLimit = std::chrono::milliseconds(30000));
 
     static void appendLog(const std::filesystem::path& installDir, std::string_view message);
+    // Writes the lines that could not be written when they were logged (a full disk), once.
+    static void retryUnwrittenLog(const std::filesystem::path& installDir);
     static std::u16string utf8ToWide(std::string_view utf8);
     // Text for an error number as the system reports it.
     static std::string windowsErrorText(int error);
