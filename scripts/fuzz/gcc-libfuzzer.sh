@@ -15,3 +15,18 @@ gcc_libfuzzer_build() {
     g++ -std=c++23 -O1 -g -fsanitize=address,undefined -fsanitize-coverage=trace-pc,trace-cmp "$@" \
         "$binary.bridge.o" "$runtime" -Wl,--wrap=__sanitizer_cov_trace_pc -lpthread -o "$binary"
 }
+
+# Fuzzes a copy of the seed corpus beside the binary.
+#   gcc_libfuzzer_run BINARY SEEDS_FOLDER [SECONDS (300)] [libFuzzer options...]
+gcc_libfuzzer_run() {
+    local binary seeds seconds
+    binary=$1
+    seeds=$2
+    seconds=${3:-300}
+    shift 2
+    [ $# -gt 0 ] && shift
+    mkdir -p "$(dirname "$binary")/corpus"
+    cp -n "$seeds"/* "$(dirname "$binary")/corpus/" 2>/dev/null || true
+    cd "$(dirname "$binary")"
+    exec "./$(basename "$binary")" -use_value_profile=1 -max_len=4096 -max_total_time="$seconds" "$@" corpus
+}

@@ -6,15 +6,9 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-src="$here/../src"
-out="${APPLIER_FUZZ_DIR:-$root/build/fuzz-applier}"
 . "$root/scripts/fuzz/gcc-libfuzzer.sh"
-mkdir -p "$out/corpus"
-cp -n "$here"/corpus/* "$out/corpus/" 2>/dev/null || true
-sources=$(find "$src" -name '*.cpp' ! -path "$src/main.cpp" | sort)
-# shellcheck disable=SC2086  # one word per source file
-gcc_libfuzzer_build "$out/applier_plan_fuzzer" -I"$src" "$here/read_apply_plan_fuzz.cpp" $sources
-seconds="${1:-300}"
-[ $# -gt 0 ] && shift
-cd "$out"
-exec ./applier_plan_fuzzer -use_value_profile=1 -max_len=4096 -max_total_time="$seconds" "$@" corpus
+binary="${APPLIER_FUZZ_DIR:-$root/build/fuzz-applier}/applier_plan_fuzzer"
+# shellcheck disable=SC2046  # one word per source file
+gcc_libfuzzer_build "$binary" -I"$here/../src" "$here/read_apply_plan_fuzz.cpp" \
+    $(find "$here/../src" -name '*.cpp' ! -name main.cpp | sort)
+gcc_libfuzzer_run "$binary" "$here/corpus" "$@"
