@@ -98,7 +98,8 @@ const QStringList &VpnProcess::fatalErrorCodes()
 QStringList VpnProcess::buildArguments(const QString &server, const QString &user,
                                        const QString &password, const QString &node)
 {
-    return {"--server", server, "--user", user, "--pass", password, "--node", node,
+    // Joined with "=", so a password that begins with "-" is not taken for an option.
+    return {"--server", server, "--user", user, "--pass=" + password, "--node", node,
             "--mode", "l2", "--reconnect", "--insecure-skip-server-auth"};
 }
 

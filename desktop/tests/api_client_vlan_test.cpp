@@ -64,8 +64,8 @@ private slots:
         QVERIFY(ip.count() >= 1);
 
         const QStringList args = h.client().arguments();
-        QCOMPARE(args.mid(0, 8), QStringList({"--server", "198.51.100.7:4500", "--user", "demo", "--pass",
-                                               "demo1234", "--node", "v3"}));
+        QCOMPARE(args.mid(0, 7), QStringList({"--server", "198.51.100.7:4500", "--user", "demo",
+                                               "--pass=demo1234", "--node", "v3"}));
 
         // The lobby: authenticated with the access token, in the header and the first frame.
         const QJsonObject lobby = h.lobby();

@@ -122,6 +122,19 @@ private:
 
     bool ip(const QStringList &args) { return run(QStringList{QStringLiteral("ip")} + args) == 0; }
 
+    // Points api at the stand-ins and at a hosts file of our own.
+    bool prepare(ApiClient &api)
+    {
+        api.setBaseUrl(m_baseUrl);
+        api.vpnProcess().setProgramDirectory(tunnelBinDir());
+        QFile hosts(m_scratch.filePath(QStringLiteral("hosts")));
+        if (!hosts.open(QIODevice::WriteOnly))
+            return false;
+        hosts.close();
+        api.hostsFileManager().setHostsFilePath(hosts.fileName());
+        return true;
+    }
+
     QString here(const QStringList &args)
     {
         QString out;
@@ -191,7 +204,8 @@ private slots:
 
         m_tunnelServer = std::make_unique<NsChild>();
         QVERIFY2(m_tunnelServer->start(m_ns, {tunnelBinDir() + QStringLiteral("/ostrel-tunnel-server"), QStringLiteral("--port"),
-                                              QStringLiteral("7100"), QStringLiteral("--account"), QStringLiteral("demo:demo1234:v1:l2")},
+                                              QStringLiteral("7100"), QStringLiteral("--account"), QStringLiteral("demo:demo1234:v1:l2"),
+                                              QStringLiteral("--account"), QStringLiteral("dash:-Pw-Secret-4711:v1:l2")},
                                        QStringLiteral("listening")),
                  qPrintable(m_tunnelServer->seen));
         m_relay = std::make_unique<NsChild>();
@@ -211,12 +225,7 @@ private slots:
     void joinReachesReadyAndLeaveUndoesEverything()
     {
         ApiClient api;
-        api.setBaseUrl(m_baseUrl);
-        api.vpnProcess().setProgramDirectory(tunnelBinDir());
-        QFile hosts(m_scratch.filePath(QStringLiteral("hosts")));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.close();
-        api.hostsFileManager().setHostsFilePath(hosts.fileName());
+        QVERIFY(prepare(api));
         QVERIFY(signInDemo(api));
 
         QJsonArray lastUsers;
@@ -255,6 +264,26 @@ private slots:
         QVERIFY(posted);
         const QStringList left = tapLeftovers();
         QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
+    }
+
+    void aPasswordThatBeginsWithADashReachesReady()
+    {
+        ApiClient api;
+        QVERIFY(prepare(api));
+        QSignalSpy registered(&api, &ApiClient::registerSuccess);
+        api.registerUser(QStringLiteral("dash@example.test"), QStringLiteral("dash"), QStringLiteral("-Pw-Secret-4711"));
+        QVERIFY(registered.wait(10000));
+
+        QSignalSpy errors(&api, &ApiClient::requestError);
+        api.joinVlan(QStringLiteral("v1"));
+        QTRY_VERIFY_WITH_TIMEOUT(api.vpnStatus() == QLatin1String("ready") || !errors.isEmpty(), 45000);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.isEmpty() ? QString() : errors.at(0).at(0).toString()));
+
+        QSignalSpy done(&api, &ApiClient::disconnectSuccess);
+        api.disconnectVlan();
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!api.vpnProcess().running(), 10000);
+        QVERIFY(errors.isEmpty());
     }
 
     void cleanupTestCase() { tearDownLab(); }

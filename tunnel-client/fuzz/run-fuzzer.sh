@@ -1,19 +1,16 @@
 #!/bin/sh
 # Builds the fuzz entry points with g++ against the libFuzzer runtime of the
-# installed clang (clang 14 itself cannot compile this code base) and fuzzes a
-# copy of the seed corpus.   usage: run-fuzzer.sh [seconds]   (default 300)
+# installed clang (clang 14 itself cannot compile this code base), with coverage
+# of the session, event and rewrite code they reach, and fuzzes a copy of the
+# seed corpus.   usage: run-fuzzer.sh [seconds] [libFuzzer options]   (default 300)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
 src="$here/../src"
-out="${OSTREL_FUZZ_DIR:-$here/../../build/fuzz}"
-runtime=$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null | tail -n 1)
-[ -n "$runtime" ] || { echo "libclang_rt.fuzzer-x86_64.a not found (install clang)" >&2; exit 1; }
-mkdir -p "$out/corpus"
-cp -n "$here"/corpus/* "$out/corpus/" 2>/dev/null || true
-g++ -std=c++23 -O1 -g -fsanitize=address,undefined -fsanitize-coverage=trace-cmp \
-    -I"$src" -I"$here" \
-    "$here/fuzz_targets.cpp" "$here/device_fuzz_targets.cpp" "$here/libfuzzer_main.cpp" "$here/gcc_coverage_shims.cpp" \
+. "$root/scripts/fuzz/gcc-libfuzzer.sh"
+binary="${OSTREL_FUZZ_DIR:-$root/build/fuzz}/ostrel_fuzz"
+gcc_libfuzzer_build "$binary" -I"$src" -I"$here" \
+    "$here/fuzz_targets.cpp" "$here/device_fuzz_targets.cpp" "$here/libfuzzer_main.cpp" \
     "$src"/session/*.cpp "$src"/events/*.cpp "$src"/device/frame_rewrite.cpp "$src"/platform/linux/udp_socket_linux.cpp \
-    "$runtime" $(pkg-config --cflags --libs libsodium) -lpthread -o "$out/ostrel_fuzz"
-cd "$out"
-exec ./ostrel_fuzz -use_value_profile=1 -max_len=4096 -max_total_time="${1:-300}" corpus
+    $(pkg-config --cflags --libs libsodium)
+gcc_libfuzzer_run "$binary" "$here/corpus" "$@"

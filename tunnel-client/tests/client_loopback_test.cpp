@@ -131,6 +131,33 @@ TEST(ClientLoopback, StopDuringTheBackoffWaitExitsZeroWithoutAnotherEventAndHide
     EXPECT_GE(server.stats().datagrams, 5u);
 }
 
+TEST(ClientLoopback, APasswordThatBeginsWithADashAuthenticatesWhenJoinedWithEquals) {
+    const std::string password = "-Pw-Secret-4711";
+    ServerOptions options;
+    options.accounts.add({"dash", password, "n", NodeMode::l2, 4});
+    TunnelServer server(std::move(options));
+    ASSERT_TRUE(server.start());
+    std::vector<std::string> args{"--server", server.address(), "--user", "dash", "--node", "n", "--connect-only",
+                                  "--insecure-skip-server-auth"};
+
+    auto joined = args;
+    joined.push_back("--pass=" + password);
+    ClientProcess client(joined);
+    auto events = parse(client.readAll(20s));
+    EXPECT_EQ(client.wait(5s), 0);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2]["event"], "connected");
+    EXPECT_EQ(events.back(), (json{{"event", "disconnected"}, {"reason", "user"}}));
+
+    // As two words the password reads as an option: a command-line error, nothing sent.
+    auto split = args;
+    split.insert(split.end(), {"--pass", password});
+    ClientProcess refused(split);
+    EXPECT_TRUE(refused.readAll(10s).empty());
+    EXPECT_EQ(refused.wait(5s), 2);
+    EXPECT_EQ(server.stats().authRequests, 1u);
+}
+
 TEST(ClientLoopback, RefusedAccountsReportTheServersCode) {
     TunnelServer server(serverOptions());
     ASSERT_TRUE(server.start());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 
 using namespace ostrel;
 using namespace ostrel::testing;
@@ -124,18 +125,23 @@ TEST(DriverAttempts, SessionEndsFollowTheOutcomeTable) {
     }
 }
 
-TEST(DriverAttempts, TimeoutAndKickResetTheBackoffButErrorsContinueIt) {
+TEST(DriverAttempts, EverySessionThatRanResetsTheBackoffButFailedAttemptsContinueIt) {
     Harness h;
+    AttemptScript noAdapter;
+    noAdapter.openError = ClientError::deviceOpen("no adapter");
     h.steps.attempts = {failingConnect(ClientError::noCookie()), failingConnect(ClientError::noCookie()),
-                        sessionEnding(std::unexpected(ClientError::encrypt())),
+                        sessionEnding(std::unexpected(ClientError::socket(IoError::fromErrno(ECONNREFUSED)))),
+                        failingConnect(ClientError::noCookie()), failingConnect(ClientError::noCookie()),
                         sessionEnding(DisconnectReason::timeout), failingConnect(ClientError::noCookie()),
-                        sessionEnding(DisconnectReason::kicked), sessionEnding(DisconnectReason::server)};
+                        sessionEnding(DisconnectReason::kicked), noAdapter, noAdapter,
+                        sessionEnding(DisconnectReason::server)};
     Args args = baseArgs();
     args.reconnect = true;
     EXPECT_EQ(h.run(args), 0);
-    // 1, 2 after the connect failures; 4 after the run error (a connect alone resets nothing);
-    // 1 after the timeout, 2 after the next failure, 1 after the kick; server ends it.
-    EXPECT_EQ(h.backoffs(), (std::vector<std::string>{"1", "2", "4", "1", "2", "1"}));
+    // 1, 2 after the connect failures; 1 after the run error (the server went away, say),
+    // then 2, 4; 1 after the timeout, 2 after the next failure, 1 after the kick; an
+    // adapter that cannot open goes on with the series, since it will not mend by itself.
+    EXPECT_EQ(h.backoffs(), (std::vector<std::string>{"1", "2", "1", "2", "4", "1", "2", "1", "2", "4"}));
     EXPECT_EQ(h.eventsOnly().back(), "disconnected reason=server");
 }
 

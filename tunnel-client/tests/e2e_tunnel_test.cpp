@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <memory>
+#include <regex>
 
 #include "netns_lab.h"
 #include "ns_process.h"
@@ -256,6 +257,136 @@ TEST_F(EndToEnd, ServerLossTimesOutReconnectsAndComesBackClean) {
     }
     EXPECT_TRUE(ping(0, ips[0], ips[1])) << "no traffic after the reconnect";
     for (auto& client : clients_) stopClient(*client);
+}
+
+// Everything of an interface that the client may touch: flags and MTU, addresses, routes.
+std::string adapterState(const std::string& ns, const std::string& name) {
+    std::string link, addrs, routes4, routes6;
+    NetnsLab::run(ns, {"ip", "-o", "link", "show", "dev", name}, &link);
+    NetnsLab::run(ns, {"ip", "-o", "addr", "show", "dev", name}, &addrs);
+    NetnsLab::run(ns, {"ip", "-4", "route", "show", "table", "all", "dev", name}, &routes4);
+    NetnsLab::run(ns, {"ip", "-6", "route", "show", "table", "all", "dev", name}, &routes6);
+    std::smatch flags, mtu;
+    std::regex_search(link, flags, std::regex("<[^>]*>"));
+    std::regex_search(link, mtu, std::regex("mtu [0-9]+"));
+    return flags.str() + " " + mtu.str() + "\naddresses:\n" + addrs + "routes:\n" + routes4 + routes6;
+}
+
+// A client that dials the server directly, so a server that is gone answers with
+// "port unreachable" and the client's next receive fails at once.
+class AdapterLifecycle : public ::testing::Test {
+protected:
+    static constexpr std::uint16_t kDirectPort = 7200;
+
+    void SetUp() override {
+        if (auto why = NetnsLab::unavailableReason(); !why.empty()) GTEST_SKIP() << "adapter lifecycle test skipped: " << why;
+        lab_ = std::make_unique<NetnsLab>(1);
+        ASSERT_TRUE(lab_->ok()) << lab_->error();
+        // A persistent TAP as a user would leave it for the client: down, with an MTU of its own.
+        ASSERT_EQ(NetnsLab::run(lab_->clientNs(0), {"ip", "tuntap", "add", "mode", "tap", "name", "vlan0"}), 0);
+        ASSERT_EQ(NetnsLab::run(lab_->clientNs(0), {"ip", "link", "set", "dev", "vlan0", "mtu", "1480"}), 0);
+        before_ = state();
+        ASSERT_THAT(before_, HasSubstr("mtu 1480"));
+        startServer();
+    }
+    void TearDown() override {
+        client_.reset();
+        server_.reset();
+        lab_.reset();
+    }
+
+    std::string state() { return adapterState(lab_->clientNs(0), "vlan0"); }
+
+    void startServer() {
+        server_ = std::make_unique<NsProcess>(
+            lab_->serverNs(), std::vector<std::string>{kBin + "/ostrel-tunnel-server", "--bind", "0.0.0.0", "--port",
+                                                       std::to_string(kDirectPort), "--account", "alice:pw-a:lan2:l2"});
+        ASSERT_TRUE(server_->started());
+        ASSERT_TRUE(server_->readUntil("listening", 10s)) << "tunnel server did not start";
+    }
+    void killServer() {
+        server_->signal(SIGKILL);
+        server_->wait(10s);
+        server_.reset();
+    }
+
+    void startClient(bool reconnect) {
+        std::vector<std::string> argv{kBin + "/ostrel-client", "--server",
+                                      NetnsLab::serverAddress(0) + ":" + std::to_string(kDirectPort), "--user",
+                                      "alice", "--pass", "pw-a", "--node", "lan2", "--mode", "l2", "--tap", "vlan0",
+                                      "--insecure-skip-server-auth"};
+        if (reconnect) argv.push_back("--reconnect");
+        client_ = std::make_unique<NsProcess>(lab_->clientNs(0), argv);
+        ASSERT_TRUE(client_->started());
+        awaitReady();
+    }
+    void awaitReady() {
+        ASSERT_TRUE(client_->readUntil("\"event\":\"ready\"", 60s)) << output();
+        // The session is on the adapter now: enabled, with the granted MTU.
+        const std::string during = state();
+        EXPECT_THAT(during, HasSubstr("mtu 1420"));
+        EXPECT_THAT(during, ::testing::ContainsRegex("[<,]UP[,>]"));
+    }
+
+    // Makes the kernel send a frame into the tunnel (an ARP request for a peer), so the
+    // client sends to the server, until the client reports the session's end.
+    std::optional<std::string> provokeUntil(const std::string& text) {
+        for (int attempt = 0; attempt < 30; ++attempt) {
+            NetnsLab::run(lab_->clientNs(0), {"ping", "-c", "1", "-W", "1", "10.77.0.99"});
+            if (auto line = client_->readUntil(text, 1s)) return line;
+        }
+        return std::nullopt;
+    }
+
+    std::string output() const {
+        std::string all;
+        for (const auto& l : client_->lines) all += l + "\n";
+        return all;
+    }
+
+    std::unique_ptr<NetnsLab> lab_;
+    std::unique_ptr<NsProcess> server_;
+    std::unique_ptr<NsProcess> client_;
+    std::string before_;
+};
+
+TEST_F(AdapterLifecycle, StopSignalsAndServerLossLeaveTheAdapterExactlyAsFound) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        startClient(false);
+        client_->signal(sig);
+        auto line = client_->readUntil("\"event\":\"disconnected\"", 15s);
+        ASSERT_TRUE(line) << output();
+        EXPECT_THAT(*line, HasSubstr("\"reason\":\"user\""));
+        EXPECT_EQ(client_->wait(15s), 0);
+        EXPECT_EQ(state(), before_) << "after signal " << sig;
+    }
+
+    // Without --reconnect a lost server ends the client with an error.
+    startClient(false);
+    killServer();
+    ASSERT_TRUE(provokeUntil("\"event\":\"error\"")) << output();
+    EXPECT_EQ(client_->wait(15s), 1);
+    EXPECT_EQ(state(), before_) << "after server loss";
+}
+
+TEST_F(AdapterLifecycle, FiveServerRestartsEachStartTheReconnectWaitAtOneSecond) {
+    startClient(true);
+    for (int restart = 1; restart <= 5; ++restart) {
+        killServer();
+        auto error = provokeUntil("\"event\":\"error\"");
+        ASSERT_TRUE(error) << "restart " << restart << ": the session did not end\n" << output();
+        auto waiting = client_->readUntil("\"event\":\"reconnecting\"", 10s);
+        ASSERT_TRUE(waiting) << output();
+        EXPECT_THAT(*waiting, HasSubstr("\"backoff\":\"1\"")) << "restart " << restart;
+        // Between sessions the adapter carries nothing of the last one.
+        EXPECT_EQ(state(), before_) << "restart " << restart;
+        startServer();
+        awaitReady();
+    }
+    client_->signal(SIGINT);
+    ASSERT_TRUE(client_->readUntil("\"event\":\"disconnected\"", 15s)) << output();
+    EXPECT_EQ(client_->wait(15s), 0);
+    EXPECT_EQ(state(), before_);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST(HostConfigConfigure, TapRunsEveryStepInOrderAndTeardownUndoesExactlyThat) {
 
     ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
     EXPECT_THAT(fx.log,
-                ElementsAre("netsh interface set interface name=vlan0 admin=enabled", "table v4",
+                ElementsAre("link-get 7", "netsh interface set interface name=vlan0 admin=enabled", "table v4",
                             "addr- 10.8.0.99/24@7", "table v6", "metric-get v4", "metric-set v4 5", "metric-get v6",
                             "metric-set v6 5", "ipaddr+ 10.8.0.5 mask 255.255.255.0", "metric-get v4",
                             "metric-set v4 5", "route+ 10.8.0.0/24", "route- 255.255.255.255/32",
@@ -73,7 +73,9 @@ TEST(HostConfigConfigure, TapRunsEveryStepInOrderAndTeardownUndoesExactlyThat) {
     EXPECT_THAT(fx.log, ElementsAre("route- 10.8.0.0/24", "route- 255.255.255.255/32",
                                     "netsh interface ipv4 set dns name=vlan0 source=dhcp",
                                     "netsh interface ipv6 delete dnsservers vlan0 all", "ipaddr- 100",
-                                    "addr- fd00::5/64@7"));
+                                    "addr- fd00::5/64@7",
+                                    "netsh interface ipv4 set subinterface vlan0 mtu=1500 store=active",
+                                    "netsh interface ipv6 set subinterface vlan0 mtu=1500 store=active"));
     // Only the other interface's address is left, and no route.
     ASSERT_EQ(fx.ipHelper.addresses.size(), 1u);
     EXPECT_EQ(fx.ipHelper.addresses[0].interfaceIndex, kIndex + 1);
@@ -177,7 +179,7 @@ TEST(HostConfigConfigure, FailingDnsAndMtuRunsDoNotFailButEnableDoes) {
     auto r1 = h1.configure(kName, kIndex, both(), kMac);
     ASSERT_FALSE(r1);
     EXPECT_EQ(r1.error(), "failed to run netsh: No such file or directory");
-    EXPECT_EQ(start.log.size(), 1u);  // nothing else was touched
+    EXPECT_EQ(start.log.size(), 2u);  // the link was only read; nothing else was touched
 
     for (auto [code, text] : {std::pair{1u, std::string("1")}, std::pair{0xC0000005u, std::string("0xc0000005")}}) {
         FakePlatform exit;
@@ -251,6 +253,47 @@ TEST(HostConfigConfigure, SecondConfigureReplacesTheFirstAndTeardownRunsOnce) {
     fx.log.clear();
     host.teardown(kName, kIndex);
     EXPECT_THAT(fx.log, IsEmpty());
+}
+
+TEST(HostConfigConfigure, TeardownLeavesTheLinkAsItWasFound) {
+    // Found disabled with another MTU: both go back, after the addresses.
+    FakePlatform fx;
+    fx.ipHelper.link = LinkRow{9000, false};
+    HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
+    ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    HostSettings other = both();
+    other.mtu = 1380;
+    fx.ipHelper.link = LinkRow{1380, true};  // what the first configure left; not what was found
+    ASSERT_TRUE(host.configure(kName, kIndex, other, kMac));
+    fx.log.clear();
+    host.teardown(kName, kIndex);
+    ASSERT_GE(fx.log.size(), 3u);
+    EXPECT_THAT(std::vector<std::string>(fx.log.end() - 3, fx.log.end()),
+                ElementsAre("netsh interface ipv4 set subinterface vlan0 mtu=9000 store=active",
+                            "netsh interface ipv6 set subinterface vlan0 mtu=9000 store=active",
+                            "netsh interface set interface name=vlan0 admin=disabled"));
+    fx.log.clear();
+    host.teardown(kName, kIndex);
+    EXPECT_THAT(fx.log, IsEmpty());
+
+    // Found enabled with the granted MTU: nothing to put back.
+    FakePlatform same;
+    same.ipHelper.link = LinkRow{1420, true};
+    HostConfig kept(HostConfig::Style::Wintun, same.ipHelper, same.commands);
+    ASSERT_TRUE(kept.configure(kName, kIndex, both(), kMac));
+    kept.teardown(kName, kIndex);
+    EXPECT_EQ(same.calls("netsh interface ipv4 set subinterface").size(), 1u);
+    EXPECT_TRUE(same.calls("netsh interface set interface name=vlan0 admin=disabled").empty());
+
+    // A link that cannot be read is left as configure made it rather than guessed at.
+    FakePlatform unread;
+    unread.ipHelper.link = std::unexpected(19u);
+    HostConfig blind(HostConfig::Style::Tap, unread.ipHelper, unread.commands);
+    ASSERT_TRUE(blind.configure(kName, kIndex, both(), kMac));
+    EXPECT_FALSE(blind.linkFound());
+    blind.teardown(kName, kIndex);
+    EXPECT_EQ(unread.calls("netsh interface ipv4 set subinterface").size(), 1u);
+    EXPECT_TRUE(unread.calls("netsh interface set interface name=vlan0 admin=disabled").empty());
 }
 
 TEST(HostConfigText, Ipv6TextFormIsCanonical) {

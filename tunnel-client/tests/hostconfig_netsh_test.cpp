@@ -15,6 +15,8 @@ TEST(HostConfigNetsh, WordListsBecomeTheMatchingLinuxRuns) {
     auto t = [&](Words w) { return runner.translate(w).value_or(Words{"<none>"}); };
     EXPECT_THAT(t({"interface", "set", "interface", "name=vlan 0", "admin=enabled"}),
                 ElementsAre("ip", "link", "set", "dev", "vlan 0", "up"));
+    EXPECT_THAT(t({"interface", "set", "interface", "name=vlan0", "admin=disabled"}),
+                ElementsAre("ip", "link", "set", "dev", "vlan0", "down"));
     EXPECT_THAT(t({"interface", "ipv6", "set", "subinterface", "vlan0", "mtu=1280", "store=active"}),
                 ElementsAre("ip", "link", "set", "dev", "vlan0", "mtu", "1280"));
 

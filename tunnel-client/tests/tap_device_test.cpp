@@ -304,6 +304,8 @@ TEST(TapDeviceClose, DropUndoesConfigurationThenReleasesTheAdapter) {
     device.reset();
     EXPECT_THAT(fx.log, ElementsAre("route- 10.8.0.0/24", "route- 255.255.255.255/32",
                                     "netsh interface ipv4 set dns name=Ethernet 3 source=dhcp", "ipaddr- 100",
+                                    "netsh interface ipv4 set subinterface Ethernet 3 mtu=1500 store=active",
+                                    "netsh interface ipv6 set subinterface Ethernet 3 mtu=1500 store=active",
                                     "media off", "tap-cancel", "socket-event-close", "tap-close"));
     EXPECT_TRUE(fx.ipHelper.addresses.empty());
     EXPECT_TRUE(fx.ipHelper.routes.empty());

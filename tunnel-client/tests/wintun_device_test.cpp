@@ -293,6 +293,8 @@ TEST_F(WintunDeviceTest, DropTearsDownThenClosesInOrder) {
     device.reset();
     EXPECT_THAT(fx.log, ElementsAre("route- 10.8.0.0/24", "route- 255.255.255.255/32",
                                     "netsh interface ipv4 set dns name=vlan source=dhcp", "addr- 10.8.0.5/24@21",
+                                    "netsh interface ipv4 set subinterface vlan mtu=1500 store=active",
+                                    "netsh interface ipv6 set subinterface vlan mtu=1500 store=active",
                                     "socket-event-close", "end-session", "close-adapter",
                                     "unload " + defaultWintunLibrary()));
     EXPECT_TRUE(fx.ipHelper.addresses.empty());

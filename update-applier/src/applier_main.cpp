@@ -80,23 +80,20 @@ ApplierExitCode runApplier(const std::vector<std::string>& arguments, ApplierEnv
     if (!plan)
         return ApplierExitCode::ApplyPlanInvalid;
 
+    // From the first change on, any failure puts the installation back as it was.
+    UpdateJournal journal;
+    const auto undo = [&] {
+        const bool restored = applier.restoreBackups(installDir, journal);
+        // The roll-back freed what the update took, so a cause lost to a full disk fits now.
+        UpdateApplier::retryUnwrittenLog(installDir);
+        return restored ? ApplierExitCode::ApplyFailed : ApplierExitCode::RestoreFailed;
+    };
     for (const auto& entry : plan->remove)
-        if (!applier.removeEntry(installDir, entry))
-            return ApplierExitCode::ApplyFailed;
-
-    BackupMap backups;
-    if (!applier.applyStagedFiles(filesDir, installDir, backups)) {
-        return applier.restoreBackups(installDir, backups) ? ApplierExitCode::ApplyFailed
-                                                           : ApplierExitCode::RestoreFailed;
-    }
-
-    for (const auto& [destination, backup] : backups) {
-        std::error_code ec;
-        env.files.remove(backup, ec);
-        if (ec)
-            UpdateApplier::appendLog(installDir, "Warning: failed to remove backup file '" + backup.string()
-                                                     + "': " + ec.message());
-    }
+        if (!applier.removeEntry(installDir, entry, journal))
+            return undo();
+    if (!applier.applyStagedFiles(filesDir, installDir, journal))
+        return undo();
+    applier.removeBackups(installDir, journal);
 
     {
         std::error_code ignored;

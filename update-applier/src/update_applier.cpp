@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -80,7 +81,27 @@ fs::path backupPathFor(const fs::path& destination)
     return backup;
 }
 
+// Where a remove entry really is: the folders on the way resolved as the system
+// resolves them, the last name not followed, so a link is moved and not its target.
+fs::path entryPlace(fs::path target)
+{
+    while (target.filename().empty() && target.has_relative_path())
+        target = target.parent_path(); // "dir/" names dir
+    const fs::path name = target.filename();
+    if (name == "." || name == "..")
+        return fs::weakly_canonical(target);
+    return fs::weakly_canonical(target.parent_path()) / name;
+}
+
 } // namespace
+
+std::optional<fs::path> UpdateJournal::backupOf(const fs::path& path) const
+{
+    for (const auto& change : changes_)
+        if (change.path == path && !change.backup.empty())
+            return change.backup;
+    return std::nullopt;
+}
 
 UpdateApplier::UpdateApplier(FileOperations& files, ProcessWaiter& waiter, ProcessLauncher& launcher,
                              std::chrono::milliseconds parentWaitLimit)
@@ -88,16 +109,45 @@ UpdateApplier::UpdateApplier(FileOperations& files, ProcessWaiter& waiter, Proce
 {
 }
 
-void UpdateApplier::appendLog(const fs::path& installDir, std::string_view message)
+namespace {
+
+// Lines a full disk refused, kept for one more try once a roll-back has freed space.
+std::vector<std::pair<fs::path, std::string>>& unwrittenLines()
+{
+    static std::vector<std::pair<fs::path, std::string>> lines;
+    return lines;
+}
+
+bool writeLogLine(const fs::path& installDir, std::string_view message)
 {
     try {
         std::ofstream out(installDir / kLogFileName, std::ios::out | std::ios::app | std::ios::binary);
         if (!out)
-            return; // a log we cannot write must not change what the update does
+            return false;
         out.write(message.data(), static_cast<std::streamsize>(message.size()));
         out.put('\n');
+        out.flush();
+        return out.good();
     } catch (...) {
+        return false;
     }
+}
+
+} // namespace
+
+void UpdateApplier::appendLog(const fs::path& installDir, std::string_view message)
+{
+    // A log we cannot write must not change what the update does.
+    if (!writeLogLine(installDir, message))
+        unwrittenLines().emplace_back(installDir, message);
+}
+
+void UpdateApplier::retryUnwrittenLog(const fs::path& installDir)
+{
+    auto lines = std::exchange(unwrittenLines(), {});
+    for (const auto& [dir, message] : lines)
+        if (dir == installDir)
+            writeLogLine(installDir, message);
 }
 
 std::u16string UpdateApplier::utf8ToWide(std::string_view utf8)
@@ -171,9 +221,10 @@ std::optional<ApplyPlan> UpdateApplier::readApplyPlan(const fs::path& planPath, 
     const std::string openFailure = "Failed to open apply.json: " + planPath.string();
     std::string text;
     {
-        // A directory opens on Linux and only fails on read; treat it as unopenable up front.
+        // A directory opens on Linux and only fails on read, and a FIFO blocks the open
+        // for ever: only a regular file is read at all.
         std::error_code ec;
-        if (fs::is_directory(planPath, ec)) {
+        if (!fs::is_regular_file(planPath, ec)) {
             appendLog(installDir, openFailure);
             return std::nullopt;
         }
@@ -283,7 +334,34 @@ bool UpdateApplier::waitForParent(std::uint32_t processId, const fs::path& insta
     return false;
 }
 
-bool UpdateApplier::removeEntry(const fs::path& installDir, const std::u16string& entry)
+bool UpdateApplier::moveAside(const fs::path& target, UpdateJournal& journal, std::error_code& ec)
+{
+    const fs::path backup = backupPathFor(target);
+    // A leftover of an earlier attempt; a folder of that name stays and makes the rename fail.
+    std::error_code ignored;
+    if (nameExists(files_, backup))
+        files_.remove(backup, ignored);
+    files_.rename(target, backup, ec);
+    if (ec)
+        return false;
+    journal.backedUp(target, backup);
+    return true;
+}
+
+void UpdateApplier::createParents(const fs::path& installDir, const fs::path& dir, UpdateJournal& journal,
+                                  std::error_code& ec)
+{
+    // Each missing level is the update's own, so a failure takes it away again.
+    std::vector<fs::path> missing;
+    for (fs::path p = dir; p != installDir && p.has_relative_path() && !nameExists(files_, p); p = p.parent_path())
+        missing.push_back(p);
+    files_.createDirectories(dir, ec);
+    // Recorded even after a failure: levels made before it are ours too.
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+        journal.created(*it);
+}
+
+bool UpdateApplier::removeEntry(const fs::path& installDir, const std::u16string& entry, UpdateJournal& journal)
 {
     fs::path target;
     try {
@@ -299,8 +377,7 @@ bool UpdateApplier::removeEntry(const fs::path& installDir, const std::u16string
             return true;
 
         std::error_code ec;
-        removeTree(files_, target, ec);
-        if (ec) {
+        if (!moveAside(entryPlace(target), journal, ec)) {
             appendLog(installDir, "Failed to remove " + quoted(target) + ": " + ec.message());
             return false;
         }
@@ -311,11 +388,12 @@ bool UpdateApplier::removeEntry(const fs::path& installDir, const std::u16string
     }
 }
 
-bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& installDir, BackupMap& backups)
+bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& installDir, UpdateJournal& journal)
 {
     try {
         std::error_code ec;
-        const auto st = files_.status(filesDir, ec);
+        // A link is not followed: whatever it points at is not what the desktop staged.
+        const auto st = files_.symlinkStatus(filesDir, ec);
         if (ec || !fs::is_directory(st)) {
             appendLog(installDir, "Staged files directory does not exist or is not a directory: " + filesDir.string());
             return false;
@@ -333,23 +411,20 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
                 appendLog(installDir, "Refusing to write path outside installation directory: " + destination.string());
                 return false;
             }
-            files_.createDirectories(destination.parent_path(), ec);
+            createParents(installDir, destination.parent_path(), journal, ec);
             if (ec) {
                 appendLog(installDir, "Failed to create directories for " + quoted(destination) + ": " + ec.message());
                 return false;
             }
             // A dangling link counts as present: copying through it would write wherever it points.
             if (nameExists(files_, destination)) {
-                const fs::path backup = backupPathFor(destination);
-                std::error_code ignored;
-                if (nameExists(files_, backup))
-                    files_.remove(backup, ignored);
-                files_.rename(destination, backup, ec);
-                if (ec) {
+                if (!moveAside(destination, journal, ec)) {
                     appendLog(installDir, "Failed to create backup for " + quoted(destination) + ": " + ec.message());
                     return false;
                 }
-                backups[destination] = backup;
+            } else {
+                // Before the copy, so that a copy cut short is taken away too.
+                journal.created(destination);
             }
             files_.copyFile(staged, destination, ec);
             if (ec) {
@@ -374,31 +449,48 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
     }
 }
 
-bool UpdateApplier::restoreBackups(const fs::path& installDir, const BackupMap& backups)
+bool UpdateApplier::restoreBackups(const fs::path& installDir, const UpdateJournal& journal)
 {
     bool ok = true;
-    for (const auto& [destination, backup] : backups) {
+    const auto& changes = journal.changes();
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+        const auto& [path, backup] = *it;
         try {
-            if (nameExists(files_, destination)) {
+            // Whatever the update put here goes; a folder it made is empty by now.
+            if (nameExists(files_, path)) {
                 std::error_code ec;
-                files_.remove(destination, ec);
+                files_.remove(path, ec);
                 if (ec) {
-                    appendLog(installDir, "Failed to remove partially updated file during restore "
-                                              + quoted(destination) + ": " + ec.message());
+                    appendLog(installDir, "Failed to remove partially updated file during restore " + quoted(path)
+                                              + ": " + ec.message());
                     ok = false;
                     continue;
                 }
             }
-            if (!move_with_overwrite(files_, backup, destination, installDir)) {
-                appendLog(installDir, "Failed to restore backup from " + quoted(backup) + " to " + quoted(destination));
+            if (backup.empty())
+                continue;
+            if (!move_with_overwrite(files_, backup, path, installDir)) {
+                appendLog(installDir, "Failed to restore backup from " + quoted(backup) + " to " + quoted(path));
                 ok = false;
             }
         } catch (const std::exception& e) {
-            appendLog(installDir, "Exception while restoring backup for " + quoted(destination) + ": " + e.what());
+            appendLog(installDir, "Exception while restoring backup for " + quoted(path) + ": " + e.what());
             ok = false;
         }
     }
     return ok;
+}
+
+void UpdateApplier::removeBackups(const fs::path& installDir, const UpdateJournal& journal)
+{
+    for (const auto& [path, backup] : journal.changes()) {
+        if (backup.empty())
+            continue;
+        std::error_code ec;
+        removeTree(files_, backup, ec);
+        if (ec)
+            appendLog(installDir, "Warning: failed to remove backup file " + quoted(backup) + ": " + ec.message());
+    }
 }
 
 bool move_with_overwrite(FileOperations& files, const fs::path& source, const fs::path& destination,

@@ -11,14 +11,28 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
-struct PathHash {
-    std::size_t operator()(const std::filesystem::path& p) const { return std::filesystem::hash_value(p); }
+// Every change an update has made to the installation, in the order made, so a
+// failure can undo them last to first (a folder the update created is emptied
+// before it goes; a removed folder comes back before anything inside it).
+class UpdateJournal {
+public:
+    struct Change {
+        std::filesystem::path path;
+        // Where the previous entry waits; empty when the update created path.
+        std::filesystem::path backup;
+    };
+
+    void backedUp(const std::filesystem::path& path, const std::filesystem::path& backup) { changes_.push_back({path, backup}); }
+    void created(const std::filesystem::path& path) { changes_.push_back({path, {}}); }
+    const std::vector<Change>& changes() const { return changes_; }
+    // The backup kept for path, if there is one.
+    std::optional<std::filesystem::path> backupOf(const std::filesystem::path& path) const;
+
+private:
+    std::vector<Change> changes_;
 };
-
-// Destination in the installation directory -> where its previous content was moved.
-using BackupMap = std::unordered_map<std::filesystem::path, std::filesystem::path, PathHash>;
 
 inline constexpr std::string_view kBackupSuffix = ".bak_corvana_updater";
 inline constexpr std::string_view kLogFileName = "updater.log";
@@ -35,6 +49,8 @@ public:
                   std::chrono::milliseconds parentWaitLimit = std::chrono::milliseconds(30000));
 
     static void appendLog(const std::filesystem::path& installDir, std::string_view message);
+    // Writes the lines that could not be written when they were logged (a full disk), once.
+    static void retryUnwrittenLog(const std::filesystem::path& installDir);
     static std::u16string utf8ToWide(std::string_view utf8);
     // Text for an error number as the system reports it.
     static std::string windowsErrorText(int error);
@@ -44,16 +60,24 @@ public:
     static bool isWithinDirectory(const std::filesystem::path& base, const std::filesystem::path& candidate);
 
     bool waitForParent(std::uint32_t processId, const std::filesystem::path& installDir);
-    bool removeEntry(const std::filesystem::path& installDir, const std::u16string& entry);
+    // Moves the entry aside as a backup rather than deleting it, so a failure can bring it back.
+    bool removeEntry(const std::filesystem::path& installDir, const std::u16string& entry, UpdateJournal& journal);
     bool applyStagedFiles(const std::filesystem::path& filesDir, const std::filesystem::path& installDir,
-                          BackupMap& backups);
-    bool restoreBackups(const std::filesystem::path& installDir, const BackupMap& backups);
+                          UpdateJournal& journal);
+    // Undoes every change of the journal: what the update added goes, every backup goes back.
+    bool restoreBackups(const std::filesystem::path& installDir, const UpdateJournal& journal);
+    // After success: the backups are no longer needed. Failures only warn.
+    void removeBackups(const std::filesystem::path& installDir, const UpdateJournal& journal);
     bool cleanTempDir(const std::filesystem::path& stagingDir, const std::filesystem::path& installDir);
     bool launchMainExecutable(const std::filesystem::path& installDir, const ApplyPlan& plan);
 
     FileOperations& files() { return files_; }
 
 private:
+    bool moveAside(const std::filesystem::path& target, UpdateJournal& journal, std::error_code& ec);
+    void createParents(const std::filesystem::path& installDir, const std::filesystem::path& dir,
+                       UpdateJournal& journal, std::error_code& ec);
+
     FileOperations& files_;
     ProcessWaiter& waiter_;
     ProcessLauncher& launcher_;

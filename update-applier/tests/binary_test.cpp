@@ -5,8 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 #include <unistd.h>
 
@@ -48,6 +54,49 @@ int waitExit(pid_t pid)
     if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// The exit code, or -2 when it has not ended in time (it is killed then).
+int waitExitWithin(pid_t pid, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return -2;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return pid > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Root passes every permission check, so it gets a mount namespace of its own
+// (this test process only; the stub it starts inherits it) for a small disk or a
+// read-only folder. Empty when that worked, else why not.
+std::string privateMounts()
+{
+    if (::geteuid() != 0)
+        return "needs root for a mount namespace of its own";
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("no private mount namespace: ") + std::strerror(errno);
+    return {};
+}
+
+// Entries can be neither made, renamed nor removed in dir, whoever the applier runs as.
+::testing::AssertionResult makeUnwritable(const fs::path& dir)
+{
+    if (::geteuid() != 0) {
+        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+        return ::testing::AssertionSuccess();
+    }
+    if (const auto why = privateMounts(); !why.empty())
+        return ::testing::AssertionFailure() << why;
+    if (::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0
+        || ::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+        return ::testing::AssertionFailure() << "read-only bind mount failed: " << std::strerror(errno);
+    return ::testing::AssertionSuccess();
 }
 
 // An id that no process holds: a child that has ended and been reaped.
@@ -208,6 +257,14 @@ TEST_F(StubFixture, EveryBadPlanEndsBeforeTheFirstChange)
     EXPECT_EQ(runStub(), 11);
     EXPECT_EQ(logLines(install), std::vector<std::string>{"Failed to open apply.json: " + plan.string()});
 
+    // A FIFO with no writer would block the open for ever.
+    fs::remove(install / "updater.log");
+    fs::remove(plan);
+    ASSERT_EQ(::mkfifo(plan.c_str(), 0600), 0);
+    EXPECT_EQ(waitExitWithin(spawnStub({staging.string(), install.string(), "4812", endedProcessId()}, output), 20s),
+              11);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{"Failed to open apply.json: " + plan.string()});
+
     fs::remove(install / "updater.log");
     fs::remove(plan);
     EXPECT_EQ(runStub(), 5);
@@ -264,8 +321,6 @@ TEST_F(StubFixture, AFailedCopyPutsEveryBackupBack)
     EXPECT_EQ(lines[0], "Failed to create backup for '" + (install / "data/b.pak").string() + "': Directory not empty");
     auto after = installed();
     after.erase("data/a.pak.bak_corvana_updater");
-    after.erase("maps/new.map");
-    after.erase("maps");
     EXPECT_EQ(after, before);
     EXPECT_TRUE(fs::exists(staging / "files"));
     EXPECT_FALSE(fs::exists(install / "restarted.txt"));
@@ -313,4 +368,79 @@ TEST_F(StubFixture, AStagingDirectoryThatCannotBeRemovedLeavesOnlyItsWarning)
     EXPECT_TRUE(fs::exists(staging / "apply.json"));
     EXPECT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
     EXPECT_EQ(readFile(install / "data" / "b.pak"), "new b");
+}
+
+TEST_F(StubFixture, AStagedFilesFolderThatIsALinkIsNotFollowed)
+{
+    // The link leads to a folder of other files: none of them may be installed.
+    writeFile(outside / "files" / kMainProgramName, "not from the update");
+    writeFile(outside / "files" / "data" / "a.pak", "not from the update");
+    fs::rename(staging / "files", staging / "real-files");
+    fs::create_directory_symlink(outside / "files", staging / "files");
+    const auto before = installed();
+
+    EXPECT_EQ(runStub(), 6);
+    EXPECT_EQ(logLines(install), std::vector<std::string>{
+        "Staged files directory does not exist or is not a directory: " + (staging / "files").string()});
+    EXPECT_EQ(installed(), before); // old.dll, removed first, is back
+    EXPECT_FALSE(fs::exists(install / "restarted.txt"));
+}
+
+TEST_F(StubFixture, ADiskThatFillsUpMidCopyLeavesTheInstallationAsItWas)
+{
+    if (const auto why = privateMounts(); !why.empty())
+        GTEST_SKIP() << "disk-full test skipped: " << why;
+    // A small disk of its own for the installation; the update's big file cannot fit.
+    const auto contents = installed();
+    fs::remove_all(install);
+    fs::create_directories(install);
+    ASSERT_EQ(::mount("tmpfs", install.c_str(), "tmpfs", 0, "size=192k,mode=0755"), 0) << std::strerror(errno);
+    for (const auto& [rel, content] : contents)
+        if (content != "<dir>")
+            writeFile(install / rel, content);
+    writeFile(staging / "files" / "maps" / "huge.map", std::string(400 * 1024, 'm'));
+    writePlan(R"({"main_executable": "corvana", "remove": ["old.dll"]})");
+    const auto before = installed();
+
+    EXPECT_EQ(runStub(), 6);
+    // Written once the roll-back made room (the C++ library reports a short copy as an I/O error).
+    const auto lines = logLines(install);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Failed to copy '" + (staging / "files" / "maps" / "huge.map").string(), 0), 0u) << lines[0];
+    EXPECT_EQ(installed(), before);
+    EXPECT_TRUE(fs::exists(staging / "files" / "maps" / "huge.map"));
+    EXPECT_FALSE(fs::exists(install / "restarted.txt"));
+    ::umount2(install.c_str(), MNT_DETACH);
+}
+
+TEST_F(StubFixture, AFolderThatCannotBeWrittenEndsTheUpdateWithEverythingPutBack)
+{
+    writeFile(staging / "files" / "data" / "new.pak", "added");
+    const auto before = installed();
+    ASSERT_TRUE(makeUnwritable(install / "data"));
+
+    struct Case {
+        std::string plan;
+        std::string lineStart;
+    };
+    const std::string aPak = (install / "data" / "a.pak").string();
+    const std::vector<Case> cases{
+        // A removal in the folder, after one that worked elsewhere.
+        {R"({"main_executable": "corvana", "remove": ["old.dll", "data/b.pak"]})",
+         "Failed to remove '" + (install / "data" / "b.pak").string() + "': "},
+        // The backup of a replaced file there, after the removal and other copies.
+        {R"({"main_executable": "corvana", "remove": ["old.dll"]})", "Failed to create backup for '"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(install / "updater.log");
+        writePlan(c.plan);
+        EXPECT_EQ(runStub(), 6) << c.plan;
+        const auto lines = logLines(install);
+        ASSERT_EQ(lines.size(), 1u) << c.plan;
+        EXPECT_EQ(lines[0].rfind(c.lineStart, 0), 0u) << lines[0];
+        EXPECT_EQ(installed(), before) << c.plan;
+    }
+    EXPECT_FALSE(fs::exists(install / "restarted.txt"));
+    if (::geteuid() != 0)
+        fs::permissions(install / "data", fs::perms::owner_all); // so the tree can be removed
 }

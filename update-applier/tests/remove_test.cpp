@@ -16,6 +16,7 @@ struct RemoveFixture : ::testing::Test {
     FakeProcessWaiter waiter;
     RecordingLauncher launcher;
     UpdateApplier applier{files, waiter, launcher};
+    UpdateJournal journal;
 
     void SetUp() override
     {
@@ -52,17 +53,36 @@ TEST(IsWithinDirectory, ComparesCanonicalElementsExactly)
     EXPECT_TRUE(UpdateApplier::isWithinDirectory(fs::path(base.string() + "/"), base / "sub"));
 }
 
-TEST_F(RemoveFixture, RemovesFilesAndWholeTreesAndPassesOverMissingPaths)
+TEST_F(RemoveFixture, MovesEntriesAsideUntilTheUpdateIsDecidedAndPassesOverMissingPaths)
 {
-    EXPECT_TRUE(applier.removeEntry(install, u"old.dll"));
-    EXPECT_TRUE(applier.removeEntry(install, u"plugins"));
-    EXPECT_TRUE(applier.removeEntry(install, u"never/was/here.dll"));
-    EXPECT_TRUE(applier.removeEntry(install, u"../outside/never-there")); // outside, but nothing to delete
-    EXPECT_TRUE(applier.removeEntry(install, u"/nonexistent-applier-path/x"));
-    EXPECT_FALSE(fs::exists(install / "old.dll"));
-    EXPECT_FALSE(fs::exists(install / "plugins"));
-    EXPECT_TRUE(fs::exists(install / "corvana"));
+    fs::create_symlink(install / "plugins" / "y.so", install / "y-link");
+    const auto before = snapshot(install);
+
+    EXPECT_TRUE(applier.removeEntry(install, u"old.dll", journal));
+    EXPECT_TRUE(applier.removeEntry(install, u"y-link", journal));  // the link goes, not what it names
+    EXPECT_TRUE(applier.removeEntry(install, u"plugins/a/", journal));
+    EXPECT_TRUE(applier.removeEntry(install, u"plugins", journal)); // holds the backup of a/ by now
+    EXPECT_TRUE(applier.removeEntry(install, u"never/was/here.dll", journal));
+    EXPECT_TRUE(applier.removeEntry(install, u"../outside/never-there", journal)); // outside, but nothing to delete
+    EXPECT_TRUE(applier.removeEntry(install, u"/nonexistent-applier-path/x", journal));
+    EXPECT_EQ(snapshot(install), (std::map<std::string, std::string>{
+        {"corvana", "main"}, {"old.dll.bak_corvana_updater", "old"}, {"plugins.bak_corvana_updater", "<dir>"},
+        {"plugins.bak_corvana_updater/a.bak_corvana_updater", "<dir>"},
+        {"plugins.bak_corvana_updater/a.bak_corvana_updater/x.so", "x"}, {"plugins.bak_corvana_updater/y.so", "y"},
+        {"y-link.bak_corvana_updater", "-> " + (install / "plugins" / "y.so").string()}}));
     EXPECT_TRUE(logLines(install).empty());
+
+    // Undone last to first, so the nested backup finds its folder back in place.
+    ASSERT_TRUE(applier.restoreBackups(install, journal));
+    EXPECT_EQ(snapshot(install), before);
+    EXPECT_TRUE(logLines(install).empty());
+
+    UpdateJournal again;
+    EXPECT_TRUE(applier.removeEntry(install, u"plugins", again));
+    EXPECT_TRUE(applier.removeEntry(install, u"old.dll", again));
+    applier.removeBackups(install, again);
+    EXPECT_EQ(snapshot(install), (std::map<std::string, std::string>{
+        {"corvana", "main"}, {"y-link", "-> " + (install / "plugins" / "y.so").string()}}));
 }
 
 TEST_F(RemoveFixture, RefusesAnythingThatLeadsOutsideWithTheJoinedPath)
@@ -70,11 +90,11 @@ TEST_F(RemoveFixture, RefusesAnythingThatLeadsOutsideWithTheJoinedPath)
     const fs::path absoluteOutside = outside / "keep.txt";
     fs::create_directory_symlink(outside, install / "escape");
 
-    EXPECT_FALSE(applier.removeEntry(install, u"../outside/keep.txt"));
-    EXPECT_FALSE(applier.removeEntry(install, UpdateApplier::utf8ToWide(absoluteOutside.string())));
-    EXPECT_FALSE(applier.removeEntry(install, u"escape"));
-    EXPECT_FALSE(applier.removeEntry(install, u"escape/keep.txt"));
-    EXPECT_FALSE(applier.removeEntry(install, u".."));
+    EXPECT_FALSE(applier.removeEntry(install, u"../outside/keep.txt", journal));
+    EXPECT_FALSE(applier.removeEntry(install, UpdateApplier::utf8ToWide(absoluteOutside.string()), journal));
+    EXPECT_FALSE(applier.removeEntry(install, u"escape", journal));
+    EXPECT_FALSE(applier.removeEntry(install, u"escape/keep.txt", journal));
+    EXPECT_FALSE(applier.removeEntry(install, u"..", journal));
 
     EXPECT_EQ(logLines(install), (std::vector<std::string>{
         "Refusing to delete path outside installation directory: " + (install / "../outside/keep.txt").string(),
@@ -90,24 +110,25 @@ TEST_F(RemoveFixture, RefusesAnythingThatLeadsOutsideWithTheJoinedPath)
 TEST_F(RemoveFixture, NeverDeletesTheInstallationItself)
 {
     const auto before = snapshot(install);
-    EXPECT_TRUE(applier.removeEntry(install, u"."));
-    EXPECT_TRUE(applier.removeEntry(install, u"plugins/.."));
-    EXPECT_TRUE(applier.removeEntry(install, u"./"));
-    EXPECT_TRUE(applier.removeEntry(install, UpdateApplier::utf8ToWide(install.string())));
+    EXPECT_TRUE(applier.removeEntry(install, u".", journal));
+    EXPECT_TRUE(applier.removeEntry(install, u"plugins/..", journal));
+    EXPECT_TRUE(applier.removeEntry(install, u"./", journal));
+    EXPECT_TRUE(applier.removeEntry(install, UpdateApplier::utf8ToWide(install.string()), journal));
     EXPECT_EQ(snapshot(install), before);
     EXPECT_TRUE(logLines(install).empty());
 }
 
-TEST_F(RemoveFixture, ReportsFailedDeletionsAndFailedStatusQueries)
+TEST_F(RemoveFixture, ReportsFailedMovesAndFailedStatusQueries)
 {
-    files.failNamed(Op::Remove, "old.dll", std::errc::permission_denied);
-    EXPECT_FALSE(applier.removeEntry(install, u"old.dll"));
+    const auto before = snapshot(install);
+    files.failNamed(Op::Rename, "old.dll.bak_corvana_updater", std::errc::permission_denied);
+    EXPECT_FALSE(applier.removeEntry(install, u"old.dll", journal));
 
-    files.failNamed(Op::RemoveAll, "plugins", std::errc::io_error);
-    EXPECT_FALSE(applier.removeEntry(install, u"plugins"));
+    files.failNamed(Op::Rename, "plugins.bak_corvana_updater", std::errc::io_error);
+    EXPECT_FALSE(applier.removeEntry(install, u"plugins", journal));
 
     files.failNamed(Op::Status, "corvana", std::errc::permission_denied);
-    EXPECT_FALSE(applier.removeEntry(install, u"corvana"));
+    EXPECT_FALSE(applier.removeEntry(install, u"corvana", journal));
 
     const auto lines = logLines(install);
     ASSERT_EQ(lines.size(), 3u);
@@ -115,7 +136,7 @@ TEST_F(RemoveFixture, ReportsFailedDeletionsAndFailedStatusQueries)
     EXPECT_EQ(lines[1], "Failed to remove '" + (install / "plugins").string() + "': Input/output error");
     EXPECT_EQ(lines[2].rfind("Exception while removing '" + (install / "corvana").string() + "': ", 0), 0u) << lines[2];
     EXPECT_NE(lines[2].find("Permission denied"), std::string::npos);
-    EXPECT_TRUE(fs::exists(install / "old.dll"));
-    EXPECT_TRUE(fs::exists(install / "plugins" / "y.so"));
-    EXPECT_TRUE(fs::exists(install / "corvana"));
+    fs::remove(install / "updater.log");
+    EXPECT_EQ(snapshot(install), before);
+    EXPECT_TRUE(journal.changes().empty());
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 using Op = FaultyFileOperations::Op;
 using namespace std::chrono_literals;
@@ -172,7 +174,8 @@ TEST_F(RunFixture, ARefusedRemovalEndsTheUpdateBeforeAnyCopy)
     EXPECT_EQ(logLines(install), std::vector<std::string>{
         "Refusing to delete path outside installation directory: " + (install / "../precious.txt").string()});
     EXPECT_EQ(readFile(tmp.path() / "precious.txt"), "keep");
-    EXPECT_FALSE(fs::exists(install / "old.dll")); // done before the refusal, stays done
+    EXPECT_EQ(readFile(install / "old.dll"), "obsolete"); // moved aside before the refusal, put back after it
+    EXPECT_FALSE(fs::exists(install / "old.dll.bak_corvana_updater"));
     EXPECT_EQ(readFile(install / "data" / "a.pak"), "old a");
     EXPECT_EQ(readFile(install / kMainProgramName), "old main");
     EXPECT_TRUE(fs::exists(staging / "files"));
@@ -189,8 +192,6 @@ TEST_F(RunFixture, ACopyFailureRollsBackAndARestoreFailureIsReportedAsSuch)
     EXPECT_EQ(run(), ApplierExitCode::ApplyFailed);
     auto after = snapshot(install);
     after.erase("updater.log");
-    for (const auto& added : {"maps/new.map", "maps"})
-        after.erase(added);
     EXPECT_EQ(after, before);
     ASSERT_EQ(logLines(install).size(), 1u);
     EXPECT_TRUE(fs::exists(staging / "files"));
@@ -211,7 +212,9 @@ TEST_F(RunFixture, ACopyFailureRollsBackAndARestoreFailureIsReportedAsSuch)
     const auto lines = logLines(install);
     ASSERT_GE(lines.size(), 3u); // the cause, then a copy and a restore line per backup
     EXPECT_EQ(lines[0].rfind("Failed to copy '", 0), 0u) << lines[0];
-    EXPECT_EQ(lines.back().rfind("Failed to restore backup from '", 0), 0u) << lines.back();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("Failed to restore backup from '");
+    }));
     // The old files survive in their backups.
     int kept = 0;
     for (const auto& [rel, content] : snapshot(install))

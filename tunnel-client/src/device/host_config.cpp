@@ -92,7 +92,12 @@ UnicastRow HostConfig::unicastRow(AddressFamily family, const Ipv6Address& addre
 
 std::expected<void, std::string> HostConfig::configure(const std::string& name, std::uint32_t index,
                                                        const HostSettings& s, const FrameRewrite::Mac& sessionMac) {
+    // What the adapter was before we touched it, so teardown can leave it that way again.
+    if (!linkFound_) {
+        if (auto link = ip_.getLink(index)) linkFound_ = *link;
+    }
     if (auto up = runNetsh({"interface", "set", "interface", "name=" + name, "admin=enabled"}); !up) return up;
+    if (linkFound_ && !linkFound_->adminUp) enabledByUs_ = true;
 
     deleteKeptRoutes();
 
@@ -172,10 +177,15 @@ std::expected<void, std::string> HostConfig::configure(const std::string& name, 
         }
     }
 
-    const std::string mtu = "mtu=" + std::to_string(s.mtu);
-    (void)runNetsh({"interface", "ipv4", "set", "subinterface", name, mtu, "store=active"});
-    (void)runNetsh({"interface", "ipv6", "set", "subinterface", name, mtu, "store=active"});
+    setMtu(name, s.mtu);
+    if (linkFound_ && linkFound_->mtu != s.mtu) mtuSet_ = true;
     return {};
+}
+
+void HostConfig::setMtu(const std::string& name, std::uint32_t mtu) {
+    const std::string word = "mtu=" + std::to_string(mtu);
+    (void)runNetsh({"interface", "ipv4", "set", "subinterface", name, word, "store=active"});
+    (void)runNetsh({"interface", "ipv6", "set", "subinterface", name, word, "store=active"});
 }
 
 void HostConfig::teardown(const std::string& name, std::uint32_t index) {
@@ -194,6 +204,10 @@ void HostConfig::teardown(const std::string& name, std::uint32_t index) {
         (void)ip_.deleteUnicast(unicastRow(AddressFamily::V6, ipv6Address_, index, ipv6Prefix_));
         ipv6Added_ = false;
     }
+    if (mtuSet_) setMtu(name, linkFound_->mtu);
+    if (enabledByUs_) (void)runNetsh({"interface", "set", "interface", "name=" + name, "admin=disabled"});
+    mtuSet_ = false;
+    enabledByUs_ = false;
 }
 
 }  // namespace ostrel

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,8 @@ public:
     // Error text on failure; whatever was recorded before it stays recorded.
     std::expected<void, std::string> configure(const std::string& name, std::uint32_t index,
                                                const HostSettings& settings, const FrameRewrite::Mac& sessionMac);
-    // Ignores every failure; safe to call on a never-configured adapter.
+    // Ignores every failure; safe to call on a never-configured adapter. Puts the
+    // MTU and the enabled state back as configure found them.
     void teardown(const std::string& name, std::uint32_t index);
 
     std::expected<void, std::string> addRoute(const std::string& name, std::uint32_t index, Ipv4Address destination,
@@ -54,10 +56,13 @@ public:
     bool broadcastRewrite() const { return broadcastRewrite_; }
     const Ipv4Address& broadcastAddress() const { return broadcastAddress_; }
     bool macRewrite() const { return macRewrite_; }
+    // The link as the first configure found it, when it could be read.
+    const std::optional<LinkRow>& linkFound() const { return linkFound_; }
     const FrameRewrite::Mac& sessionMac() const { return sessionMac_; }
 
 private:
     void deleteKeptRoutes();
+    void setMtu(const std::string& name, std::uint32_t mtu);
     void metricStep(AddressFamily family, std::uint32_t index);
     UnicastRow unicastRow(AddressFamily family, const Ipv6Address& address, std::uint32_t index,
                           std::uint8_t prefix) const;
@@ -79,6 +84,9 @@ private:
     Ipv4Address broadcastAddress_{};
     bool macRewrite_ = false;
     FrameRewrite::Mac sessionMac_{};
+    std::optional<LinkRow> linkFound_;
+    bool enabledByUs_ = false;
+    bool mtuSet_ = false;
 };
 
 }  // namespace ostrel

@@ -51,9 +51,10 @@ bool Client::waitBeforeRetry() {
     return context_.running.running();
 }
 
-Client::Next Client::failed(const ClientError& error) {
+Client::Next Client::failed(const ClientError& error, bool sessionRan) {
     context_.events.emitError(error);
-    return mayRetry() ? Next::retry : Next::exitError;
+    if (!mayRetry()) return Next::exitError;
+    return sessionRan ? Next::retryAfterSession : Next::retry;
 }
 
 Client::Next Client::sessionEnded(DisconnectReason reason) {
@@ -137,7 +138,9 @@ Client::Next Client::attempt() {
     if (ended && (*ended == DisconnectReason::user || *ended == DisconnectReason::timeout)) session->sendDisconnect();
     device.reset();
     session.reset();
-    if (!ended) return failed(ended.error());
+    // However the session ended (a server restart refuses the next datagram), it was up:
+    // the wait before the next attempt starts again at one second.
+    if (!ended) return failed(ended.error(), true);
     return sessionEnded(*ended);
 }
 

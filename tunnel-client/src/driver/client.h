@@ -40,7 +40,8 @@ private:
     enum class Next { exitOk, exitError, retry, retryAfterSession };
 
     Next attempt();
-    Next failed(const ClientError& error);
+    // sessionRan: the error ended a session that had run, so the next wait starts afresh.
+    Next failed(const ClientError& error, bool sessionRan = false);
     Next sessionEnded(DisconnectReason reason);
     bool mayRetry() const;
     // False when the client was stopped during the wait.

@@ -46,6 +46,12 @@ struct UnicastRow {
     bool operator==(const UnicastRow&) const = default;
 };
 
+// The adapter's link as GetIfEntry2 reports it: its MTU and whether it is enabled.
+struct LinkRow {
+    std::uint32_t mtu = 0;
+    bool adminUp = false;
+};
+
 struct InterfaceRow {
     AddressFamily family = AddressFamily::V4;
     std::uint32_t interfaceIndex = 0;
@@ -73,6 +79,7 @@ public:
     virtual std::expected<InterfaceRow, std::uint32_t> getInterface(AddressFamily family,
                                                                     std::uint32_t index) = 0;
     virtual std::uint32_t setInterface(const InterfaceRow& row) = 0;
+    virtual std::expected<LinkRow, std::uint32_t> getLink(std::uint32_t index) = 0;
 
     // The older IPv4-only pair: address and mask in, a context to delete it by out.
     virtual std::expected<std::uint32_t, std::uint32_t> addIpAddress(Ipv4Address address, Ipv4Address mask,

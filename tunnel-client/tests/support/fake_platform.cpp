@@ -213,6 +213,11 @@ std::uint32_t FakeIpHelper::setInterface(const InterfaceRow& row) {
     return 0;
 }
 
+std::expected<LinkRow, std::uint32_t> FakeIpHelper::getLink(std::uint32_t index) {
+    log_.push_back("link-get " + std::to_string(index));
+    return link;
+}
+
 std::expected<std::uint32_t, std::uint32_t> FakeIpHelper::addIpAddress(Ipv4Address address, Ipv4Address mask,
                                                                        std::uint32_t index) {
     log_.push_back("ipaddr+ " + ipv4Text(address) + " mask " + ipv4Text(mask));

@@ -110,6 +110,8 @@ public:
     std::optional<std::uint32_t> addIpAddressResult;
     std::map<AddressFamily, std::uint32_t> unicastResults;
     std::set<AddressFamily> tableFails;
+    // The adapter's link as getLink reports it: enabled, with Ethernet's MTU, unless a test says otherwise.
+    std::expected<LinkRow, std::uint32_t> link = LinkRow{1500, true};
 
     std::vector<UnicastRow> addresses;  // what the host has now
     std::vector<RouteRow> routes;
@@ -124,6 +126,7 @@ public:
     std::uint32_t deleteUnicast(const UnicastRow& row) override;
     std::expected<InterfaceRow, std::uint32_t> getInterface(AddressFamily family, std::uint32_t index) override;
     std::uint32_t setInterface(const InterfaceRow& row) override;
+    std::expected<LinkRow, std::uint32_t> getLink(std::uint32_t index) override;
     std::expected<std::uint32_t, std::uint32_t> addIpAddress(Ipv4Address address, Ipv4Address mask,
                                                              std::uint32_t index) override;
     std::uint32_t deleteIpAddress(std::uint32_t context) override;

@@ -184,10 +184,23 @@ void FaultyFileOperations::rename(const fs::path& from, const fs::path& to, std:
         real_.rename(from, to, ec);
 }
 
+void FaultyFileOperations::cutNthCopy(int nth)
+{
+    cutCopy_ = nth;
+}
+
 void FaultyFileOperations::copyFile(const fs::path& from, const fs::path& to, std::error_code& ec)
 {
-    if (!injected(Op::Copy, from, to, ec))
-        real_.copyFile(from, to, ec);
+    if (injected(Op::Copy, from, to, ec))
+        return;
+    if (calls(Op::Copy) == cutCopy_) {
+        const std::string content = readFile(from);
+        std::ofstream out(to, std::ios::binary | std::ios::trunc);
+        out << content.substr(0, content.size() / 2);
+        ec = std::make_error_code(std::errc::no_space_on_device);
+        return;
+    }
+    real_.copyFile(from, to, ec);
 }
 
 void FaultyFileOperations::createDirectories(const fs::path& p, std::error_code& ec)

@@ -91,6 +91,8 @@ public:
     void failNamed(Op op, const std::string& fileName, std::errc error, int times = -1);
     // Fails only the nth call (1-based) of op.
     void failNth(Op op, int nth, std::errc error);
+    // The nth copy writes the first half of the file, then fails as a full disk does.
+    void cutNthCopy(int nth);
     int calls(Op op) const;
 
     std::filesystem::file_status status(const std::filesystem::path& p, std::error_code& ec) override;
@@ -114,5 +116,6 @@ private:
 
     StdFileOperations real_;
     std::vector<Fault> faults_;
+    int cutCopy_ = 0;
     std::map<Op, int> calls_;
 };

@@ -2,6 +2,7 @@
 
 #include <libmnl/libmnl.h>
 #include <linux/if_addr.h>
+#include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <sys/socket.h>
@@ -50,6 +51,27 @@ int addressRow(const nlmsghdr* nlh, void* data) {
     row.interfaceIndex = ifa->ifa_index;
     row.onLinkPrefixLength = ifa->ifa_prefixlen;
     state->rows->push_back(row);
+    return MNL_CB_OK;
+}
+
+struct LinkState {
+    bool seen = false;
+    LinkRow row;
+};
+
+int linkRow(const nlmsghdr* nlh, void* data) {
+    if (nlh->nlmsg_type != RTM_NEWLINK) return MNL_CB_OK;
+    auto* state = static_cast<LinkState*>(data);
+    const auto* ifi = static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(nlh));
+    state->seen = true;
+    state->row.adminUp = (ifi->ifi_flags & IFF_UP) != 0;
+    const char* end = static_cast<const char*>(mnl_nlmsg_get_payload_tail(nlh));
+    for (auto* attr = static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(nlh, sizeof(*ifi)));
+         mnl_attr_ok(attr, static_cast<int>(end - reinterpret_cast<const char*>(attr)));
+         attr = mnl_attr_next(attr)) {
+        if (mnl_attr_get_type(attr) == IFLA_MTU && mnl_attr_get_payload_len(attr) == 4)
+            state->row.mtu = mnl_attr_get_u32(attr);
+    }
     return MNL_CB_OK;
 }
 
@@ -153,6 +175,20 @@ std::expected<InterfaceRow, std::uint32_t> NetlinkIpHelper::getInterface(Address
 }
 
 std::uint32_t NetlinkIpHelper::setInterface(const InterfaceRow&) { return 0; }
+
+std::expected<LinkRow, std::uint32_t> NetlinkIpHelper::getLink(std::uint32_t index) {
+    char buf[MNL_SOCKET_BUFFER_SIZE];
+    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
+    nlh->nlmsg_type = RTM_GETLINK;
+    nlh->nlmsg_flags = NLM_F_REQUEST;
+    auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
+    ifi->ifi_family = AF_UNSPEC;
+    ifi->ifi_index = static_cast<int>(index);
+    LinkState state;
+    if (int err = Rtnetlink::exchange(nlh, linkRow, &state)) return std::unexpected(mapError(err));
+    if (!state.seen) return std::unexpected(static_cast<std::uint32_t>(ENODEV));
+    return state.row;
+}
 
 std::expected<std::uint32_t, std::uint32_t> NetlinkIpHelper::addIpAddress(Ipv4Address address, Ipv4Address mask,
                                                                          std::uint32_t index) {

@@ -21,6 +21,7 @@ public:
     std::uint32_t deleteUnicast(const UnicastRow& row) override;
     std::expected<InterfaceRow, std::uint32_t> getInterface(AddressFamily family, std::uint32_t index) override;
     std::uint32_t setInterface(const InterfaceRow& row) override;
+    std::expected<LinkRow, std::uint32_t> getLink(std::uint32_t index) override;
     std::expected<std::uint32_t, std::uint32_t> addIpAddress(Ipv4Address address, Ipv4Address mask,
                                                              std::uint32_t index) override;
     std::uint32_t deleteIpAddress(std::uint32_t context) override;

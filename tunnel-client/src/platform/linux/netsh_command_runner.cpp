@@ -63,8 +63,10 @@ std::optional<std::vector<std::string>> NetshCommandRunner::translate(std::span<
             if (i >= w.size() || w[i] != text) return false;
         return true;
     };
-    if (w.size() == 5 && is({{0, "interface"}, {1, "set"}, {2, "interface"}, {4, "admin=enabled"}})) {
-        if (auto name = after(w[3], "name=")) return std::vector<std::string>{"ip", "link", "set", "dev", *name, "up"};
+    if (w.size() == 5 && is({{0, "interface"}, {1, "set"}, {2, "interface"}}) &&
+        (w[4] == "admin=enabled" || w[4] == "admin=disabled")) {
+        if (auto name = after(w[3], "name="))
+            return std::vector<std::string>{"ip", "link", "set", "dev", *name, w[4] == "admin=enabled" ? "up" : "down"};
     }
     if (w.size() == 7 && is({{0, "interface"}, {2, "set"}, {3, "subinterface"}, {6, "store=active"}}) &&
         (w[1] == "ipv4" || w[1] == "ipv6")) {
