@@ -433,8 +433,8 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
                 return false;
             }
             // A staged copy may come without execute bits: a replaced program keeps them.
-            if (const auto backup = backups.find(destination); backup != backups.end()) {
-                files_.keepExecutable(backup->second, destination, ec);
+            if (const auto backup = journal.backupOf(destination)) {
+                files_.keepExecutable(*backup, destination, ec);
                 if (ec) {
                     appendLog(installDir, "Failed to keep the execute permission of " + quoted(destination) + ": "
                                               + ec.message());

@@ -67,13 +67,13 @@ TEST_F(ApplyFixture, AReplacedFileKeepsItsExecuteBitsAndANewOneKeepsTheStagedPer
     fs::permissions(staged / "corvana", perms::owner_read | perms::owner_write);
     fs::permissions(staged / "plugins" / "deep" / "new.so", perms::owner_read | perms::owner_write);
 
-    ASSERT_TRUE(applier.applyStagedFiles(staged, install, backups));
+    ASSERT_TRUE(applier.applyStagedFiles(staged, install, journal));
     EXPECT_EQ(fs::status(install / "corvana").permissions(), perms::owner_all | perms::group_exec);
     EXPECT_EQ(fs::status(install / "plugins" / "deep" / "new.so").permissions(), perms::owner_read | perms::owner_write);
     EXPECT_EQ(readFile(install / "corvana"), "new main");
 
     // Execute bits that cannot be kept fail the walk, so the old file comes back.
-    BackupMap second;
+    UpdateJournal second;
     writeFile(staged / "corvana", "newer main");
     files.failNamed(Op::KeepExecutable, "corvana", std::errc::operation_not_permitted);
     EXPECT_FALSE(applier.applyStagedFiles(staged, install, second));
