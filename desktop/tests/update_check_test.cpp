@@ -3,6 +3,7 @@
 #include "support/test_service.h"
 #include "support/update_fixture.h"
 #include "support/update_test_helpers.h"
+#include "support/wait_bounds.h"
 #include "update_service.h"
 
 #include <QDateTime>
@@ -33,7 +34,7 @@ private:
     void check()
     {
         updater->checkForUpdates();
-        QTRY_VERIFY_WITH_TIMEOUT(updater->state() != QLatin1String("checking"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(updater->state() != QLatin1String("checking"), kEventWaitMs);
     }
 
     QJsonObject cacheFiles() const
@@ -105,7 +106,7 @@ private slots:
                 [&] { seen.append(updater->statusText()); });
         updater->checkForUpdates();
         updater->checkForUpdates(); // ignored while checking
-        QTRY_COMPARE_WITH_TIMEOUT(none.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(none.count(), 1, kEventWaitMs);
         QCOMPARE(ready.count(), 0);
         QCOMPARE(updater->state(), QStringLiteral("idle"));
         QCOMPARE(updater->remoteVersion(), QStringLiteral("1.5.1"));

@@ -168,7 +168,7 @@ TEST(ServerHandshake, SilentSessionsAreForgottenAndFreeTheirPlace) {
     auto first = connectTo(server);
     ASSERT_TRUE(first.result);
     // The sweep runs on the server's own timer, without any traffic.
-    auto deadline = std::chrono::steady_clock::now() + 5s;
+    auto deadline = std::chrono::steady_clock::now() + 20s;
     while (!server.sessions().empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(server.sessions().empty());
