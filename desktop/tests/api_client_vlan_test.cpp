@@ -2,6 +2,7 @@
 #include "credential_store.h"
 #include "deep_link_router.h"
 #include "logger.h"
+#include "support/api_test_helpers.h"
 #include "support/session_harness.h"
 #include "support/test_main.h"
 #include "support/wait_bounds.h"
@@ -220,6 +221,51 @@ private slots:
         QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
         QCOMPARE(h.lobbyOpenings(), 0); // never ready, so no lobby
         QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v4/disconnect")), 1, kEventWaitMs);
+    }
+
+    void aReadyAfterTheBreakStartsNothing_data()
+    {
+        QTest::addColumn<bool>("logout");
+        QTest::newRow("leave") << false;
+        QTest::newRow("logout") << true;
+    }
+
+    void aReadyAfterTheBreakStartsNothing()
+    {
+        QFETCH(bool, logout);
+        // The client is still configuring when the break comes, and finishes
+        // with "ready" before it reports the stop.
+        QStringList script = ScriptedClientFolder::readyScript();
+        script.removeAll(kReadyLine);
+        script.replace(1, QStringLiteral(R"(on-break {"event":"ready"}\n{"event":"disconnected","reason":"user"})"));
+        SessionHarness h(script);
+        QVERIFY(h.ready());
+        ApiClient &api = h.api();
+        QSignalSpy lateReady(&api.vpnProcess(), &VpnProcess::vpnReady);
+        api.joinVlan(QStringLiteral("v1"));
+        QTRY_COMPARE_WITH_TIMEOUT(api.vpnStatus(), QStringLiteral("configuring"), kEventWaitMs);
+        if (logout)
+            api.logout();
+        else
+            api.disconnectVlan();
+        QVERIFY(h.waitFor(QStringLiteral("disconnect")));
+        QTRY_VERIFY_WITH_TIMEOUT(!api.vpnProcess().running(), kEventWaitMs);
+        QCOMPARE(lateReady.count(), 1);
+        QVERIFY(!api.lobbyOrTimersAlive());
+        QVERIFY(!api.lobbyJoined());
+        QCOMPARE(h.discordPresenceState(), logout ? DiscordPresence::State::None : DiscordPresence::State::Lobby);
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
+        QCOMPARE(h.count(QStringLiteral("error:")), 0);
+
+        // Live in another room: a lobby socket of the old session would have
+        // reached the service before this one did.
+        h.client().setScript(ScriptedClientFolder::readyScript());
+        if (logout)
+            QVERIFY(signInDemo(api));
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v2")));
+        const QJsonObject lobby = h.lobby();
+        QCOMPARE(column(lobby.value(QStringLiteral("opened")).toArray(), "vlan_id"), QStringList({"v2"}));
+        QCOMPARE(column(lobby.value(QStringLiteral("open")).toArray(), "vlan_id"), QStringList({"v2"}));
     }
 
     void leaveWaitsForAClientThatIgnoresTheBreak()
