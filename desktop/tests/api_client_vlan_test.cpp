@@ -423,6 +423,23 @@ private slots:
         QVERIFY(!members.isEmpty());
         QVERIFY(!members.contains(QStringLiteral("demo")));
     }
+
+    void aFailureWhileSigningOutKeepsThePresenceCleared()
+    {
+        QStringList script = ScriptedClientFolder::readyScript();
+        script.replace(1, QStringLiteral(R"(on-break {"event":"error","code":"config_error","message":"late"})"));
+        SessionHarness h(script);
+        QVERIFY(h.ready());
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v5")));
+        h.api().logout();
+        QCOMPARE(h.discordPresenceState(), DiscordPresence::State::None);
+        QVERIFY(h.waitFor(QStringLiteral("error:late")));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
+        QCOMPARE(h.discordPresenceState(), DiscordPresence::State::None);
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
+        QVERIFY(!h.api().lobbyOrTimersAlive());
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v5/disconnect")), 1, kEventWaitMs);
+    }
 };
 
 CORVANA_TEST_MAIN(ApiClientVlanTest)
