@@ -313,6 +313,8 @@ private slots:
         QVERIFY(signInDemo(*api));
         service->expireAccessTokens();
         service->revokeRefreshTokens();
+        // The refusal comes late, so both calls' 401s have parked by then.
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 3000}});
         QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
         QSignalSpy errors(api.get(), &ApiClient::requestError);
         QSignalSpy motd(api.get(), &ApiClient::motdReceived);
@@ -414,7 +416,7 @@ private slots:
         QVERIFY(signInDemo(*api));
         service->expireAccessTokens();
         service->nextCall(QStringLiteral("/api/auth/refresh"),
-                          {{QStringLiteral("status"), 401}, {QStringLiteral("delay_ms"), 600}});
+                          {{QStringLiteral("status"), 401}, {QStringLiteral("delay_ms"), 3000}});
         QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
         QSignalSpy motd(api.get(), &ApiClient::motdReceived);
         QSignalSpy games(api.get(), &ApiClient::gamesReceived);
@@ -461,7 +463,8 @@ private slots:
     {
         QVERIFY(signInDemo(*api));
         service->expireAccessTokens();
-        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 500}});
+        // Slow enough that the manual refresh below is asked for while this one is in flight.
+        service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("delay_ms"), 3000}});
         QSignalSpy motd(api.get(), &ApiClient::motdReceived);
         QSignalSpy success(api.get(), &ApiClient::refreshSuccess);
         QSignalSpy authRequired(api.get(), &ApiClient::authRequired);
