@@ -96,10 +96,11 @@ protected:
         return nlohmann::json::parse(*configured, nullptr, false);
     }
 
-    static std::string joined(const NsProcess& p) {
+    // Its output so far and how it stands: a client ended from outside shows here.
+    static std::string joined(NsProcess& p) {
         std::string all;
         for (const auto& l : p.lines) all += l + "\n";
-        return all;
+        return all + "(" + p.state() + ")\n";
     }
 
     std::string show(int i, const std::vector<std::string>& argv) {
