@@ -2,6 +2,9 @@
 JOBS ?= $(shell nproc)
 RUN_DIR := build/release
 TEST_DIR := build/sanitize
+# The flags of the program `make run` builds, with the tests beside it.
+OPT_TEST_DIR := build/optimised
+CTEST := ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 600
 
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
@@ -23,9 +26,17 @@ run: build-run
 build-test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANA_SANITIZE=ON -DCORVANA_TESTS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
+	cmake -S . -B $(OPT_TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=ON
+	cmake --build $(OPT_TEST_DIR) -j $(JOBS)
 
+# Both runs go to the end, so one failure does not hide the other's.
 test: build-test
-	cd $(TEST_DIR) && ctest --output-on-failure --no-tests=error -j $(JOBS) --timeout 600
+	@status=0; \
+	echo "== tests under the sanitizers ($(TEST_DIR))"; \
+	(cd $(TEST_DIR) && $(CTEST)) || status=1; \
+	echo "== tests of the optimised build ($(OPT_TEST_DIR))"; \
+	(cd $(OPT_TEST_DIR) && $(CTEST)) || status=1; \
+	exit $$status
 
 clean:
 	rm -rf build

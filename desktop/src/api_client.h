@@ -129,6 +129,8 @@ public:
     };
     void setLobbyTimingsForTesting(const LobbyTimings &timings) { m_lobbyTimings = timings; }
     bool lobbyJoined() const { return m_lobby.joined; }
+    // Tests: a lobby socket or a session or lobby timer still exists.
+    bool lobbyOrTimersAlive() const;
 
     // The parts the session drives, for tests to point at stand-ins.
     VpnProcess &vpnProcess() { return m_vpn; }

@@ -216,6 +216,12 @@ void ApiClient::onWsDisconnected()
     endSessionFromLobby(localized("Connection to server lost", "اتصال به سرور قطع شد"));
 }
 
+bool ApiClient::lobbyOrTimersAlive() const
+{
+    return m_ws || m_sessionTick.isActive() || m_pingTimer.isActive() || m_reconnectTimer.isActive()
+           || m_watchdogTimer.isActive();
+}
+
 void ApiClient::closeWebSocket()
 {
     m_pingTimer.stop();

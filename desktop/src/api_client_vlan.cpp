@@ -191,6 +191,13 @@ void ApiClient::onVpnConnecting()
 
 void ApiClient::onTunnelReady()
 {
+    // A client that finishes setting up just as the break reaches it still
+    // prints "ready": the session is being left or already gone, and a lobby,
+    // clock or presence started now would outlive it.
+    if (!m_session.connected || m_session.userStopping) {
+        logLine(Logger::Info, "vpn", QStringLiteral("tunnel ready after the leave \u2014 ignored"));
+        return;
+    }
     logLine(Logger::Info, "vpn",
             QStringLiteral("tunnel ready \u2014 connecting WebSocket for ") + m_session.vlanId);
     connectWebSocket(m_session.vlanId);
@@ -295,8 +302,11 @@ void ApiClient::handleVpnFailure(const QString &logText, const QString &userMess
     }
     if (!m_session.disconnectPosted)
         postVlanDisconnect(m_session.vlanId);
+    // A leave already set the presence, or a sign-out cleared it.
+    const bool leaving = m_session.userStopping;
     clearSession();
-    m_discord.setInLobby();
+    if (!leaving)
+        m_discord.setInLobby();
     emit disconnectSuccess();
     if (!userMessage.isEmpty())
         emit requestError(userMessage);

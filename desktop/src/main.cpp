@@ -7,6 +7,7 @@
 #include "logger.h"
 #include "main_window_tracker.h"
 #include "ping_service.h"
+#include "qml_types.h"
 #include "platform/linux/proc_process_table.h"
 #include "platform/linux/quit_signal_watcher.h"
 #include "platform/linux/xdg_url_scheme_registry.h"
@@ -85,6 +86,7 @@ int main(int argc, char *argv[])
     }
 
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    registerQmlTypes();
 
     auto api = std::make_unique<ApiClient>();
     api->setBaseUrl(ApiClient::defaultBaseUrl());

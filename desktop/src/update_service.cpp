@@ -223,34 +223,38 @@ void UpdateService::evaluateManifest(const QJsonObject &manifest)
     m_removeList.clear();
     m_downloads.clear();
     m_totalBytes = 0;
-    for (const QJsonValue &entry : manifest.value(QStringLiteral("remove")).toArray()) {
-        const QString path = entry.toString();
-        // The applier drops empty entries anyway; unsafe ones never reach it.
-        if (path.isEmpty())
-            continue;
-        if (!isSafeRelativePath(path)) {
-            logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + path);
-            continue;
-        }
-        m_removeList.append(path);
-    }
 
-    const QString problem = manifestProblem();
+    QString problem = manifestShapeProblem();
+    if (problem.isEmpty()) {
+        for (const QJsonValue &entry : manifest.value(QStringLiteral("remove")).toArray()) {
+            const QString path = entry.toString();
+            // The applier drops empty entries anyway; unsafe ones never reach it.
+            if (path.isEmpty())
+                continue;
+            if (!isSafeRelativePath(path)) {
+                logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + path);
+                continue;
+            }
+            m_removeList.append(path);
+        }
+        logLine(Logger::Info, QStringLiteral("remote version: %1 files: %2 remove: %3")
+                                  .arg(m_remoteVersion)
+                                  .arg(m_remoteFiles.size())
+                                  .arg(m_removeList.size()));
+        scanLocalFiles();
+        problem = computeDownloads();
+    }
     if (!problem.isEmpty()) {
+        // A bad manifest is the service's fault, not the user's: the program
+        // starts as it is, and nothing of the manifest can be started later.
         logLine(Logger::Error, QStringLiteral("invalid manifest: ") + problem);
+        m_downloads.clear();
         m_removeList.clear();
-        setStatusText(updateText(UpdateText::InvalidManifest, m_lang));
-        fail(QStringLiteral("Invalid update manifest: ") + problem);
+        m_totalBytes = 0;
+        setState(QStringLiteral("idle"));
+        emit noUpdateAvailable();
         return;
     }
-
-    logLine(Logger::Info, QStringLiteral("remote version: %1 files: %2 remove: %3")
-                              .arg(m_remoteVersion)
-                              .arg(m_remoteFiles.size())
-                              .arg(m_removeList.size()));
-
-    scanLocalFiles();
-    computeDownloads();
 
     if (m_downloads.isEmpty() && m_removeList.isEmpty()) {
         logLine(Logger::Info, QStringLiteral("no update needed"));
@@ -258,54 +262,42 @@ void UpdateService::evaluateManifest(const QJsonObject &manifest)
         emit noUpdateAvailable();
         return;
     }
-    if (m_totalBytes > kMaxUpdateBytes) {
-        logLine(Logger::Error, QStringLiteral("update of %1 bytes exceeds the limit").arg(m_totalBytes));
-        // Nothing of a refused manifest may be started later.
-        m_downloads.clear();
-        m_removeList.clear();
-        m_totalBytes = 0;
-        setStatusText(updateText(UpdateText::InvalidManifest, m_lang));
-        fail(QStringLiteral("Invalid update manifest: the update is larger than %1 bytes").arg(kMaxUpdateBytes));
-        return;
-    }
     logLine(Logger::Info, QStringLiteral("update available: %1 files, %2 bytes").arg(m_downloads.size()).arg(m_totalBytes));
     setState(QStringLiteral("update_available"));
     emit manifestReady();
 }
 
-// A manifest that does not have the expected shape is refused as a whole:
-// fetching half a release would leave a broken installation.
-QString UpdateService::manifestProblem() const
+QString UpdateService::manifestShapeProblem() const
 {
-    const QJsonValue files = m_manifest.value(QStringLiteral("files"));
-    if (!files.isObject())
+    if (!m_manifest.value(QStringLiteral("files")).isObject())
         return QStringLiteral("\"files\" is not an object");
     const QJsonValue remove = m_manifest.value(QStringLiteral("remove"));
     if (!remove.isUndefined() && !remove.isArray())
         return QStringLiteral("\"remove\" is not an array");
+    return QString();
+}
 
-    for (auto it = m_remoteFiles.constBegin(); it != m_remoteFiles.constEnd(); ++it) {
-        const QString &path = it.key();
-        if (!isSafeRelativePath(path))
-            continue; // skipped with a warning when the downloads are listed
-        if (!it.value().isObject())
-            return path + QStringLiteral(": entry is not an object");
-        const QJsonObject entry = it.value().toObject();
-        const QJsonValue hash = entry.value(QStringLiteral("hash"));
-        if (!hash.isString() || !isHexDigest(hash.toString()))
-            return path + QStringLiteral(": \"hash\" is not a SHA-256 digest");
-        const QJsonValue size = entry.value(QStringLiteral("size"));
-        const double bytes = size.toDouble(-1);
-        if (!size.isDouble() || bytes < 0 || std::floor(bytes) != bytes)
-            return path + QStringLiteral(": \"size\" is not a byte count");
-        if (bytes > double(kMaxFileBytes))
-            return path + QStringLiteral(": \"size\" is larger than %1 bytes").arg(kMaxFileBytes);
-        const QUrl link(entry.value(QStringLiteral("download_link")).toString(), QUrl::TolerantMode);
-        const QString scheme = link.scheme().toLower();
-        if (!link.isValid() || link.host().isEmpty()
-            || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-            return path + QStringLiteral(": \"download_link\" is not an http(s) address");
-    }
+// Only what would be fetched is checked: an entry that matches the installed
+// file is never downloaded, so its shape cannot harm anything.
+QString UpdateService::downloadEntryProblem(const QString &path, const QJsonValue &value)
+{
+    if (!value.isObject())
+        return path + QStringLiteral(": entry is not an object");
+    const QJsonObject entry = value.toObject();
+    const QJsonValue hash = entry.value(QStringLiteral("hash"));
+    if (!hash.isString() || !isHexDigest(hash.toString()))
+        return path + QStringLiteral(": \"hash\" is not a SHA-256 digest");
+    const QJsonValue size = entry.value(QStringLiteral("size"));
+    const double bytes = size.toDouble(-1);
+    if (!size.isDouble() || bytes < 0 || std::floor(bytes) != bytes)
+        return path + QStringLiteral(": \"size\" is not a byte count");
+    if (bytes > double(kMaxFileBytes))
+        return path + QStringLiteral(": \"size\" is larger than %1 bytes").arg(kMaxFileBytes);
+    const QUrl link(entry.value(QStringLiteral("download_link")).toString(), QUrl::TolerantMode);
+    const QString scheme = link.scheme().toLower();
+    if (!link.isValid() || link.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return path + QStringLiteral(": \"download_link\" is not an http(s) address");
     return QString();
 }
 
@@ -316,7 +308,7 @@ void UpdateService::scanLocalFiles()
         m_installDir, {QStringLiteral("hash.json"), QStringLiteral("updater.log"), QString::fromLatin1(kApplierProgram)});
 }
 
-void UpdateService::computeDownloads()
+QString UpdateService::computeDownloads()
 {
     m_downloads.clear();
     m_totalBytes = 0;
@@ -330,6 +322,9 @@ void UpdateService::computeDownloads()
         const QString local = m_localFiles.value(it.key()).toObject().value(QStringLiteral("hash")).toString();
         if (hash == local)
             continue;
+        const QString problem = downloadEntryProblem(it.key(), it.value());
+        if (!problem.isEmpty())
+            return problem;
         PendingDownload download;
         download.relativePath = it.key();
         download.downloadLink = entry.value(QStringLiteral("download_link")).toString();
@@ -338,6 +333,9 @@ void UpdateService::computeDownloads()
         m_downloads.append(download);
         m_totalBytes += download.size; // each size is bounded, so this cannot overflow
     }
+    if (m_totalBytes > kMaxUpdateBytes)
+        return QStringLiteral("the update is larger than %1 bytes").arg(kMaxUpdateBytes);
+    return QString();
 }
 
 void UpdateService::startDownload()

@@ -103,9 +103,11 @@ private:
     void checkPreviousFailure();
     void onManifestReply(QNetworkReply *reply);
     void evaluateManifest(const QJsonObject &manifest);
-    QString manifestProblem() const;
+    // Why a manifest cannot be used, or empty; such a manifest offers no update.
+    QString manifestShapeProblem() const;
+    static QString downloadEntryProblem(const QString &path, const QJsonValue &entry);
     void scanLocalFiles();
-    void computeDownloads();
+    QString computeDownloads();
 
     void downloadNext();
     void onDownloadProgress(qint64 received, qint64 total);

@@ -34,8 +34,6 @@ TextPair pairFor(UpdateText id)
         return {"Update stub not found", "فایل بروزرسانی یافت نشد"};
     case UpdateText::LaunchFailed:
         return {"Failed to launch updater", "خطا در اجرای بروزرسان"};
-    case UpdateText::InvalidManifest:
-        return {"Invalid update information from the server", "اطلاعات بروزرسانی دریافتی از سرور نامعتبر است"};
     case UpdateText::PrepareFailed:
         return {"Failed to prepare installation", "خطا در آماده\u200cسازی نصب"};
     }

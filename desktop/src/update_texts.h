@@ -15,7 +15,6 @@ enum class UpdateText {
     Restarting,
     StubNotFound,
     LaunchFailed,
-    InvalidManifest,
     PrepareFailed,
 };
 

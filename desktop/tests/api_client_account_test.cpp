@@ -6,6 +6,7 @@
 #include "support/log_file_text.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
+#include "support/wait_bounds.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -50,7 +51,7 @@ private slots:
         QSignalSpy success(api.get(), &ApiClient::loginSuccess);
         // The service spells the name its own way; that spelling is kept.
         api->login(QStringLiteral("DEMO"), QStringLiteral("demo1234"));
-        QVERIFY(success.wait());
+        QVERIFY(success.wait(kEventWaitMs));
         QCOMPARE(success.at(0).at(0).toString(), QStringLiteral("demo"));
         QCOMPARE(api->username(), QStringLiteral("demo"));
         QCOMPARE(user.count(), 1);
@@ -67,7 +68,7 @@ private slots:
         QSignalSpy logins(api.get(), &ApiClient::loginSuccess);
         QSignalSpy errors(api.get(), &ApiClient::requestError);
         api->registerUser(QStringLiteral("n@example.com"), QStringLiteral("Newbie"), QStringLiteral("secret1"));
-        QVERIFY(success.wait());
+        QVERIFY(success.wait(kEventWaitMs));
         QCOMPARE(success.at(0).at(0).toString(), QStringLiteral("Newbie"));
         QCOMPARE(logins.count(), 0);
         QVERIFY(api->loggedIn());
@@ -78,11 +79,11 @@ private slots:
         other.setBaseUrl(service->baseUrl());
         QSignalSpy otherErrors(&other, &ApiClient::requestError);
         other.registerUser(QStringLiteral("d@example.com"), QStringLiteral("demo"), QStringLiteral("secret1"));
-        QVERIFY(otherErrors.wait());
+        QVERIFY(otherErrors.wait(kEventWaitMs));
         QCOMPARE(otherErrors.takeFirst().at(0).toString(), QStringLiteral("Username already taken"));
         other.setLang(QStringLiteral("fa"));
         other.registerUser(QStringLiteral("d@example.com"), QStringLiteral("demo"), QStringLiteral("secret1"));
-        QVERIFY(otherErrors.wait());
+        QVERIFY(otherErrors.wait(kEventWaitMs));
         QCOMPARE(otherErrors.takeFirst().at(0).toString(), QStringLiteral("این نام کاربری قبلا گرفته شده است"));
         QVERIFY(!other.loggedIn());
         QCOMPARE(errors.count(), 0);
@@ -94,7 +95,7 @@ private slots:
         service->setUser({{QStringLiteral("username"), QStringLiteral("demo")}, {QStringLiteral("vip"), true}});
         QSignalSpy me(api.get(), &ApiClient::meReceived);
         api->fetchMe();
-        QVERIFY(me.wait());
+        QVERIFY(me.wait(kEventWaitMs));
         QVERIFY(api->isAdmin());
         const QString refresh = api->refreshToken();
         const QString access = api->accessToken();
@@ -114,7 +115,7 @@ private slots:
         QVERIFY(api->refreshToken().isEmpty());
         QVERIFY(CredentialStore::loadPassword(QStringLiteral("demo")).isEmpty());
 
-        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/auth/logout")).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(service->requestsTo(QStringLiteral("/api/auth/logout")).size(), 1, kEventWaitMs);
         const QJsonObject notice = service->requestsTo(QStringLiteral("/api/auth/logout")).at(0).toObject();
         QCOMPARE(notice.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + access);
         QCOMPARE(QJsonDocument::fromJson(notice.value(QStringLiteral("body")).toString().toUtf8()).object(),
@@ -140,13 +141,13 @@ private slots:
         QSignalSpy admin(api.get(), &ApiClient::isAdminChanged);
         QSignalSpy user(api.get(), &ApiClient::usernameChanged);
         api->fetchMe();
-        QVERIFY(me.wait());
+        QVERIFY(me.wait(kEventWaitMs));
         QCOMPARE(admin.count(), 0);
         service->setUser({{QStringLiteral("username"), QStringLiteral("demo")}, {QStringLiteral("vip"), true}});
         api->fetchMe();
-        QVERIFY(me.wait());
+        QVERIFY(me.wait(kEventWaitMs));
         api->fetchMe();
-        QVERIFY(me.wait());
+        QVERIFY(me.wait(kEventWaitMs));
         QCOMPARE(admin.count(), 1);
         QVERIFY(api->isAdmin());
         const QList<QVariant> args = me.last();
@@ -157,7 +158,7 @@ private slots:
         service->nextCall(QStringLiteral("/api/auth/me"),
                           {{QStringLiteral("body"), QStringLiteral(R"({"username":"someone else"})")}});
         api->fetchMe();
-        QVERIFY(me.wait());
+        QVERIFY(me.wait(kEventWaitMs));
         QVERIFY(!api->isAdmin());
         QCOMPARE(admin.count(), 2);
         QCOMPARE(me.last().at(0).toString(), QStringLiteral("someone else"));
@@ -177,38 +178,38 @@ private slots:
         QSignalSpy motd(api.get(), &ApiClient::motdReceived);
 
         api->fetchGames();
-        QVERIFY(games.wait());
+        QVERIFY(games.wait(kEventWaitMs));
         QCOMPARE(games.at(0).at(0).toJsonArray(), direct(QStringLiteral("/api/auth/games")));
         QVERIFY(!games.at(0).at(0).toJsonArray().isEmpty());
 
         api->fetchAnnouncements();
-        QVERIFY(announcements.wait());
+        QVERIFY(announcements.wait(kEventWaitMs));
         QCOMPARE(announcements.at(0).at(0).toJsonArray(), direct(QStringLiteral("/api/auth/announcements")));
 
         api->fetchDedicatedGames();
-        QVERIFY(dedicated.wait());
+        QVERIFY(dedicated.wait(kEventWaitMs));
         QCOMPARE(dedicated.at(0).at(0).toJsonArray(), direct(QStringLiteral("/api/games/dedicated")));
         QVERIFY(logFileText().contains(QStringLiteral("[DBG] api: dedicated games raw: {\"items\":[")));
 
         api->fetchDedicatedGameServers(QStringLiteral("mc java"));
-        QVERIFY(servers.wait());
+        QVERIFY(servers.wait(kEventWaitMs));
         QCOMPARE(lastPath(), QStringLiteral("/api/games/mc%20java/servers"));
         QCOMPARE(servers.at(0).at(0).toString(), QStringLiteral("mc java"));
         QCOMPARE(servers.at(0).at(1).toJsonArray(), direct(QStringLiteral("/api/games/mc%20java/servers")));
 
         api->fetchPfpList();
-        QVERIFY(pictures.wait());
+        QVERIFY(pictures.wait(kEventWaitMs));
         QCOMPARE(pictures.at(0).at(0).toJsonArray(), direct(QStringLiteral("/api/pfp/list")));
 
         api->fetchMotd();
-        QVERIFY(motd.wait());
+        QVERIFY(motd.wait(kEventWaitMs));
         QCOMPARE(motd.at(0).at(0).toString(), QStringLiteral("Welcome to the test service"));
 
         // Items are handed on whatever their shape.
         const QString odd = QStringLiteral(R"({"items":[1,"two",{"x":null},[3]]})");
         service->nextCall(QStringLiteral("/api/auth/games"), {{QStringLiteral("body"), odd}});
         api->fetchGames();
-        QVERIFY(games.wait());
+        QVERIFY(games.wait(kEventWaitMs));
         QCOMPARE(games.at(1).at(0).toJsonArray(),
                  QJsonDocument::fromJson(odd.toUtf8()).object().value(QStringLiteral("items")).toArray());
     }
@@ -218,7 +219,7 @@ private slots:
         QVERIFY(signInDemo(*api));
         QSignalSpy vlans(api.get(), &ApiClient::vlansReceived);
         api->fetchPublicVlans(2, 20, QString());
-        QVERIFY(vlans.wait());
+        QVERIFY(vlans.wait(kEventWaitMs));
         QCOMPARE(lastPath(), QStringLiteral("/api/vlans/public?page=2&page_size=20"));
         QList<QVariant> args = vlans.takeFirst();
         QCOMPARE(args.at(0).toJsonArray(), direct(QStringLiteral("/api/vlans/public?page=2&page_size=20")));
@@ -229,7 +230,7 @@ private slots:
         QCOMPARE(args.at(3).toInt(), 3);
 
         api->fetchPublicVlans(1, 3, QStringLiteral("Might & M"));
-        QVERIFY(vlans.wait());
+        QVERIFY(vlans.wait(kEventWaitMs));
         QCOMPARE(lastPath(), QStringLiteral("/api/vlans/public?page=1&page_size=3&search=Might%20%26%20M"));
         args = vlans.takeFirst();
         const QJsonArray items = args.at(0).toJsonArray();
@@ -249,16 +250,16 @@ private slots:
 
         // No avatar yet.
         api->fetchAvatar(QStringLiteral("demo"));
-        QVERIFY(failed.wait());
+        QVERIFY(failed.wait(kEventWaitMs));
         QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("demo"));
 
         api->registerUser(QStringLiteral("s@example.com"), QStringLiteral("Space Man"), QStringLiteral("secret1"));
         QSignalSpy registered(api.get(), &ApiClient::registerSuccess);
-        QVERIFY(registered.wait());
+        QVERIFY(registered.wait(kEventWaitMs));
         service->setUser({{QStringLiteral("username"), QStringLiteral("Space Man")},
                           {QStringLiteral("avatar_url"), QStringLiteral("/static/pfp/2.png")}});
         api->fetchAvatar(QStringLiteral("Space Man"));
-        QVERIFY(received.wait());
+        QVERIFY(received.wait(kEventWaitMs));
         QCOMPARE(lastPath(), QStringLiteral("/api/users/Space%20Man/avatar"));
         QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("Space Man"));
         QCOMPARE(received.at(0).at(1).toString(), service->baseUrl() + QStringLiteral("/static/pfp/2.png"));
@@ -266,14 +267,15 @@ private slots:
         service->setUser({{QStringLiteral("username"), QStringLiteral("demo")},
                           {QStringLiteral("avatar_url"), QStringLiteral("https://cdn.example/a.png")}});
         api->fetchAvatar(QStringLiteral("demo"));
-        QVERIFY(received.wait());
+        QVERIFY(received.wait(kEventWaitMs));
         QCOMPARE(received.at(1).at(1).toString(), QStringLiteral("https://cdn.example/a.png"));
 
         // Unknown user and empty name: no signal; the empty name sends nothing.
         const int before = int(service->requestsTo(QStringLiteral("/api/users/")).size());
         api->fetchAvatar(QString());
         api->fetchAvatar(QStringLiteral("ghost"));
-        QTRY_COMPARE(service->requestsTo(QStringLiteral("/api/users/")).size(), before + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(service->requestsTo(QStringLiteral("/api/users/")).size(), before + 1, kEventWaitMs);
+        // The unknown user's 404 is silent: give a wrong signal the time to show.
         QTest::qWait(200);
         QCOMPARE(received.count(), 2);
         QCOMPARE(failed.count(), 1);
@@ -289,7 +291,7 @@ private slots:
         QSignalSpy errors(api.get(), &ApiClient::requestError);
 
         api->setMyAvatar(3);
-        QVERIFY(success.wait());
+        QVERIFY(success.wait(kEventWaitMs));
         QCOMPARE(success.at(0).at(0).toLongLong(), 3);
         QCOMPARE(success.at(0).at(1).toString(), service->baseUrl() + QStringLiteral("/static/pfp/3.png"));
         QCOMPARE(received.count(), 1);
@@ -300,31 +302,31 @@ private slots:
                  QJsonObject({{QStringLiteral("image_id"), 3}}));
 
         api->setMyAvatar(4);
-        QVERIFY(cooldown.wait());
+        QVERIFY(cooldown.wait(kEventWaitMs));
         QVERIFY(cooldown.at(0).at(0).toInt() > 0);
         service->nextCall(QStringLiteral("/api/users/me/avatar"),
                           {{QStringLiteral("status"), 429}, {QStringLiteral("body"), QStringLiteral(R"({"cooldown_seconds":30})")}});
         api->setMyAvatar(4);
-        QVERIFY(cooldown.wait());
+        QVERIFY(cooldown.wait(kEventWaitMs));
         QCOMPARE(cooldown.at(1).at(0).toInt(), 30);
         QCOMPARE(errors.count(), 0);
         QCOMPARE(success.count(), 1);
 
         service->setUser({{QStringLiteral("avatar_cooldown_seconds"), 0}});
         api->setMyAvatar(99);
-        QVERIFY(errors.wait());
+        QVERIFY(errors.wait(kEventWaitMs));
         QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Picture not found"));
 
         // 200 without "url": the base address alone.
         service->nextCall(QStringLiteral("/api/users/me/avatar"), {{QStringLiteral("body"), QStringLiteral("{}")}});
         api->setMyAvatar(5);
-        QVERIFY(success.wait());
+        QVERIFY(success.wait(kEventWaitMs));
         QCOMPARE(success.at(1).at(1).toString(), service->baseUrl());
 
         // A 401 is not parked here: it is an error, no refresh happens.
         service->expireAccessTokens();
         api->setMyAvatar(5);
-        QVERIFY(errors.wait());
+        QVERIFY(errors.wait(kEventWaitMs));
         QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Not authenticated"));
         QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/refresh")).size(), 0);
     }
@@ -337,11 +339,11 @@ private slots:
         QSignalSpy errors(api.get(), &ApiClient::requestError);
 
         api->changePassword(QStringLiteral("wrong"), QStringLiteral("another1"));
-        QVERIFY(errors.wait());
+        QVERIFY(errors.wait(kEventWaitMs));
         QCOMPARE(errors.takeFirst().at(0).toString(), QStringLiteral("Current password is incorrect"));
         api->setLang(QStringLiteral("fa"));
         api->changePassword(QStringLiteral("demo1234"), QStringLiteral("another1"));
-        QVERIFY(changed.wait());
+        QVERIFY(changed.wait(kEventWaitMs));
         QCOMPARE(changed.at(0).at(0).toString(), QStringLiteral("رمز عبور تغییر کرد"));
         // The stored tunnel password stays as it was.
         QCOMPARE(CredentialStore::loadPassword(QStringLiteral("demo")), QStringLiteral("demo1234"));
@@ -349,7 +351,7 @@ private slots:
         api->setLang(QStringLiteral("en"));
         api->changeUsername(QStringLiteral("demo2"), QStringLiteral("another1"));
         api->changeUsername(QStringLiteral("demo3"), QStringLiteral("another1"));
-        QVERIFY(renamed.wait());
+        QVERIFY(renamed.wait(kEventWaitMs));
         QTest::qWait(200);
         QCOMPARE(renamed.count(), 1);
         QCOMPARE(renamed.at(0).at(0).toString(), QStringLiteral("demo2"));

@@ -2,8 +2,10 @@
 #include "credential_store.h"
 #include "deep_link_router.h"
 #include "logger.h"
+#include "support/api_test_helpers.h"
 #include "support/session_harness.h"
 #include "support/test_main.h"
+#include "support/wait_bounds.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -80,27 +82,27 @@ private slots:
 
         // The clock counts from the join reply once the tunnel is ready.
         QSignalSpy tick(&api, &ApiClient::tickChanged);
-        QVERIFY(tick.wait(3000));
+        QVERIFY(tick.wait(kEventWaitMs));
 
         h.seen.clear();
         QSignalSpy done(&api, &ApiClient::disconnectSuccess);
         api.disconnectVlan();
         QVERIFY(api.vpnProcess().running());
         QCOMPARE(done.count(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, kEventWaitMs);
         QCOMPARE(h.seen, QStringList({"connected:false", "disconnect"}));
         QCOMPARE(api.vpnStatus(), QStringLiteral("disconnected"));
         QCOMPARE(api.connectedVlanId(), QString());
         QCOMPARE(api.connectedSeconds(), 0);
         QCOMPARE(h.discordPresenceState(), DiscordPresence::State::Lobby);
-        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v3/disconnect")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v3/disconnect")), 1, kEventWaitMs);
         // The service's own member list no longer holds the user.
         const QJsonArray members = h.service().call("GET", QStringLiteral("/test/room/v3"))
                                        .value(QStringLiteral("members")).toArray();
         QCOMPARE(members.size(), 2);
         QVERIFY(!members.contains(QStringLiteral("demo")));
         // The client's second report of the same stop changes nothing.
-        QTRY_VERIFY(!api.vpnProcess().running());
+        QTRY_VERIFY_WITH_TIMEOUT(!api.vpnProcess().running(), kEventWaitMs);
         QTest::qWait(50);
         QCOMPARE(done.count(), 1);
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
@@ -115,7 +117,7 @@ private slots:
         SessionHarness h;
         QVERIFY(h.ready());
         h.api().createVlan(2, 6, true);
-        QTRY_COMPARE(h.count(QStringLiteral("join:")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(h.count(QStringLiteral("join:")), 1, kEventWaitMs);
         const QString id = h.api().connectedVlanId();
         QVERIFY(!id.isEmpty());
         QCOMPARE(h.seen, QStringList({"create:" + id, "connected:true", "join:" + id}));
@@ -126,7 +128,7 @@ private slots:
                                                              .toString().toUtf8()).object();
         QCOMPARE(body, QJsonObject({{"game_id", 2}, {"capacity", 6}, {"is_private", true}}));
         // The member list arrives through the lobby.
-        QTRY_VERIFY_WITH_TIMEOUT(h.api().lobbyJoined(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.api().lobbyJoined(), kEventWaitMs);
         QCOMPARE(h.count(QStringLiteral("users:1")), 1);
         QVERIFY(h.api().discordPresence().isPrivate());
         QCOMPARE(h.api().discordPresence().partyMax(), 6);
@@ -161,7 +163,7 @@ private slots:
         QCOMPARE(h.seen, QStringList({"connected:true", "connected:false", "disconnect", "error:" + message,
                                       "users:1", "join:v1"}));
         QVERIFY(!h.api().vpnProcess().running());
-        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v1/disconnect")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v1/disconnect")), 1, kEventWaitMs);
         QVERIFY(SessionHarness::logText().contains(QStringLiteral("[ERR] vpn: password not found for: demo")));
     }
 
@@ -192,13 +194,13 @@ private slots:
         QVERIFY(h.ready());
         h.api().joinVlan(QStringLiteral("v2"));
         QVERIFY(h.waitFor(QStringLiteral("disconnect")));
-        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
         QTest::qWait(100);
         const QStringList tailSeen = h.after(QStringLiteral("disconnect"));
         QCOMPARE(tailSeen.filter(QStringLiteral("error:")), QStringList({"error:" + message}));
         QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
         QVERIFY(!h.api().connected());
-        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v2/disconnect")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v2/disconnect")), 1, kEventWaitMs);
         QCOMPARE(h.discordPresenceState(), DiscordPresence::State::Lobby);
     }
 
@@ -209,16 +211,61 @@ private slots:
         QVERIFY(h.ready());
         h.api().joinVlan(QStringLiteral("v4"));
         QVERIFY(h.waitFor(QStringLiteral("join:v4")));
-        QTRY_COMPARE(h.api().vpnStatus(), QStringLiteral("connecting"));
+        QTRY_COMPARE_WITH_TIMEOUT(h.api().vpnStatus(), QStringLiteral("connecting"), kEventWaitMs);
         h.api().disconnectVlan();
         QCOMPARE(h.api().vpnStatus(), QStringLiteral("disconnecting"));
         QVERIFY(h.waitFor(QStringLiteral("disconnect")));
-        QTRY_VERIFY(!h.api().vpnProcess().running());
+        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
         QTest::qWait(50);
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
         QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
         QCOMPARE(h.lobbyOpenings(), 0); // never ready, so no lobby
-        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v4/disconnect")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v4/disconnect")), 1, kEventWaitMs);
+    }
+
+    void aReadyAfterTheBreakStartsNothing_data()
+    {
+        QTest::addColumn<bool>("logout");
+        QTest::newRow("leave") << false;
+        QTest::newRow("logout") << true;
+    }
+
+    void aReadyAfterTheBreakStartsNothing()
+    {
+        QFETCH(bool, logout);
+        // The client is still configuring when the break comes, and finishes
+        // with "ready" before it reports the stop.
+        QStringList script = ScriptedClientFolder::readyScript();
+        script.removeAll(kReadyLine);
+        script.replace(1, QStringLiteral(R"(on-break {"event":"ready"}\n{"event":"disconnected","reason":"user"})"));
+        SessionHarness h(script);
+        QVERIFY(h.ready());
+        ApiClient &api = h.api();
+        QSignalSpy lateReady(&api.vpnProcess(), &VpnProcess::vpnReady);
+        api.joinVlan(QStringLiteral("v1"));
+        QTRY_COMPARE_WITH_TIMEOUT(api.vpnStatus(), QStringLiteral("configuring"), kEventWaitMs);
+        if (logout)
+            api.logout();
+        else
+            api.disconnectVlan();
+        QVERIFY(h.waitFor(QStringLiteral("disconnect")));
+        QTRY_VERIFY_WITH_TIMEOUT(!api.vpnProcess().running(), kEventWaitMs);
+        QCOMPARE(lateReady.count(), 1);
+        QVERIFY(!api.lobbyOrTimersAlive());
+        QVERIFY(!api.lobbyJoined());
+        QCOMPARE(h.discordPresenceState(), logout ? DiscordPresence::State::None : DiscordPresence::State::Lobby);
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
+        QCOMPARE(h.count(QStringLiteral("error:")), 0);
+
+        // Live in another room: a lobby socket of the old session would have
+        // reached the service before this one did.
+        h.client().setScript(ScriptedClientFolder::readyScript());
+        if (logout)
+            QVERIFY(signInDemo(api));
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v2")));
+        const QJsonObject lobby = h.lobby();
+        QCOMPARE(column(lobby.value(QStringLiteral("opened")).toArray(), "vlan_id"), QStringList({"v2"}));
+        QCOMPARE(column(lobby.value(QStringLiteral("open")).toArray(), "vlan_id"), QStringList({"v2"}));
     }
 
     void leaveWaitsForAClientThatIgnoresTheBreak()
@@ -235,9 +282,9 @@ private slots:
         // The post waits for the tunnel's end, here the kill after the grace time.
         QVERIFY(!h.apiPaths().contains(QStringLiteral("/api/vlans/v1/disconnect")));
         QCOMPARE(h.count(QStringLiteral("disconnect")), 0);
-        QVERIFY(h.waitFor(QStringLiteral("disconnect"), 8000));
+        QVERIFY(h.waitFor(QStringLiteral("disconnect")));
         QVERIFY(clock.elapsed() >= 4900);
-        QTRY_COMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v1/disconnect")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v1/disconnect")), 1, kEventWaitMs);
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
     }
 
@@ -267,7 +314,7 @@ private slots:
         h.api().disconnectVlan();
         h.api().joinVlan(QStringLiteral("v2"));
         QVERIFY(h.waitFor(QStringLiteral("join:v2")));
-        QTRY_VERIFY_WITH_TIMEOUT(h.api().lobbyJoined(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.api().lobbyJoined(), kEventWaitMs);
         QCOMPARE(h.api().connectedVlanId(), QStringLiteral("v2"));
         QCOMPARE(h.api().vpnStatus(), QStringLiteral("ready"));
         QCOMPARE(h.seen.mid(0, 3), QStringList({"connected:false", "disconnect", "connected:true"}));
@@ -319,8 +366,8 @@ private slots:
         router.handleInstanceMessage(QStringLiteral("corvana://join/x/../../auth/logout?#"));
         QVERIFY(h.waitFor(QStringLiteral("error:VLAN not found")));
         QCOMPARE(h.seen, QStringList({"connected:false", "disconnect", "error:VLAN not found"}));
-        QTRY_COMPARE(h.apiPaths(), QStringList({"/api/vlans/v1/disconnect",
-                                                "/api/vlans/x%2F..%2F..%2Fauth%2Flogout%3F%23/join"}));
+        QTRY_COMPARE_WITH_TIMEOUT(h.apiPaths(), QStringList({"/api/vlans/v1/disconnect",
+                                                "/api/vlans/x%2F..%2F..%2Fauth%2Flogout%3F%23/join"}), kEventWaitMs);
         QVERIFY(!h.api().refreshToken().isEmpty());
     }
 
@@ -350,7 +397,7 @@ private slots:
                  QStringLiteral("/api/ws/a%2Fb%3Fc%23d"));
         h.api().disconnectVlan();
         QVERIFY(h.waitFor(QStringLiteral("disconnect")));
-        QTRY_VERIFY(h.apiPaths().contains(QStringLiteral("/api/vlans/a%2Fb%3Fc%23d/disconnect")));
+        QTRY_VERIFY_WITH_TIMEOUT(h.apiPaths().contains(QStringLiteral("/api/vlans/a%2Fb%3Fc%23d/disconnect")), kEventWaitMs);
     }
 
     void logoutWhileLiveLeavesTheRoom()
@@ -364,8 +411,8 @@ private slots:
         QCOMPARE(h.discordPresenceState(), DiscordPresence::State::None);
         QVERIFY(h.waitFor(QStringLiteral("disconnect")));
         QVERIFY(!h.api().connected());
-        QTRY_VERIFY(!h.api().vpnProcess().running());
-        QTRY_VERIFY(h.apiPaths().contains(QStringLiteral("/api/auth/logout")));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(h.apiPaths().contains(QStringLiteral("/api/auth/logout")), kEventWaitMs);
         QCOMPARE(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v5/disconnect")), 1);
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
         // The room was told while the tokens were still good, before the sign-out notice.
@@ -375,6 +422,23 @@ private slots:
                                        .value(QStringLiteral("members")).toArray();
         QVERIFY(!members.isEmpty());
         QVERIFY(!members.contains(QStringLiteral("demo")));
+    }
+
+    void aFailureWhileSigningOutKeepsThePresenceCleared()
+    {
+        QStringList script = ScriptedClientFolder::readyScript();
+        script.replace(1, QStringLiteral(R"(on-break {"event":"error","code":"config_error","message":"late"})"));
+        SessionHarness h(script);
+        QVERIFY(h.ready());
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v5")));
+        h.api().logout();
+        QCOMPARE(h.discordPresenceState(), DiscordPresence::State::None);
+        QVERIFY(h.waitFor(QStringLiteral("error:late")));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
+        QCOMPARE(h.discordPresenceState(), DiscordPresence::State::None);
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
+        QVERIFY(!h.api().lobbyOrTimersAlive());
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(h.apiPaths(), QStringLiteral("/api/vlans/v5/disconnect")), 1, kEventWaitMs);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "support/fake_discord_server.h"
 #include "support/log_file_text.h"
 #include "support/test_main.h"
+#include "support/wait_bounds.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -46,11 +47,11 @@ private:
     bool connectReady(DiscordPresence &presence)
     {
         presence.setEnabled(true);
-        if (!QTest::qWaitFor([&] { return !m_server->frames().isEmpty(); }, 5000))
+        if (!QTest::qWaitFor([&] { return !m_server->frames().isEmpty(); }, kEventWaitMs))
             return false;
         m_server->sendReady(QStringLiteral("mira"), QStringLiteral("0042"));
         return QTest::qWaitFor([&] { return !m_server->commands(QStringLiteral("SUBSCRIBE")).isEmpty(); },
-                               5000);
+                               kEventWaitMs);
     }
 
 private slots:
@@ -85,7 +86,7 @@ private slots:
 
         presence->setInLobby();
         QVERIFY(presence->initialized());
-        QTRY_VERIFY(!m_server->frames().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->frames().isEmpty(), kEventWaitMs);
         const FakeDiscordServer::Frame hello = m_server->frames().first();
         QCOMPARE(hello.opcode, 0u);
         QCOMPARE(hello.body.value(QStringLiteral("v")).toInt(), 1);
@@ -95,8 +96,8 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(m_server->frames().size(), 1);
         m_server->sendReady(QStringLiteral("mira"), QStringLiteral("0042"));
-        QTRY_COMPARE(m_server->activities().size(), 1);
-        QTRY_VERIFY(logFileText().contains(QStringLiteral("[INF] discord: connected as mira#0042")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 1, kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(logFileText().contains(QStringLiteral("[INF] discord: connected as mira#0042")), kEventWaitMs);
         QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: initialized")));
 
         const QJsonObject subscribe = m_server->commands(QStringLiteral("SUBSCRIBE")).value(0);
@@ -126,11 +127,11 @@ private slots:
         presence->setConnecting();
         presence->setInRoom(QStringLiteral("Room A"), QStringLiteral("a1"), 1, 4, false, 0);
         presence->setInRoom(QStringLiteral("Room B"), QStringLiteral("b2"), 2, 4, false, 0);
-        QTRY_COMPARE(m_server->activities().size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->activities().isEmpty(), kEventWaitMs);
         QCOMPARE(m_server->activities().first().toObject().value(QStringLiteral("state")).toString(),
                  QStringLiteral("In Lobby"));
 
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 2, kEventWaitMs);
         const QJsonObject last = m_server->activities().last().toObject();
         QCOMPARE(last.value(QStringLiteral("details")).toString(), QStringLiteral("Room B"));
         QCOMPARE(last.value(QStringLiteral("state")).toString(), QStringLiteral("2/4 Players"));
@@ -145,7 +146,7 @@ private slots:
 
         presence->setInRoom(QStringLiteral("Friday LAN"), QStringLiteral("v42"), 3, 8, false,
                             1700000000999);
-        QTRY_COMPARE(m_server->activities().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 1, kEventWaitMs);
         const QJsonObject open = m_server->activities().last().toObject();
         QCOMPARE(open.value(QStringLiteral("details")).toString(), QStringLiteral("Friday LAN"));
         QCOMPARE(open.value(QStringLiteral("state")).toString(), QStringLiteral("3/8 Players"));
@@ -158,7 +159,7 @@ private slots:
 
         QTest::qWait(30);
         presence->setInRoom(QStringLiteral("Closed"), QStringLiteral("p7"), 2, 6, true, 1700000001000);
-        QTRY_COMPARE(m_server->activities().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 2, kEventWaitMs);
         const QJsonObject closed = m_server->activities().last().toObject();
         QCOMPARE(object(closed, "party").value(QStringLiteral("privacy")).toInt(), 0);
         QCOMPARE(object(closed, "party").value(QStringLiteral("size")).toArray(), (QJsonArray{2, 6}));
@@ -168,7 +169,7 @@ private slots:
         // Leaving the room takes party, time and secret away again.
         QTest::qWait(30);
         presence->setInLobby();
-        QTRY_COMPARE(m_server->activities().size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 3, kEventWaitMs);
         const QJsonObject lobby = m_server->activities().last().toObject();
         QVERIFY(!lobby.contains(QStringLiteral("party")));
         QVERIFY(!lobby.contains(QStringLiteral("timestamps")));
@@ -188,10 +189,10 @@ private slots:
 
         QVERIFY(connectReady(*presence));
         presence->setInRoom(QStringLiteral("R"), QStringLiteral("v1"), 1, 4, false, 0);
-        QTRY_COMPARE(m_server->activities().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 1, kEventWaitMs);
 
         presence->setEnabled(false);
-        QTRY_COMPARE(m_server->activities().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 2, kEventWaitMs);
         QVERIFY(m_server->activities().last().isNull());
 
         // While disabled the setters leave everything as it was.
@@ -203,7 +204,7 @@ private slots:
         QTest::qWait(150);
         QCOMPARE(m_server->activities().size(), 2);
         presence->setInLobby();
-        QTRY_COMPARE(m_server->activities().size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 3, kEventWaitMs);
         QCOMPARE(m_server->activities().last().toObject().value(QStringLiteral("state")).toString(),
                  QStringLiteral("In Lobby"));
     }
@@ -217,17 +218,17 @@ private slots:
 
         m_server->sendJoin(QStringLiteral("join:"));
         m_server->sendJoin(QStringLiteral("join:ABC123"));
-        QTRY_COMPARE(joined, QStringList{QStringLiteral("ABC123")});
+        QTRY_COMPARE_WITH_TIMEOUT(joined, QStringList{QStringLiteral("ABC123")}, kEventWaitMs);
         QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: join request: join:\n")));
         QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: join request: join:ABC123")));
 
         m_server->sendJoin(QStringLiteral("JOIN:x9"));
-        QTRY_COMPARE(joined.size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(joined.size(), 2, kEventWaitMs);
         QCOMPARE(joined.last(), QStringLiteral("JOIN:x9")); // the prefix is case-sensitive
 
         DiscordPresence::setJoinCallback({});
         m_server->sendJoin(QStringLiteral("join:late"));
-        QTRY_VERIFY(logFileText().contains(QStringLiteral("join request: join:late")));
+        QTRY_VERIFY_WITH_TIMEOUT(logFileText().contains(QStringLiteral("join request: join:late")), kEventWaitMs);
         QCOMPARE(joined.size(), 2);
     }
 
@@ -236,26 +237,26 @@ private slots:
         auto presence = makePresence(0);
         QVERIFY(connectReady(*presence));
         presence->setInRoom(QStringLiteral("R"), QStringLiteral("v9"), 2, 4, false, 0);
-        QTRY_COMPARE(m_server->activities().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 1, kEventWaitMs);
 
         m_server->stop();
-        QTRY_VERIFY(logFileText().contains(QStringLiteral("[WRN] discord: disconnected: 1 pipe closed")));
+        QTRY_VERIFY_WITH_TIMEOUT(logFileText().contains(QStringLiteral("[WRN] discord: disconnected: 1 pipe closed")), kEventWaitMs);
 
         auto restarted = std::make_unique<FakeDiscordServer>();
         QVERIFY(restarted->listen(socketPath()));
-        QTRY_VERIFY_WITH_TIMEOUT(!restarted->frames().isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!restarted->frames().isEmpty(), kEventWaitMs);
         QCOMPARE(restarted->frames().first().opcode, 0u);
         restarted->sendReady(QStringLiteral("mira"), QStringLiteral("0042"));
         // The restarted client is shown the room we are still in.
-        QTRY_COMPARE(restarted->activities().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(restarted->activities().size(), 1, kEventWaitMs);
         QCOMPARE(object(restarted->activities().first(), "party").value(QStringLiteral("id")).toString(),
                  QStringLiteral("v9"));
 
         // A close frame ends the connection with the client's own code.
         restarted->send(2, QJsonObject{{QStringLiteral("code"), 4000},
                                        {QStringLiteral("message"), QStringLiteral("Invalid Client ID")}});
-        QTRY_VERIFY(logFileText().contains(QStringLiteral("[WRN] discord: disconnected: 4000 Invalid Client ID")));
-        QTRY_VERIFY(restarted->acceptedCount() >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(logFileText().contains(QStringLiteral("[WRN] discord: disconnected: 4000 Invalid Client ID")), kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(restarted->acceptedCount() >= 2, kEventWaitMs);
     }
 
     void destructionClearsAndShutsDown()
@@ -263,12 +264,12 @@ private slots:
         auto presence = makePresence(0);
         QVERIFY(connectReady(*presence));
         presence->setInRoom(QStringLiteral("R"), QStringLiteral("v3"), 1, 2, true, 0);
-        QTRY_COMPARE(m_server->activities().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 1, kEventWaitMs);
 
         presence.reset();
-        QTRY_COMPARE(m_server->activities().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->activities().size(), 2, kEventWaitMs);
         QVERIFY(m_server->activities().last().isNull());
-        QTRY_VERIFY(!m_server->clientConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->clientConnected(), kEventWaitMs);
         QVERIFY(logFileText().contains(QStringLiteral("[INF] discord: shutdown")));
     }
 
@@ -290,35 +291,35 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, reason);
         DiscordIpc::Connection connection("1234567890123456789", true, 77);
-        QTRY_VERIFY(m_server->clientConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->clientConnected(), kEventWaitMs);
         m_server->sendReady(QStringLiteral("mira"), QStringLiteral("1"));
-        QTRY_VERIFY(!m_server->commands(QStringLiteral("SUBSCRIBE")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->commands(QStringLiteral("SUBSCRIBE")).isEmpty(), kEventWaitMs);
 
         m_server->sendRaw(bytes);
         std::vector<DiscordIpc::Event> events;
-        QTRY_VERIFY(std::any_of(events.begin(), events.end(), [&](const DiscordIpc::Event &e) {
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(events.begin(), events.end(), [&](const DiscordIpc::Event &e) {
             return e.kind == DiscordIpc::Event::Kind::Disconnected;
-        }) || (events = connection.takeEvents(), false));
+        }) || (events = connection.takeEvents(), false), kEventWaitMs);
         const auto dropped = std::find_if(events.begin(), events.end(), [](const DiscordIpc::Event &e) {
             return e.kind == DiscordIpc::Event::Kind::Disconnected;
         });
         QCOMPARE(dropped->code, 2);
         QVERIFY2(QString::fromUtf8(dropped->text).contains(reason), dropped->text.constData());
-        QTRY_VERIFY(!m_server->clientConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->clientConnected(), kEventWaitMs);
 
         // A well-behaved client is reached again once reconnecting is allowed.
         const int before = m_server->acceptedCount();
         connection.requestReconnect();
-        QTRY_VERIFY(m_server->acceptedCount() > before);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->acceptedCount() > before, kEventWaitMs);
     }
 
     void answersPingsAndPassesEventsInOrder()
     {
         DiscordIpc::Connection connection("1234567890123456789", false, 77);
-        QTRY_VERIFY(m_server->clientConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->clientConnected(), kEventWaitMs);
         m_server->sendReady(QStringLiteral("mira"), QStringLiteral("7"));
         m_server->send(3, QJsonObject{{QStringLiteral("n"), 5}});
-        QTRY_VERIFY(m_server->frames().size() >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->frames().size() >= 2, kEventWaitMs);
         QCOMPARE(m_server->frames().last().opcode, 4u);
         QCOMPARE(m_server->frames().last().body.value(QStringLiteral("n")).toInt(), 5);
         // Without a join handler nothing is subscribed.
@@ -336,11 +337,11 @@ private slots:
         m_server->sendRaw(join.mid(5));
 
         std::vector<DiscordIpc::Event> events;
-        QTRY_VERIFY((events.size() >= 3) || [&] {
+        QTRY_VERIFY_WITH_TIMEOUT((events.size() >= 3) || [&] {
             for (auto &e : connection.takeEvents())
                 events.push_back(std::move(e));
             return false;
-        }());
+        }(), kEventWaitMs);
         QCOMPARE(events[0].kind, DiscordIpc::Event::Kind::Ready);
         QCOMPARE(events[0].username, QByteArray("mira"));
         QCOMPARE(events[0].discriminator, QByteArray("7"));
@@ -355,7 +356,7 @@ private slots:
     void nobodyPumpingKeepsTheEventQueueBounded()
     {
         DiscordIpc::Connection connection("1234567890123456789", true, 77);
-        QTRY_VERIFY(m_server->clientConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->clientConnected(), kEventWaitMs);
         m_server->sendReady(QStringLiteral("mira"), QStringLiteral("7"));
         QByteArray many;
         for (int i = 0; i < 600; ++i)
@@ -363,7 +364,7 @@ private slots:
         m_server->sendRaw(many);
         m_server->send(3, QJsonObject{{QStringLiteral("last"), true}});
         // The pong answers the final ping, so every join has been read by then.
-        QTRY_VERIFY(!m_server->frames().isEmpty() && m_server->frames().last().opcode == 4u);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->frames().isEmpty() && m_server->frames().last().opcode == 4u, kEventWaitMs);
         const auto events = connection.takeEvents();
         QCOMPARE(events.size(), DiscordIpc::Connection::kMaxQueuedEvents);
         QVERIFY(connection.takeEvents().empty());

@@ -1,6 +1,7 @@
 #include "api_client.h"
 #include "cached_network_access_manager_factory.h"
 #include "support/test_main.h"
+#include "support/wait_bounds.h"
 #include "versioned_network_access_manager.h"
 
 #include <QBuffer>
@@ -99,7 +100,7 @@ private:
             qWarning() << component.errorString();
             return -1;
         }
-        if (!QTest::qWaitFor([&] { return image->property("status").toInt() != 2; }, 10000)) // 2 = Loading
+        if (!QTest::qWaitFor([&] { return image->property("status").toInt() != 2; }, kEventWaitMs)) // 2 = Loading
             return 2;
         return image->property("status").toInt();
     }
@@ -153,7 +154,7 @@ private slots:
         ApiClient api;
         api.setBaseUrl(server.url(QString()));
         api.fetchMotd();
-        QTRY_COMPARE(server.heads.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.heads.size(), 1, kEventWaitMs);
         QVERIFY(server.heads[0].startsWith("GET /api/auth/motd"));
         QVERIFY2(!server.heads[0].toLower().contains("x-app-version"), server.heads[0].constData());
     }

@@ -1,6 +1,7 @@
 #include "ping_service.h"
 #include "platform/linux/linux_ping_process.h"
 #include "platform/ping_process.h"
+#include "support/wait_bounds.h"
 
 #include <QFile>
 #include <QPointer>
@@ -229,13 +230,13 @@ private slots:
             h.service->pingHost(QStringLiteral("s%1").arg(i));
         QCOMPARE(h.factory->started.size(), 5);
         QPointer<FakePingProcess> first = h.factory->started[0];
-        QTRY_COMPARE(failed.size(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 6, kEventWaitMs);
         QCOMPARE(h.factory->started.size(), 6);
         for (int i = 0; i < 6; ++i)
             QCOMPARE(failed[i].first().toString(), QStringLiteral("s%1").arg(i));
         QCOMPARE(h.factory->kills, 6);
         QCOMPARE(h.service->activeCount(), 0);
-        QTRY_VERIFY(first.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), kEventWaitMs);
     }
 
     void destructionKillsRunningPingsSilently()
@@ -280,7 +281,7 @@ private slots:
         QSignalSpy failed(&service, &PingService::pingFailed);
         for (const char *host : {"fast", "slow", "german", "gone"})
             service.pingHost(host);
-        QTRY_COMPARE(measured.size() + failed.size(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(measured.size() + failed.size(), 4, kEventWaitMs);
         QCOMPARE(service.cachedPing("fast"), 1);
         QCOMPARE(service.cachedPing("slow"), 88);
         QCOMPARE(service.cachedPing("german"), -1);
@@ -298,7 +299,7 @@ private slots:
         PingService service;
         QSignalSpy failed(&service, &PingService::pingFailed);
         service.pingHost("127.0.0.1");
-        QTRY_COMPARE(failed.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, kEventWaitMs);
         QCOMPARE(service.activeCount(), 0);
     }
 
@@ -310,7 +311,7 @@ private slots:
         QSignalSpy measured(&service, &PingService::pingMeasured);
         QSignalSpy failed(&service, &PingService::pingFailed);
         service.pingHost("127.0.0.1");
-        QTRY_COMPARE_WITH_TIMEOUT(measured.size() + failed.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(measured.size() + failed.size(), 1, kEventWaitMs);
         if (!failed.isEmpty())
             QSKIP("ping may not send ICMP here (no raw socket or ping group permission)");
         QCOMPARE(measured[0][0].toString(), QStringLiteral("127.0.0.1"));

@@ -1,6 +1,7 @@
 #include "api_client.h"
 #include "logger.h"
 #include "support/test_main.h"
+#include "support/wait_bounds.h"
 
 #include <QFile>
 #include <QNetworkDatagram>
@@ -37,7 +38,7 @@ QByteArray roundTrip(quint16 port, const QByteArray &payload)
     client.writeDatagram(payload, QHostAddress::LocalHost, port);
     QElapsedTimer t;
     t.start();
-    while (!client.hasPendingDatagrams() && t.elapsed() < 5000)
+    while (!client.hasPendingDatagrams() && t.elapsed() < kEventWaitMs)
         QTest::qWait(1);
     return client.hasPendingDatagrams() ? client.receiveDatagram().data() : QByteArray("<nothing>");
 }

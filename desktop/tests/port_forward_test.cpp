@@ -1,4 +1,5 @@
 #include "port_forward.h"
+#include "support/wait_bounds.h"
 
 #include <QNetworkDatagram>
 #include <QScopeGuard>
@@ -60,7 +61,7 @@ public:
     int accepted = 0;
 };
 
-QByteArray receiveOne(QUdpSocket &socket, int timeoutMs = 5000)
+QByteArray receiveOne(QUdpSocket &socket, int timeoutMs = kEventWaitMs)
 {
     if (!socket.hasPendingDatagrams())
         socket.waitForReadyRead(0);
@@ -228,7 +229,7 @@ private slots:
         client.writeDatagram("one", QHostAddress::LocalHost, forward.localPort());
         QCOMPARE(receiveOne(client), QByteArray("echo:one"));
         QCOMPARE(forward.udpClientCount(), 1);
-        QTRY_COMPARE(forward.udpClientCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(forward.udpClientCount(), 0, kEventWaitMs);
         // An expired client simply gets a new mapping when it speaks again.
         client.writeDatagram("two", QHostAddress::LocalHost, forward.localPort());
         QCOMPARE(receiveOne(client), QByteArray("echo:two"));
@@ -241,9 +242,9 @@ private slots:
             flood.back()->writeDatagram("x", QHostAddress::LocalHost, forward.localPort());
             // Paced so the kernel's socket buffers, not the forward, are never the limit.
             if (i % 32 == 31)
-                QTRY_COMPARE(echo.senders.size(), 2 + i + 1);
+                QTRY_COMPARE_WITH_TIMEOUT(echo.senders.size(), 2 + i + 1, kEventWaitMs);
         }
-        QTRY_COMPARE(echo.senders.size(), 2 + PortForward::kMaxUdpClients + 40);
+        QTRY_COMPARE_WITH_TIMEOUT(echo.senders.size(), 2 + PortForward::kMaxUdpClients + 40, kEventWaitMs);
         QCOMPARE(forward.udpClientCount(), PortForward::kMaxUdpClients);
         // The newest sender is among those kept.
         QCOMPARE(receiveOne(*flood.back()), QByteArray("echo:x"));
@@ -267,7 +268,7 @@ private slots:
             c->write(sent.back());
         }
         for (int i = 0; i < 3; ++i)
-            QTRY_COMPARE_WITH_TIMEOUT(received[i].size(), sent[i].size(), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(received[i].size(), sent[i].size(), kEventWaitMs);
         for (int i = 0; i < 3; ++i)
             QVERIFY(received[i] == sent[i]);
         QCOMPARE(echo.accepted, 3);
@@ -277,7 +278,7 @@ private slots:
         // Clients that vanish take their pairs with them.
         for (auto &c : clients)
             c->abort();
-        QTRY_COMPARE(forward.tcpConnectionCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(forward.tcpConnectionCount(), 0, kEventWaitMs);
     }
 
     void tcpDeliversWhatTheRemoteSentBeforeClosing()
@@ -300,11 +301,11 @@ private slots:
         connect(&client, &QTcpSocket::readyRead, &client, [&] { received += client.readAll(); });
         connect(&client, &QTcpSocket::disconnected, &client, [&] { closed = true; });
         client.connectToHost(QHostAddress::LocalHost, forward.localPort());
-        QTRY_VERIFY_WITH_TIMEOUT(closed, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(closed, kEventWaitMs);
         received += client.readAll();
         QCOMPARE(received.size(), blob.size());
         QVERIFY(received == blob);
-        QTRY_COMPARE(forward.tcpConnectionCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(forward.tcpConnectionCount(), 0, kEventWaitMs);
     }
 
     void tcpRemoteThatRefusesClosesTheClient()
@@ -314,10 +315,10 @@ private slots:
         QTcpSocket client;
         QSignalSpy closed(&client, &QTcpSocket::disconnected);
         client.connectToHost(QHostAddress::LocalHost, forward.localPort());
-        QVERIFY(client.waitForConnected(5000));
+        QVERIFY(client.waitForConnected(kEventWaitMs));
         client.write("hello");
-        QTRY_COMPARE(closed.size(), 1);
-        QTRY_COMPARE(forward.tcpConnectionCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, kEventWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(forward.tcpConnectionCount(), 0, kEventWaitMs);
         QCOMPARE(forward.tcpPairCount(), 0);
         QVERIFY(forward.isRunning());
     }
@@ -350,15 +351,15 @@ private slots:
         QSignalSpy closed(&waiting, &QTcpSocket::disconnected);
         waiting.connectToHost(QHostAddress::LocalHost, forward.localPort());
         leaving.connectToHost(QHostAddress::LocalHost, forward.localPort());
-        QVERIFY(waiting.waitForConnected(5000));
-        QVERIFY(leaving.waitForConnected(5000));
-        QTRY_COMPARE(forward.tcpConnectionCount(), 2);
+        QVERIFY(waiting.waitForConnected(kEventWaitMs));
+        QVERIFY(leaving.waitForConnected(kEventWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(forward.tcpConnectionCount(), 2, kEventWaitMs);
         QCOMPARE(forward.tcpPairCount(), 0);
         // A client that gives up first takes its attempt along at once.
         leaving.abort();
-        QTRY_COMPARE(forward.tcpConnectionCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(forward.tcpConnectionCount(), 1, kEventWaitMs);
         // The other is closed when the attempt times out.
-        QTRY_COMPARE(closed.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, kEventWaitMs);
         QCOMPARE(forward.tcpConnectionCount(), 0);
     }
 
@@ -377,8 +378,8 @@ private slots:
 
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, forward.localPort());
-        QVERIFY(client.waitForConnected(5000));
-        QTRY_VERIFY(forward.tcpPairCount() == 1);
+        QVERIFY(client.waitForConnected(kEventWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(forward.tcpPairCount() == 1, kEventWaitMs);
         const qint64 total = 64 * 1024 * 1024;
         client.write(QByteArray(total, 'q'));
         QTest::qWait(500);
@@ -439,7 +440,7 @@ private slots:
 
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(client.waitForConnected(5000));
+        QVERIFY(client.waitForConnected(kEventWaitMs));
 
         forward.stop();
         QCOMPARE(stopped.size(), 1);

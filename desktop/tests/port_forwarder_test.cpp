@@ -1,10 +1,15 @@
 #include "port_forwarder.h"
+#include "qml_types.h"
 
 #include <QJsonObject>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 #include <QUdpSocket>
+
+#include <memory>
 
 namespace {
 
@@ -143,6 +148,21 @@ private slots:
         QCOMPARE(errors.size(), 2);
         QCOMPARE(errors[0][0].toString(), QStringLiteral("Port 27015 already in use"));
         QCOMPARE(errors[1][0].toString(), QStringLiteral("Port 27020 already in use"));
+    }
+
+    void creatableFromQml()
+    {
+        registerQmlTypes();
+        QQmlEngine engine;
+        QQmlComponent component(&engine);
+        component.setData("import Corvana.Native 1.0\n"
+                          "PortForwarder { property bool refused: !addForward(\"a\", 5000, \"192.168.1.5\", 5000, \"UDP\") }",
+                          QUrl());
+        const std::unique_ptr<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        QVERIFY(qobject_cast<PortForwarder *>(object.get()));
+        QCOMPARE(object->property("refused").toBool(), true);
+        QCOMPARE(object->property("count").toInt(), 0);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "logger.h"
 #include "support/api_test_helpers.h"
 #include "support/log_file_text.h"
+#include "support/wait_bounds.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -238,13 +239,13 @@ private slots:
         QVERIFY(here({QStringLiteral("addr"), QStringLiteral("show"), QStringLiteral("dev"), m_tap}).contains(api.vpnIp()));
 
         // The lobby, reached over the veth link, names us in the member list.
-        QTRY_VERIFY_WITH_TIMEOUT(api.lobbyJoined(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(api.lobbyJoined(), kEventWaitMs);
         QVERIFY(column(lastUsers, "username").contains(QStringLiteral("demo")));
 
         QSignalSpy done(&api, &ApiClient::disconnectSuccess);
         api.disconnectVlan();
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(!api.vpnProcess().running(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!api.vpnProcess().running(), kEventWaitMs);
         QCOMPARE(api.vpnStatus(), QStringLiteral("disconnected"));
         QVERIFY(errors.isEmpty());
 

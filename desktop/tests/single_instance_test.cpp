@@ -1,4 +1,5 @@
 #include "single_instance.h"
+#include "support/wait_bounds.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -61,14 +62,14 @@ private slots:
         QVERIFY(SingleInstance::sendToRunningInstance(name, "show"));
         QVERIFY(SingleInstance::sendToRunningInstance(
             name, QString::fromUtf8("  corvana://join/\xd8\xa7\xd9\x84\xd9\x81 \n")));
-        QTRY_COMPARE(spy.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kEventWaitMs);
         QCOMPARE(spy[0][0].toString(), QString("show"));
         QCOMPARE(spy[1][0].toString(), QString::fromUtf8("corvana://join/\xd8\xa7\xd9\x84\xd9\x81"));
 
         // An empty connection delivers nothing.
         QLocalSocket empty;
         empty.connectToServer(name);
-        QVERIFY(empty.waitForConnected(1000));
+        QVERIFY(empty.waitForConnected(kEventWaitMs));
         empty.disconnectFromServer();
         QTest::qWait(100);
         QCOMPARE(spy.count(), 2);
@@ -91,7 +92,7 @@ private slots:
         QVERIFY(instance.listen(name));
         QSignalSpy spy(&instance, &SingleInstance::messageReceived);
         QVERIFY(SingleInstance::sendToRunningInstance(name, "show"));
-        QTRY_COMPARE(spy.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kEventWaitMs);
     }
 
     void stalledAndOversizedSendersDoNotBlockOthers()
@@ -105,24 +106,24 @@ private slots:
         // Writes but never closes: what it sent counts once the wait is over.
         QLocalSocket stalled;
         stalled.connectToServer(name);
-        QVERIFY(stalled.waitForConnected(1000));
+        QVERIFY(stalled.waitForConnected(kEventWaitMs));
         stalled.write("corvana://join/slow");
-        QVERIFY(stalled.waitForBytesWritten(1000));
+        QVERIFY(stalled.waitForBytesWritten(kEventWaitMs));
 
         // Far more than a link: dropped without a message.
         QLocalSocket flood;
         flood.connectToServer(name);
-        QVERIFY(flood.waitForConnected(1000));
+        QVERIFY(flood.waitForConnected(kEventWaitMs));
         flood.write(QByteArray(SingleInstance::kMaxMessageBytes + 100, 'a'));
 
         QVERIFY(SingleInstance::sendToRunningInstance(name, "show"));
-        QTRY_VERIFY(spy.count() >= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= 1, kEventWaitMs);
         QCOMPARE(spy[0][0].toString(), QString("show"));
-        QTRY_COMPARE(spy.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, kEventWaitMs);
         QCOMPARE(spy[1][0].toString(), QString("corvana://join/slow"));
         QTest::qWait(400);
         QCOMPARE(spy.count(), 2);
-        QTRY_COMPARE(flood.state(), QLocalSocket::UnconnectedState);
+        QTRY_COMPARE_WITH_TIMEOUT(flood.state(), QLocalSocket::UnconnectedState, kEventWaitMs);
     }
 };
 

@@ -1,6 +1,9 @@
 // Starts the real corvana program, each run in its own PID namespace so its
 // start-up clean-up cannot end tunnel clients of tests running beside it.
+#include "support/wait_bounds.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -82,17 +85,17 @@ private:
         prepare(p, args);
         p.setProcessChannelMode(QProcess::SeparateChannels);
         p.start();
-        QVERIFY(p.waitForStarted(5000));
+        QVERIFY(p.waitForStarted(kEventWaitMs));
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("app: started v1.5.0"), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_home.filePath("run/CorvanaApp")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_home.filePath("run/CorvanaApp")), kEventWaitMs);
     }
 
     void stopPrimary(QProcess &p)
     {
-        QTRY_VERIFY(innerPid(p) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(innerPid(p) > 0, kEventWaitMs);
         QCOMPARE(::kill(static_cast<pid_t>(innerPid(p)), SIGTERM), 0);
         QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 0);
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().right(4000).constData());
         // The last line is written at process exit and still carries its time.
         const QString last = readAll(logPath()).trimmed().split('\n').last();
         QVERIFY2(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INF\] app: shutdown$)")
@@ -137,23 +140,24 @@ private slots:
                     .match(lines.first())
                     .hasMatch());
         // The scheme is registered just after the log opens.
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(entryPath()).contains("MimeType="), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(entryPath()).contains("MimeType="), kEventWaitMs);
         const QString entry = readAll(entryPath());
         QVERIFY2(entry.contains("\nExec=\"" + QFileInfo(kProgram).canonicalFilePath() + "\" %u\n"),
                  qPrintable(entry));
         // The default-handler entry is written after the desktop entry.
         QTRY_VERIFY_WITH_TIMEOUT(readAll(m_home.filePath("config/mimeapps.list"))
-                                     .contains("x-scheme-handler/corvana=corvana-url-handler.desktop"),
-                                 10000);
+                                     .contains("x-scheme-handler/corvana=corvana-url-handler.desktop"), kEventWaitMs);
 
         QFile::remove(entryPath());
         // The queued update check logs its (failed) manifest fetch on its own time.
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("updater: "), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("updater: "), kEventWaitMs);
         const QString logBefore = readAll(logPath());
         // A "show" before the window exists does nothing, so repeat until it is
         // raised; the offscreen platform reports each raise on stderr.
         QByteArray stderrSeen;
-        for (int attempt = 0; attempt < 30 && !stderrSeen.contains("support raise()"); ++attempt) {
+        QElapsedTimer raising;
+        raising.start();
+        while (!stderrSeen.contains("support raise()") && raising.elapsed() < 2 * kEventWaitMs) {
             secondStart({});
             QTest::qWait(300);
             stderrSeen += first.readAllStandardError();
@@ -168,7 +172,7 @@ private slots:
         // A link that is no join link is passed on and ignored.
         secondStart({"corvana://JOIN/word"});
         secondStart({"--x", "corvana://join/ abc ", "corvana://join/second"});
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: join request: abc\n"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: join request: abc\n"), kEventWaitMs);
         const QString log = readAll(logPath());
         QVERIFY(!log.contains("upper"));
         QVERIFY(!log.contains("word"));
@@ -191,8 +195,8 @@ private slots:
             }
         });
         // The scheme entry is written again at every start.
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(entryPath()), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: xyz\n"), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(entryPath()), kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: xyz\n"), kEventWaitMs);
         stopPrimary(only);
     }
 };

@@ -1,5 +1,6 @@
 #include "platform/linux/proc_process_table.h"
 #include "stray_process_cleaner.h"
+#include "support/wait_bounds.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,7 +90,7 @@ private slots:
 
         QProcess victim;
         victim.start(program, {"30"});
-        QVERIFY(victim.waitForStarted(5000));
+        QVERIFY(victim.waitForStarted(kEventWaitMs));
 
         ProcProcessTable table;
         bool seen = false;
@@ -104,7 +105,7 @@ private slots:
         QCOMPARE(StrayProcessCleaner::terminateAll(table, name.toUpper(),
                                                    QCoreApplication::applicationPid()),
                  1);
-        QVERIFY(victim.waitForFinished(5000));
+        QVERIFY(victim.waitForFinished(kEventWaitMs));
         QCOMPARE(victim.exitStatus(), QProcess::CrashExit);
     }
 };

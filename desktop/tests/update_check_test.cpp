@@ -3,6 +3,7 @@
 #include "support/test_service.h"
 #include "support/update_fixture.h"
 #include "support/update_test_helpers.h"
+#include "support/wait_bounds.h"
 #include "update_service.h"
 
 #include <QDateTime>
@@ -33,7 +34,7 @@ private:
     void check()
     {
         updater->checkForUpdates();
-        QTRY_VERIFY_WITH_TIMEOUT(updater->state() != QLatin1String("checking"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(updater->state() != QLatin1String("checking"), kEventWaitMs);
     }
 
     QJsonObject cacheFiles() const
@@ -105,7 +106,7 @@ private slots:
                 [&] { seen.append(updater->statusText()); });
         updater->checkForUpdates();
         updater->checkForUpdates(); // ignored while checking
-        QTRY_COMPARE_WITH_TIMEOUT(none.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(none.count(), 1, kEventWaitMs);
         QCOMPARE(ready.count(), 0);
         QCOMPARE(updater->state(), QStringLiteral("idle"));
         QCOMPARE(updater->remoteVersion(), QStringLiteral("1.5.1"));
@@ -285,7 +286,7 @@ private slots:
         QVERIFY(updateLogText().contains(QStringLiteral("manifest fetch failed: ")));
     }
 
-    void manifestsOfTheWrongShapeEndInError_data()
+    void refusedManifestsLetTheProgramStart_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("reason");
@@ -323,32 +324,59 @@ private slots:
             many.insert(QStringLiteral("f%1").arg(i), QJsonObject{{QStringLiteral("hash"), hash},
                                                                   {QStringLiteral("size"), 1000000000},
                                                                   {QStringLiteral("download_link"), link}});
-        QTest::newRow("huge total") << doc({{QStringLiteral("files"), many}}) << QStringLiteral("larger than");
+        QTest::newRow("huge total") << doc({{QStringLiteral("files"), many}, {QStringLiteral("remove"), QJsonArray{QStringLiteral("a.txt")}}})
+                                    << QStringLiteral("larger than");
     }
 
-    void manifestsOfTheWrongShapeEndInError()
+    void refusedManifestsLetTheProgramStart()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, reason);
+        // The installed a.txt differs from the manifest's, so its entry would be fetched.
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("a.txt")), "installed"));
         serveManifest(body);
         QSignalSpy failed(updater.get(), &UpdateService::updateFailed);
         QSignalSpy none(updater.get(), &UpdateService::noUpdateAvailable);
         check();
-        QCOMPARE(updater->state(), QStringLiteral("error"));
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(none.count(), 0);
-        const QString message = failed.at(0).at(0).toString();
-        QVERIFY2(message.startsWith(QStringLiteral("Invalid update manifest: ")) && message.contains(reason),
-                 qPrintable(message));
-        QCOMPARE(updater->statusText(), QStringLiteral("Invalid update information from the server"));
-        // Nothing can be started from here, and nothing was staged.
+        QCOMPARE(updater->state(), QStringLiteral("idle"));
+        QCOMPARE(none.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        const QString log = updateLogText();
+        const qsizetype at = log.indexOf(QStringLiteral("[ERR] updater: invalid manifest: "));
+        QVERIFY2(at >= 0 && log.indexOf(reason, at) > at, qPrintable(log));
+        // Nothing of it can be started later, and nothing was staged.
+        QVERIFY(!updater->hasUpdate());
+        QVERIFY(updater->removeList().isEmpty());
         updater->startDownload();
-        QCOMPARE(updater->state(), QStringLiteral("error"));
+        QCOMPARE(updater->state(), QStringLiteral("idle"));
         QVERIFY(QDir(staging->path()).isEmpty());
-        // A new check is allowed from "error".
+        // The next good manifest is taken as usual.
+        QVERIFY(writeTestFile(inRelease(QStringLiteral("a.txt")), "released"));
         publish();
         check();
+        QCOMPARE(updater->state(), QStringLiteral("update_available"));
+        QCOMPARE(updater->fileCount(), 1);
+    }
+
+    void entriesThatWouldNotBeFetchedAreNotJudged()
+    {
+        // Matches the installed file: never fetched, so its odd size and
+        // missing link do not matter; neither does a non-object entry for a
+        // file that is not installed (its hash reads empty, as the missing file's).
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("a.txt")), "x"));
+        const QJsonObject same{{QStringLiteral("hash"), sha256Of("x")}, {QStringLiteral("size"), -1}};
+        serveManifest(manifestWith({{QStringLiteral("a.txt"), same}, {QStringLiteral("gone.txt"), QStringLiteral("junk")}}));
+        QSignalSpy none(updater.get(), &UpdateService::noUpdateAvailable);
+        check();
         QCOMPARE(updater->state(), QStringLiteral("idle"));
+        QCOMPARE(none.count(), 1);
+        QVERIFY(updateLogText().contains(QStringLiteral("no update needed")));
+
+        serveManifest(manifestWith({{QStringLiteral("a.txt"), same}, {QStringLiteral("b.txt"), entry("new")}}));
+        check();
+        QCOMPARE(updater->state(), QStringLiteral("update_available"));
+        QCOMPARE(updater->fileCount(), 1);
+        QCOMPARE(updater->downloads().at(0).relativePath, QStringLiteral("b.txt"));
     }
 
     void previousFailureIsReportedOnceAndDeleted()

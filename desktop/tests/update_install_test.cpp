@@ -3,6 +3,7 @@
 #include "support/test_service.h"
 #include "support/update_fixture.h"
 #include "support/update_test_helpers.h"
+#include "support/wait_bounds.h"
 #include "update_service.h"
 
 #include <QDir>
@@ -59,7 +60,7 @@ private:
     {
         QSignalSpy ready(updater.get(), &UpdateService::manifestReady);
         updater->checkForUpdates();
-        QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, kEventWaitMs);
         QCOMPARE(updater->state(), QStringLiteral("update_available"));
     }
 
@@ -127,7 +128,7 @@ private slots:
         // The installation itself is the applier's to change.
         QCOMPARE(readTestFile(inInstall(QStringLiteral("data/config.txt"))), QByteArray("config v1\n"));
 
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(stubArgsPath()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(stubArgsPath()), kEventWaitMs);
         const QString pid = QString::number(QCoreApplication::applicationPid());
         QCOMPARE(QString::fromUtf8(readTestFile(stubArgsPath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
                  (QStringList{stagingDir(), install->path(), pid, pid}));
@@ -209,7 +210,7 @@ private slots:
         QVERIFY(QDir(stagingDir() + QStringLiteral("/files")).isEmpty());
         const QJsonObject plan = QJsonDocument::fromJson(readTestFile(stagingDir() + QStringLiteral("/apply.json"))).object();
         QCOMPARE(plan.value(QStringLiteral("remove")).toArray(), (QJsonArray{QStringLiteral("old/a.dll"), QStringLiteral("b.dll")}));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(stubArgsPath()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(stubArgsPath()), kEventWaitMs);
     }
 
     void applierProblemsStopInError()
@@ -271,7 +272,7 @@ private slots:
         QCOMPARE(updater->statusText(), QStringLiteral("Downloading: data/config.txt"));
         updater->startDownload(); // ignored: one download in flight
         updater->checkForUpdates(); // ignored as well
-        QTRY_COMPARE_WITH_TIMEOUT(downloadedPaths(service->requestsTo(QStringLiteral("/api/update/file/"))).size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(downloadedPaths(service->requestsTo(QStringLiteral("/api/update/file/"))).size(), 1, kEventWaitMs);
         QSignalSpy skipped(updater.get(), &UpdateService::updateSkipped);
         QSignalSpy states(updater.get(), &UpdateService::stateChanged);
         updater->skipUpdate();

@@ -1,6 +1,7 @@
 #include "vpn_process.h"
 
 #include "logger.h"
+#include "support/wait_bounds.h"
 
 #include <QFile>
 #include <QProcess>
@@ -63,7 +64,7 @@ bool alive(pid_t pid)
     return close > 0 && stat.mid(close + 2, 1) != "Z";
 }
 
-bool waitIdle(VpnProcess &vpn, int ms = 10000)
+bool waitIdle(VpnProcess &vpn, int ms = kEventWaitMs)
 {
     QElapsedTimer t;
     t.start();
@@ -210,7 +211,7 @@ private slots:
         vpn.setProgramDirectory(folder.dir.path());
         Recorder rec(vpn);
         vpn.start("s", "u", "p", "n");
-        QTRY_COMPARE(vpn.status(), QString("ready"));
+        QTRY_COMPARE_WITH_TIMEOUT(vpn.status(), QString("ready"), kEventWaitMs);
         vpn.start("other", "u", "p", "n"); // ignored while running
         vpn.stop();
         QCOMPARE(vpn.status(), QString("disconnecting"));
@@ -218,8 +219,9 @@ private slots:
         QCOMPARE(rec.seen, QStringList({"connecting", "ready:", "disconnected:user", "disconnected:user"}));
         QCOMPARE(vpn.status(), QString("disconnected"));
 
-        // A new run right away: the old stop timer must not touch it.
-        ClientFolder again({R"(out {"event":"ready"})", "sleep 5600", "exit 0"});
+        // A new run right away: the old stop timer must not touch it. The
+        // client outlives that timer by far, then ends by itself.
+        ClientFolder again({R"(out {"event":"ready"})", "sleep 9000", "exit 0"});
         vpn.start("s", "u", "p", "n");
         QVERIFY(vpn.running());
         QTest::qWait(5200);
@@ -235,11 +237,11 @@ private slots:
         vpn.setProgramDirectory(folder.dir.path());
         Recorder rec(vpn);
         vpn.start("s", "u", "p", "n");
-        QTRY_COMPARE(vpn.status(), QString("ready"));
+        QTRY_COMPARE_WITH_TIMEOUT(vpn.status(), QString("ready"), kEventWaitMs);
         QElapsedTimer t;
         t.start();
         vpn.stop();
-        QVERIFY(waitIdle(vpn, 9000));
+        QVERIFY(waitIdle(vpn));
         QVERIFY(t.elapsed() >= 4900);
         QCOMPARE(rec.seen, QStringList({"connecting", "ready:", "disconnected:user"}));
         QCOMPARE(vpn.status(), QString("disconnected"));
@@ -271,13 +273,13 @@ private slots:
         QProcess host;
         host.start(QStringLiteral(CORVANA_BIN_DIR "/vpn-supervisor-host"), {folder.dir.path()});
         QVERIFY(host.waitForReadyRead(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!readAll(folder.path("pid")).trimmed().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!readAll(folder.path("pid")).trimmed().isEmpty(), kEventWaitMs);
         const pid_t child = readAll(folder.path("pid")).trimmed().toInt();
         QVERIFY(child > 0);
         QCOMPARE(::kill(child, 0), 0);
         host.kill();
         QVERIFY(host.waitForFinished(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(child), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(child), kEventWaitMs);
     }
 
 private:

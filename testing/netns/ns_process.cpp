@@ -113,4 +113,12 @@ std::optional<int> NsProcess::wait(std::chrono::milliseconds limit) {
     return std::nullopt;
 }
 
+std::string NsProcess::state() {
+    if (pid_ <= 0) return "not started";
+    wait(std::chrono::milliseconds(0));
+    if (!reaped_) return "running";
+    if (WIFSIGNALED(status_)) return "killed by signal " + std::to_string(WTERMSIG(status_));
+    return "exit status " + std::to_string(WEXITSTATUS(status_));
+}
+
 }  // namespace corvana::netns

@@ -27,6 +27,8 @@ public:
     void signal(int sig);
     // Exit status, or nothing when it has not exited in time or died by a signal.
     std::optional<int> wait(std::chrono::milliseconds limit);
+    // "running", "exit status N" or "killed by signal N", for failure messages.
+    std::string state();
 
     std::vector<std::string> lines;  // every line read so far
 

@@ -1,7 +1,5 @@
 #include "driver/config_checks.h"
 
-#include "events/event_log.h"
-
 #include <gtest/gtest.h>
 
 using namespace ostrel;
@@ -11,8 +9,10 @@ namespace {
 Args argsWith(std::optional<TunnelMode> mode, std::optional<DeviceKind> device)
 {
     Args a;
-    a.server = "s";
-    a.node = "n";
+    // Assigned as strings, not literals: g++ 12 at -O3 takes a literal's
+    // assignment here for an overlapping copy (-Wrestrict).
+    a.server = std::string("s");
+    a.node = std::string("n");
     a.mode = mode;
     a.device = device;
     a.insecure_skip_server_auth = true;
@@ -91,27 +91,4 @@ TEST(ConfigChecks, ServerAuthRules)
         a.server_auth_key = text;
         EXPECT_EQ(detailOf(settleServerAuth(a)), bad) << text;
     }
-}
-
-TEST(ConfigChecks, AttemptPrintsConnectingOnlyAfterModeSettles)
-{
-    EventLog::Capture capture;
-    auto clash = checkAttempt(argsWith(TunnelMode::l2, DeviceKind::wintun), "s:7100");
-    ASSERT_FALSE(clash.has_value());
-    EXPECT_TRUE(capture.lines().empty());
-
-    Args a = argsWith(std::nullopt, DeviceKind::wintun);
-    a.insecure_skip_server_auth = false;
-    auto missingKey = checkAttempt(a, "s:7100");
-    ASSERT_FALSE(missingKey.has_value());
-    EXPECT_EQ(missingKey.error().kind(), ClientError::Kind::Config);
-    ASSERT_EQ(capture.lines().size(), 1u);
-    EXPECT_EQ(capture.lines()[0], R"({"event":"connecting","mode":"l3","node":"n","server":"s:7100"})");
-
-    a.insecure_skip_server_auth = true;
-    auto ok = checkAttempt(a, "s:7100");
-    ASSERT_TRUE(ok.has_value());
-    EXPECT_EQ(ok->mode, TunnelMode::l3);
-    EXPECT_FALSE(ok->serverAuthKey.has_value());
-    EXPECT_EQ(capture.lines().size(), 2u);
 }

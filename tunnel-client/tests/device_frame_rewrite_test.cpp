@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "device/frame_rewrite.h"
@@ -34,12 +35,12 @@ Bytes udpPacket(std::size_t payload, std::uint8_t ihl = 5) {
 }
 
 Bytes inFrame(const Bytes& packet, std::uint16_t etherType = 0x0800) {
-    Bytes f(14, 0);
+    Bytes f(14 + packet.size(), 0);
     for (int i = 0; i < 6; ++i) f[i] = 0xFF;
     f[6] = 0x02;
     f[12] = static_cast<std::uint8_t>(etherType >> 8);
     f[13] = static_cast<std::uint8_t>(etherType);
-    f.insert(f.end(), packet.begin(), packet.end());
+    std::copy(packet.begin(), packet.end(), f.begin() + 14);
     return f;
 }
 

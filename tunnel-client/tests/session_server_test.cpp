@@ -69,7 +69,7 @@ TEST(SessionServer, FramesCgnatKickAndDisconnectThroughTheTestServer) {
     ASSERT_TRUE(alice->runPasses(1).has_value());
     alice->device.incoming = {toBob, second};
     ASSERT_TRUE(alice->runPasses(1).has_value());
-    ASSERT_TRUE(server.waitFor([&] { return server.stats().dataPackets >= 3; }, 2s));
+    ASSERT_TRUE(server.waitFor([&] { return server.stats().dataPackets >= 3; }, 20s));
 
     ASSERT_TRUE(bob->runPasses(2).has_value());
     EXPECT_EQ(bob->device.written, (std::vector<Bytes>{toBob, toBob, second}));
@@ -88,7 +88,7 @@ TEST(SessionServer, FramesCgnatKickAndDisconnectThroughTheTestServer) {
 
     const std::uint64_t next = alice->session->sendCounter();
     alice->session->sendDisconnect();
-    ASSERT_TRUE(server.waitFor([&] { return !server.disconnects().empty(); }, 2s));
+    ASSERT_TRUE(server.waitFor([&] { return !server.disconnects().empty(); }, 20s));
     EXPECT_EQ(server.disconnects()[0].user, "alice");
     EXPECT_EQ(server.disconnects()[0].counter, next);
     server.stop();

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "device/windows_tap/registry.h"
 #include "device/windows_tap/tap_device.h"
 #include "support/fake_platform.h"
 
@@ -93,6 +94,13 @@ TEST(TapDeviceOpen, FilterSelectsTheAdapter) {
     EXPECT_EQ((*device)->interfaceIndex(), 12u);
     EXPECT_EQ(fx.tapFiles.opened.back(), pathOf(kG2));
     EXPECT_EQ(fx.log.back(), "media on");
+}
+
+TEST(TapDeviceOpen, RegistryTextsEndAtNulAndCarryOnlyUtf8) {
+    using namespace std::string_view_literals;
+    EXPECT_EQ(Registry::decode(" Gam\xffing \0junk"sv), "Gam\xEF\xBF\xBDing");
+    EXPECT_EQ(Registry::decode("\xe2\x82"sv), "\xEF\xBF\xBD");  // cut short: one replacement
+    EXPECT_EQ(Registry::decode("Spiel\xc3\xa9"sv), "Spiel\xc3\xa9");
 }
 
 TEST(TapDeviceOpen, AdapterWithoutConnectionIsNamedByGuid) {

@@ -34,8 +34,9 @@ std::unique_ptr<VectorSession> connectWithVectors(int answerOnTry) {
     ConnectOptions options;
     options.clock = &s->clock;
     options.events = &s->events;
-    options.receiveTimeout = std::chrono::milliseconds(300);
-    options.authReceiveTimeout = std::chrono::milliseconds(150);
+    // Answers come at once; an AUTH try left unanswered sits out its whole wait.
+    options.receiveTimeout = std::chrono::seconds(5);
+    options.authReceiveTimeout = answerOnTry > 0 ? std::chrono::seconds(1) : std::chrono::seconds(5);
     options.ephemeralSecret = key32(v()["x25519"]["client_secret"]);
     const auto& body = v()["auth_request_body"];
     s->session = Session::connect(s->peer.address(), body["user"], body["password"], body["node"], TunnelMode::l2,

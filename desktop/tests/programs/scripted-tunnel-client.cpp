@@ -5,7 +5,7 @@
 //   out <text>        write text and a line feed
 //   raw <text>        write text with \n, \r and \\ unescaped, no line feed added
 //   sleep <ms>        pause
-//   on-break <text>   on SIGINT write text (if any) and exit 0
+//   on-break <text>   on SIGINT write text (if any; \n, \r and \\ unescaped) and exit 0
 //   ignore-break      SIGINT does nothing
 //   wait              pause until a signal ends the process
 //   args <path>       write each argument on its own line to path
@@ -86,7 +86,7 @@ int main(int argc, char **argv)
         } else if (cmd == "sleep") {
             pauseFor(std::atol(arg.c_str()));
         } else if (cmd == "on-break") {
-            g_breakLine = arg;
+            g_breakLine = unescape(arg);
             std::signal(SIGINT, onBreak);
         } else if (cmd == "ignore-break") {
             std::signal(SIGINT, SIG_IGN);

@@ -1,12 +1,14 @@
 #include "support/api_test_helpers.h"
 
+#include "support/wait_bounds.h"
+
 #include <QSignalSpy>
 
 bool signInDemo(ApiClient &api)
 {
     QSignalSpy success(&api, &ApiClient::loginSuccess);
     api.login(QStringLiteral("demo"), QStringLiteral("demo1234"));
-    return success.wait(10000) && api.loggedIn();
+    return success.wait(kEventWaitMs) && api.loggedIn();
 }
 
 QStringList column(const QJsonArray &requests, const char *key)

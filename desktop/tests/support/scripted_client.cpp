@@ -5,10 +5,15 @@
 ScriptedClientFolder::ScriptedClientFolder(const QStringList &script)
 {
     QFile::link(QStringLiteral(CORVANA_BIN_DIR "/scripted-tunnel-client"), m_dir.filePath(QStringLiteral("ostrel-client")));
-    QFile file(m_dir.filePath(QStringLiteral("script")));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(script.join(QLatin1Char('\n')).replace(QStringLiteral("%DIR%"), m_dir.path()).toUtf8() + '\n');
+    setScript(script);
     qputenv("SCRIPTED_CLIENT_SCRIPT", m_dir.filePath(QStringLiteral("script")).toLocal8Bit());
+}
+
+void ScriptedClientFolder::setScript(const QStringList &script)
+{
+    QFile file(m_dir.filePath(QStringLiteral("script")));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(script.join(QLatin1Char('\n')).replace(QStringLiteral("%DIR%"), m_dir.path()).toUtf8() + '\n');
 }
 
 QStringList ScriptedClientFolder::arguments() const

@@ -9,6 +9,8 @@ class ScriptedClientFolder
 {
 public:
     explicit ScriptedClientFolder(const QStringList &script);
+    // The script of the clients started from now on.
+    void setScript(const QStringList &script);
     QString path() const { return m_dir.path(); }
     QString file(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
     // Arguments the stand-in was started with, when the script asked for them.

@@ -106,7 +106,7 @@ bool SessionHarness::waitFor(const QString &entry, int ms)
 bool SessionHarness::joinAndWaitLive(const QString &vlanId)
 {
     m_api->joinVlan(vlanId);
-    return QTest::qWaitFor([&]() { return m_api->lobbyJoined(); }, 10000);
+    return QTest::qWaitFor([&]() { return m_api->lobbyJoined(); }, kEventWaitMs);
 }
 
 QString SessionHarness::logText()

@@ -3,6 +3,7 @@
 #include "api_client.h"
 #include "support/scripted_client.h"
 #include "support/test_service.h"
+#include "support/wait_bounds.h"
 
 #include <QJsonArray>
 #include <QStringList>
@@ -45,7 +46,7 @@ public:
     void control(const QString &path, const QJsonObject &body = {});
 
     // Waits for `entry` to be recorded; false on time-out.
-    bool waitFor(const QString &entry, int ms = 10000);
+    bool waitFor(const QString &entry, int ms = kEventWaitMs);
     // Joins and waits for the lobby's member list; false when that did not happen.
     bool joinAndWaitLive(const QString &vlanId);
 

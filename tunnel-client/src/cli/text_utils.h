@@ -1,5 +1,6 @@
 #pragma once
-// Helpers for command-line texts.
+// Text helpers of the command line, also used wherever bytes from outside must
+// become UTF-8 (the AUTH_FAIL reason, adapter names from the registry).
 //   isValidUtf8(bytes) -> strict UTF-8 check (no overlongs, surrogates or values past U+10FFFF)
 //   lossyUtf8(bytes) -> each ill-formed subsequence replaced by U+FFFD
 //   jaroSimilarity(a, b) -> 0.0 .. 1.0, computed over Unicode scalar values

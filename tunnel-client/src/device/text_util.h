@@ -11,8 +11,6 @@ public:
     static std::string_view trim(std::string_view text);
     // Equal length and equal letters once ASCII letters are folded to lower case.
     static bool equalsFolded(std::string_view a, std::string_view b);
-    // UTF-8 with every invalid sequence replaced by U+FFFD.
-    static std::string sanitizeUtf8(std::string_view bytes);
 };
 
 }  // namespace ostrel

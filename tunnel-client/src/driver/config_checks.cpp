@@ -1,7 +1,5 @@
 #include "driver/config_checks.h"
 
-#include "events/event_log.h"
-
 namespace ostrel {
 
 std::string serverAddress(std::string_view server)
@@ -54,19 +52,6 @@ std::expected<std::optional<ServerAuthKey>, ClientError> settleServerAuth(const 
         key[i] = static_cast<std::uint8_t>(high << 4 | low);
     }
     return std::optional<ServerAuthKey>(key);
-}
-
-std::expected<AttemptSettings, ClientError> checkAttempt(const Args& args, const std::string& address)
-{
-    auto mode = selectTunnelMode(args);
-    if (!mode)
-        return std::unexpected(mode.error());
-    EventLog::emit("connecting", {EventLog::field("mode", mode->word()), EventLog::field("node", args.node),
-                                  EventLog::field("server", address)});
-    auto key = settleServerAuth(args);
-    if (!key)
-        return std::unexpected(key.error());
-    return AttemptSettings{*mode, *key};
 }
 
 } // namespace ostrel

@@ -1,5 +1,6 @@
 #include "session/wire.h"
 
+#include "cli/text_utils.h"
 #include "session/errors.h"
 
 #include <algorithm>
@@ -8,40 +9,6 @@
 namespace ostrel {
 
 namespace {
-
-bool validUtf8(std::span<const std::uint8_t> s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        std::uint8_t c = s[i];
-        std::size_t n;
-        std::uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + n >= s.size()) return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000)) return false;
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += n + 1;
-    }
-    return true;
-}
 
 bool fieldOk(std::string_view v, std::size_t max) {
     return !v.empty() && v.size() <= max && v.find('\0') == std::string_view::npos;
@@ -137,7 +104,7 @@ std::expected<AuthFail, ClientError> AuthFail::decode(std::span<const std::uint8
     if (len != body.size() - 2) return std::unexpected(session_errors::protocol("malformed AUTH_FAIL"));
     if (len >= 160) return std::unexpected(session_errors::protocol("AUTH_FAIL reason too long"));
     auto reason = body.subspan(2);
-    if (!validUtf8(reason)) return std::unexpected(session_errors::protocol("AUTH_FAIL reason utf8"));
+    if (!isValidUtf8({reinterpret_cast<const char*>(reason.data()), reason.size()})) return std::unexpected(session_errors::protocol("AUTH_FAIL reason utf8"));
     f.reason.assign(reinterpret_cast<const char*>(reason.data()), reason.size());
     return f;
 }

@@ -1,5 +1,6 @@
 #include "device/windows_tap/registry.h"
 
+#include "cli/text_utils.h"
 #include "device/text_util.h"
 
 namespace ostrel {
@@ -7,7 +8,7 @@ namespace ostrel {
 std::string Registry::decode(std::string_view bytes) {
     auto nul = bytes.find('\0');
     if (nul != std::string_view::npos) bytes = bytes.substr(0, nul);
-    std::string text = TextUtil::sanitizeUtf8(bytes);
+    std::string text = lossyUtf8(bytes);
     return std::string(TextUtil::trim(text));
 }
 
