@@ -26,7 +26,8 @@ run: build-run
 build-test: deps
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANA_SANITIZE=ON -DCORVANA_TESTS=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
-	cmake -S . -B $(OPT_TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=ON
+	cmake -S . -B $(OPT_TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=ON \
+	  -DCORVANA_API_BASE_URL=http://127.0.0.1:8480
 	cmake --build $(OPT_TEST_DIR) -j $(JOBS)
 
 # Both runs go to the end, so one failure does not hide the other's.

@@ -17,12 +17,8 @@ set_target_properties(corvana PROPERTIES
 target_link_libraries(corvana PRIVATE corvana_core)
 corvana_warnings(corvana)
 
-set_source_files_properties(qml/icons/logo.svg PROPERTIES QT_RESOURCE_ALIAS icons/logo.svg)
-qt_add_resources(corvana corvana_ui
-  PREFIX "/"
-  FILES
-    qml/Main.qml
-    qml/icons/logo.svg)
+include(${CMAKE_CURRENT_SOURCE_DIR}/ui.cmake)
+corvana_add_compiled_ui(corvana)
 
 if(CORVANA_TESTS)
   # The credential tests check our cipher against an independent one.

@@ -22,8 +22,13 @@ packages=(
   qml6-module-qt5compat-graphicaleffects qml6-module-qtmultimedia qml6-module-qttest
   qml6-module-qt-labs-settings qml6-module-qtwebsockets
   libgl1-mesa-dri fonts-dejavu-core
+  # colour emoji of the tutorial titles; fontconfig maps the families the window names
+  # (e.g. Consolas) to installed ones
+  fonts-noto-color-emoji fontconfig
   # running and testing for real
-  xvfb xauth iproute2 iputils-ping procps util-linux psmisc kmod
+  xvfb xauth openbox xdotool imagemagick x11-utils curl iproute2 iputils-ping procps util-linux psmisc kmod
+  # the desktop's URL opener, through which the window opens web and Steam links
+  xdg-utils
 )
 
 missing=()

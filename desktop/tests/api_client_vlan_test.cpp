@@ -60,7 +60,7 @@ private slots:
         QVERIFY(statusAtJoin != QLatin1String("ready"));
         QCOMPARE(h.seen.mid(0, 3), QStringList({"connected:true", "users:3", "join:v3"}));
         QCOMPARE(api.connectedVlanId(), QStringLiteral("v3"));
-        QCOMPARE(api.connectedVlanOwner(), QStringLiteral("host2"));
+        QCOMPARE(api.connectedVlanOwner(), QStringLiteral("Kaveh"));
         QCOMPARE(api.vpnStatus(), QStringLiteral("ready"));
         QCOMPARE(api.vpnIp(), QStringLiteral("10.20.0.5"));
         QVERIFY(ip.count() >= 1);

@@ -42,3 +42,13 @@ void StdFileOperations::createDirectories(const fs::path& p, std::error_code& ec
 {
     fs::create_directories(p, ec);
 }
+
+void StdFileOperations::keepExecutable(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    // Only a regular file's bits count; a link's are not its own.
+    const auto was = fs::symlink_status(from, ec);
+    if (ec || was.type() != fs::file_type::regular)
+        return;
+    constexpr auto execute = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    fs::permissions(to, was.permissions() & execute, fs::perm_options::add, ec);
+}

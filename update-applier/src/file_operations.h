@@ -20,6 +20,10 @@ public:
     // Replaces an existing file.
     virtual void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) = 0;
     virtual void createDirectories(const std::filesystem::path& p, std::error_code& ec) = 0;
+    // Adds to `to` the execute bits `from` had when that is a regular file, so a
+    // replaced program stays runnable whatever permissions its new copy came with.
+    virtual void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
+                                 std::error_code& ec) = 0;
 };
 
 class StdFileOperations : public FileOperations {
@@ -31,4 +35,6 @@ public:
     void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
+    void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
+                         std::error_code& ec) override;
 };

@@ -437,6 +437,15 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
                                           + ec.message());
                 return false;
             }
+            // A staged copy may come without execute bits: a replaced program keeps them.
+            if (const auto backup = journal.backupOf(destination)) {
+                files_.keepExecutable(*backup, destination, ec);
+                if (ec) {
+                    appendLog(installDir, "Failed to keep the execute permission of " + quoted(destination) + ": "
+                                              + ec.message());
+                    return false;
+                }
+            }
         }
         return true;
     } catch (const std::exception& e) {

@@ -60,6 +60,29 @@ TEST_F(ApplyFixture, CopiesEveryFileKeepingABackupOfEachOneReplaced)
     EXPECT_EQ(readFile(staged / "corvana"), "new main"); // staging is only read
 }
 
+TEST_F(ApplyFixture, AReplacedFileKeepsItsExecuteBitsAndANewOneKeepsTheStagedPermissions)
+{
+    using fs::perms;
+    fs::permissions(install / "corvana", perms::owner_all | perms::group_read | perms::group_exec);
+    fs::permissions(staged / "corvana", perms::owner_read | perms::owner_write);
+    fs::permissions(staged / "plugins" / "deep" / "new.so", perms::owner_read | perms::owner_write);
+
+    ASSERT_TRUE(applier.applyStagedFiles(staged, install, journal));
+    EXPECT_EQ(fs::status(install / "corvana").permissions(), perms::owner_all | perms::group_exec);
+    EXPECT_EQ(fs::status(install / "plugins" / "deep" / "new.so").permissions(), perms::owner_read | perms::owner_write);
+    EXPECT_EQ(readFile(install / "corvana"), "new main");
+
+    // Execute bits that cannot be kept fail the walk, so the old file comes back.
+    UpdateJournal second;
+    writeFile(staged / "corvana", "newer main");
+    files.failNamed(Op::KeepExecutable, "corvana", std::errc::operation_not_permitted);
+    EXPECT_FALSE(applier.applyStagedFiles(staged, install, second));
+    ASSERT_FALSE(logLines(install).empty());
+    EXPECT_NE(logLines(install).back().find("Failed to keep the execute permission of"), std::string::npos);
+    ASSERT_TRUE(applier.restoreBackups(install, second));
+    EXPECT_EQ(readFile(install / "corvana"), "new main");
+}
+
 TEST_F(ApplyFixture, PassesOverWhatIsNotARegularFile)
 {
     fs::create_directories(staged / "empty-dir");

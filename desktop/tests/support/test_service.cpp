@@ -46,6 +46,12 @@ bool TestService::start()
 QJsonObject TestService::call(const QByteArray &method, const QString &path, const QJsonObject &body,
                               int *status, const QString &bearer)
 {
+    return QJsonDocument::fromJson(callRaw(method, path, body, status, bearer)).object();
+}
+
+QByteArray TestService::callRaw(const QByteArray &method, const QString &path, const QJsonObject &body,
+                                int *status, const QString &bearer)
+{
     QNetworkRequest request(QUrl(m_baseUrl + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(10000);
@@ -59,9 +65,9 @@ QJsonObject TestService::call(const QByteArray &method, const QString &path, con
     loop.exec();
     if (status)
         *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QJsonObject object = QJsonDocument::fromJson(reply->readAll()).object();
+    const QByteArray raw = reply->readAll();
     reply->deleteLater();
-    return object;
+    return raw;
 }
 
 void TestService::nextCall(const QString &path, const QJsonObject &rule)

@@ -23,6 +23,9 @@ public:
     // Synchronous call to the service; the reply object (empty on failure).
     QJsonObject call(const QByteArray &method, const QString &path, const QJsonObject &body = {},
                      int *status = nullptr, const QString &bearer = {});
+    // The same, with the reply body as it came (pictures).
+    QByteArray callRaw(const QByteArray &method, const QString &path, const QJsonObject &body = {},
+                       int *status = nullptr, const QString &bearer = {});
 
     // The next `count` calls of path answer as the rule says (see /test/next).
     void nextCall(const QString &path, const QJsonObject &rule);

@@ -118,6 +118,11 @@ void registerAccountRoutes(ServiceServer &server)
         if (bodyText(call, "password") != account.password)
             return ServiceReply::error(400, localizedDetail(call, "Password is incorrect",
                                                             "رمز عبور اشتباه است"));
+        const QDateTime lastChange = QDateTime::fromString(account.usernameChangedAt, Qt::ISODate);
+        if (lastChange.isValid()
+            && lastChange.secsTo(QDateTime::currentDateTimeUtc()) < state.usernameCooldownSeconds)
+            return ServiceReply::error(429, localizedDetail(call, "Username can be changed once every six months",
+                                                            "نام کاربری را هر شش ماه یک بار می‌توان تغییر داد"));
         const QString newName = bodyText(call, "new_username");
         const QString newKey = newName.toLower();
         const QString oldKey = account.username.toLower();

@@ -19,8 +19,9 @@ void registerCatalogueRoutes(ServiceServer &server)
 {
     ServiceState &state = server.state();
 
-    server.addRoute("GET", QStringLiteral("/api/auth/motd"), authed(state, [&state](ServiceCall &, Account &) {
-        return ServiceReply::json(200, {{QStringLiteral("message"), state.motd}});
+    server.addRoute("GET", QStringLiteral("/api/auth/motd"), authed(state, [&state](ServiceCall &call, Account &) {
+        const QString persian = QStringLiteral("به سرویس آزمایشی خوش آمدید");
+        return ServiceReply::json(200, {{QStringLiteral("message"), call.lang == QLatin1String("fa") ? persian : state.motd}});
     }));
     server.addRoute("GET", QStringLiteral("/api/auth/announcements"),
                     authed(state, [&state](ServiceCall &, Account &) { return itemsReply(state.announcements); }));
@@ -42,7 +43,7 @@ void registerCatalogueRoutes(ServiceServer &server)
         bool sizeOk = false;
         const int page = call.query.queryItemValue(QStringLiteral("page")).toInt(&pageOk);
         const int pageSize = call.query.queryItemValue(QStringLiteral("page_size")).toInt(&sizeOk);
-        if (!pageOk || !sizeOk || page < 1 || pageSize < 1 || pageSize > 100)
+        if (!pageOk || !sizeOk || page < 0 || pageSize < 1 || pageSize > 100)
             return ServiceReply::error(400, localizedDetail(call, "Invalid paging", "صفحه‌بندی نامعتبر"));
         const QString search =
             call.query.queryItemValue(QStringLiteral("search"), QUrl::FullyDecoded).toLower();
@@ -58,7 +59,7 @@ void registerCatalogueRoutes(ServiceServer &server)
         const int total = int(matching.size());
         const int totalPages = (total + pageSize - 1) / pageSize;
         QJsonArray pageItems;
-        for (int i = (page - 1) * pageSize; i < total && i < page * pageSize; ++i)
+        for (int i = page * pageSize; i < total && i < (page + 1) * pageSize; ++i) // pages count from 0
             pageItems.append(matching.at(i));
         return ServiceReply::json(200, {{QStringLiteral("items"), pageItems},
                                         {QStringLiteral("total"), total},

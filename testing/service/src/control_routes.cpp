@@ -3,6 +3,7 @@
 #include "service_server.h"
 #include "service_text.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 
 void registerControlRoutes(ServiceServer &server)
@@ -40,10 +41,13 @@ void registerControlRoutes(ServiceServer &server)
         return ServiceReply::json(200, {});
     });
 
-    // {"username", "vip", "avatar_url", "avatar_cooldown_seconds"}
+    // {"username", "vip", "avatar_url", "avatar_rotated_at", "username_changed_at",
+    //  "avatar_cooldown_seconds", "username_cooldown_seconds"}
     server.addRoute("POST", QStringLiteral("/test/user"), [&state](ServiceCall &call) {
         if (call.body.contains(QStringLiteral("avatar_cooldown_seconds")))
             state.avatarCooldownSeconds = call.body.value(QStringLiteral("avatar_cooldown_seconds")).toInt();
+        if (call.body.contains(QStringLiteral("username_cooldown_seconds")))
+            state.usernameCooldownSeconds = call.body.value(QStringLiteral("username_cooldown_seconds")).toInt();
         const QString key = bodyText(call, "username").toLower();
         if (key.isEmpty())
             return ServiceReply::json(200, {});
@@ -54,6 +58,14 @@ void registerControlRoutes(ServiceServer &server)
             it->vip = call.body.value(QStringLiteral("vip")).toBool();
         if (call.body.contains(QStringLiteral("avatar_url")))
             it->avatarUrl = bodyText(call, "avatar_url");
+        // The dates of the last changes, as the cool-downs count from them.
+        if (call.body.contains(QStringLiteral("avatar_rotated_at"))) {
+            it->avatarRotatedAt = bodyText(call, "avatar_rotated_at");
+            const QDateTime stamp = QDateTime::fromString(it->avatarRotatedAt, Qt::ISODate);
+            it->lastAvatarChange = stamp.isValid() ? stamp.toUTC() : QDateTime();
+        }
+        if (call.body.contains(QStringLiteral("username_changed_at")))
+            it->usernameChangedAt = bodyText(call, "username_changed_at");
         return ServiceReply::json(200, {});
     });
 

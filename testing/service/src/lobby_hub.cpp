@@ -45,12 +45,21 @@ LobbyHub::Client *LobbyHub::find(QWebSocket *socket)
     return nullptr;
 }
 
+QJsonArray lobbyUsers(const ServiceState &state, const Vlan &vlan)
+{
+    QJsonArray users;
+    for (const QString &member : vlan.members)
+        users.append(QJsonObject{{QStringLiteral("username"), member},
+                                 {QStringLiteral("assigned_ip"), vlan.addressOf(member)},
+                                 {QStringLiteral("is_admin"), state.accounts.value(member.toLower()).vip}});
+    return users;
+}
+
 QJsonObject LobbyHub::usersMessage(const QString &type, const QString &vlanId) const
 {
     QJsonArray users;
     if (const Vlan *vlan = m_server.state().findVlan(vlanId))
-        for (const QString &member : vlan->members)
-            users.append(QJsonObject{{QStringLiteral("username"), member}});
+        users = lobbyUsers(m_server.state(), *vlan);
     return {{QStringLiteral("type"), type},
             {QStringLiteral("users"), users},
             {QStringLiteral("players"), users.size()}};
@@ -144,6 +153,27 @@ void LobbyHub::broadcast(const QString &vlanId, const QJsonObject &message, cons
             client.socket->sendTextMessage(text);
 }
 
+void LobbyHub::announceJoin(const QString &vlanId, const QStringList &names)
+{
+    for (const QString &name : names)
+        broadcast(vlanId, {{QStringLiteral("type"), QStringLiteral("user_connected")},
+                           {QStringLiteral("username"), name}});
+    broadcast(vlanId, usersMessage(QStringLiteral("users"), vlanId));
+    const Vlan *vlan = m_server.state().findVlan(vlanId);
+    for (const QString &name : names)
+        broadcast(vlanId, {{QStringLiteral("type"), QStringLiteral("user_ip_assigned")},
+                           {QStringLiteral("username"), name},
+                           {QStringLiteral("assigned_ip"), vlan ? vlan->addressOf(name) : QString()}});
+}
+
+void LobbyHub::announceLeave(const QString &vlanId, const QStringList &names)
+{
+    for (const QString &name : names)
+        broadcast(vlanId, {{QStringLiteral("type"), QStringLiteral("user_disconnected")},
+                           {QStringLiteral("username"), name}});
+    broadcast(vlanId, usersMessage(QStringLiteral("users"), vlanId));
+}
+
 void LobbyHub::sendRaw(const QString &vlanId, const QString &text)
 {
     for (const Client &client : std::as_const(m_clients))
@@ -230,11 +260,47 @@ void registerLobbyRoutes(ServiceServer &server)
         vlan->owner = call.body.value(QStringLiteral("owner")).toString(QStringLiteral("host0"));
         vlan->capacity = call.body.value(QStringLiteral("capacity")).toInt(8);
         vlan->isPrivate = true; // kept out of the public list
-        vlan->members.clear();
+        QStringList members;
         for (const QJsonValue &member : call.body.value(QStringLiteral("members")).toArray())
-            vlan->members.append(member.toString());
+            members.append(member.toString());
+        vlan->setMembers(members);
         return ServiceReply::json(200, {});
     });
+
+    // Members who come and go while clients watch the room, as other players
+    // would: {"vlan_id", "username"} or {"vlan_id", "usernames": [...]}.
+    // Joining ignores the capacity, so tests can fill a room past it.
+    const auto names = [](const ServiceCall &call) {
+        QStringList list;
+        for (const QJsonValue &name : call.body.value(QStringLiteral("usernames")).toArray())
+            list.append(name.toString());
+        if (!bodyText(call, "username").isEmpty())
+            list.append(bodyText(call, "username"));
+        list.removeAll(QString());
+        return list;
+    };
+    const auto memberControl = [&state, &hub, names](bool joining) {
+        return [&state, &hub, names, joining](ServiceCall &call) {
+            Vlan *vlan = state.findVlan(bodyText(call, "vlan_id"));
+            if (!vlan)
+                return ServiceReply::error(404, QStringLiteral("no such room"));
+            QStringList changed;
+            for (const QString &name : names(call)) {
+                if (vlan->members.contains(name) == joining)
+                    continue;
+                if (joining)
+                    vlan->addMember(name);
+                else
+                    vlan->removeMember(name);
+                changed.append(name);
+            }
+            if (!changed.isEmpty())
+                joining ? hub.announceJoin(vlan->id, changed) : hub.announceLeave(vlan->id, changed);
+            return ServiceReply::json(200, {{QStringLiteral("players"), int(vlan->members.size())}});
+        };
+    };
+    server.addRoute("POST", QStringLiteral("/test/lobby/add-member"), memberControl(true));
+    server.addRoute("POST", QStringLiteral("/test/lobby/remove-member"), memberControl(false));
     // The room's members as the service holds them.
     server.addRoute("GET", QStringLiteral("/test/room/{}"), [&state](ServiceCall &call) {
         const Vlan *vlan = state.findVlan(call.captures.at(0));

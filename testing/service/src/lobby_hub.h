@@ -5,9 +5,16 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QWebSocket;
 class ServiceServer;
+struct ServiceState;
+struct Vlan;
+
+// A room's members as the lobby and the join reply list them ("LobbyUser"):
+// "is_admin" marks staff accounts, not the room's owner.
+QJsonArray lobbyUsers(const ServiceState &state, const Vlan &vlan);
 
 // The lobby WebSocket of every VLAN, at "/api/ws/<id>" on the service's own
 // port, with test controls that bend its behaviour.
@@ -31,6 +38,11 @@ public:
     void reset();
 
     QJsonObject usersMessage(const QString &type, const QString &vlanId) const;
+
+    // Someone joins or leaves a room as a real member would: the event, then
+    // the new member list, then (on joining) the address assignment.
+    void announceJoin(const QString &vlanId, const QStringList &names);
+    void announceLeave(const QString &vlanId, const QStringList &names);
 
 private:
     struct Client

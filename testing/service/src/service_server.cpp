@@ -71,6 +71,8 @@ ServiceServer::ServiceServer(QObject *parent)
     registerVlanRoutes(*this);
     registerControlRoutes(*this);
     registerUpdateRoutes(*this);
+    registerStaticRoutes(*this);
+    registerCatalogueControls(*this);
     m_lobby = new LobbyHub(*this, this);
     registerLobbyRoutes(*this);
 }

@@ -104,3 +104,5 @@ void registerVlanRoutes(ServiceServer &server);
 void registerControlRoutes(ServiceServer &server);
 void registerLobbyRoutes(ServiceServer &server);
 void registerUpdateRoutes(ServiceServer &server);
+void registerStaticRoutes(ServiceServer &server);
+void registerCatalogueControls(ServiceServer &server);

@@ -8,6 +8,7 @@ QJsonObject game(int id, const QString &name, const QString &steamId)
 {
     return {{QStringLiteral("id"), id},
             {QStringLiteral("name"), name},
+            {QStringLiteral("game_name"), name},
             {QStringLiteral("steam_app_id"), steamId},
             {QStringLiteral("icon_url"), QStringLiteral("/static/games/%1.png").arg(id)}};
 }
@@ -18,44 +19,24 @@ ServiceState::ServiceState()
 {
     games = {game(1, QStringLiteral("Counter Strike 1.6"), QStringLiteral("10")),
              game(2, QStringLiteral("Age of Empires II"), QStringLiteral("813780")),
-             game(3, QStringLiteral("Warcraft III"), QString())};
-    dedicatedGames = {QJsonObject{{QStringLiteral("id"), QStringLiteral("cs16")},
-                                  {QStringLiteral("name"), QStringLiteral("Counter Strike 1.6")},
-                                  {QStringLiteral("server_count"), 2}},
-                      QJsonObject{{QStringLiteral("id"), QStringLiteral("mc java")},
-                                  {QStringLiteral("name"), QStringLiteral("Minecraft Java")},
-                                  {QStringLiteral("server_count"), 1}}};
-    dedicatedServers.insert(
-        QStringLiteral("cs16"),
-        {QJsonObject{{QStringLiteral("id"), 11}, {QStringLiteral("name"), QStringLiteral("Public 1")},
-                     {QStringLiteral("address"), QStringLiteral("127.0.0.1:27015")},
-                     {QStringLiteral("connect_url"), QStringLiteral("steam://connect/127.0.0.1:27015")}},
-         QJsonObject{{QStringLiteral("id"), 12}, {QStringLiteral("name"), QStringLiteral("Public 2")},
-                     {QStringLiteral("address"), QStringLiteral("127.0.0.1:27016")}}});
-    dedicatedServers.insert(
-        QStringLiteral("mc java"),
-        {QJsonObject{{QStringLiteral("id"), 21}, {QStringLiteral("name"), QStringLiteral("Survival")},
-                     {QStringLiteral("address"), QStringLiteral("127.0.0.1:25565")}}});
+             game(3, QStringLiteral("Warcraft III"), QString()),
+             game(4, QStringLiteral("Left 4 Dead 2"), QStringLiteral("550")),
+             game(5, QStringLiteral("Heroes of Might & Magic III"), QString()),
+             game(6, QStringLiteral("Minecraft"), QString()),
+             game(7, QStringLiteral("Red Alert 2"), QString()),
+             game(8, QStringLiteral("Diablo II"), QString()),
+             game(9, QStringLiteral("Terraria"), QStringLiteral("105600")),
+             game(10, QStringLiteral("Call of Duty 2"), QStringLiteral("2630"))};
+    seedDedicatedCatalogue(*this);
     announcements = {QJsonObject{{QStringLiteral("id"), 1},
                                  {QStringLiteral("title"), QStringLiteral("Welcome")},
                                  {QStringLiteral("body"), QStringLiteral("Servers are up.")},
                                  {QStringLiteral("created_at"), QStringLiteral("2026-12-01T10:00:00Z")}}};
-    for (int i = 1; i <= 6; ++i)
+    for (int i = 1; i <= 12; ++i)
         pictures.append(QJsonObject{{QStringLiteral("id"), i},
-                                    {QStringLiteral("url"), QStringLiteral("/static/pfp/%1.png").arg(i)}});
+                                    {QStringLiteral("url"), QStringLiteral("/static/pfp/%1.png").arg(i)},
+                                    {QStringLiteral("visibility"), QStringLiteral("public")}});
     motd = QStringLiteral("Welcome to the test service");
-    const QStringList names{QStringLiteral("Friday Night"), QStringLiteral("LAN Party"),
-                            QStringLiteral("Old School"), QStringLiteral("Rush & Tactics")};
-    for (int i = 0; i < 45; ++i) {
-        Vlan vlan;
-        vlan.id = QStringLiteral("v%1").arg(nextVlanNumber++);
-        vlan.name = QStringLiteral("%1 %2").arg(names.at(i % names.size())).arg(i + 1);
-        vlan.gameId = i % 3 + 1;
-        vlan.owner = QStringLiteral("host%1").arg(i % 4);
-        for (int m = 0; m < i % 5; ++m)
-            vlan.members.append(QStringLiteral("guest%1").arg(m + 1));
-        vlans.append(vlan);
-    }
     Account demo;
     demo.email = QStringLiteral("demo@example.com");
     demo.username = QStringLiteral("demo");
@@ -77,6 +58,36 @@ Account *ServiceState::accountForAccess(const QString &token)
         return nullptr;
     const auto account = accounts.find(it.value());
     return account == accounts.end() ? nullptr : &account.value();
+}
+
+void Vlan::addMember(const QString &name)
+{
+    if (members.contains(name))
+        return;
+    members.append(name);
+    if (!m_hosts.contains(name))
+        m_hosts.insert(name, m_nextHost++);
+}
+
+bool Vlan::removeMember(const QString &name)
+{
+    return members.removeAll(name) > 0;
+}
+
+void Vlan::setMembers(const QStringList &names)
+{
+    members.clear();
+    for (const QString &name : names)
+        addMember(name);
+}
+
+QString Vlan::addressOf(const QString &name) const
+{
+    // 10.77.0.2 to .254, then on into 10.77.1.x: a room of hundreds still gets distinct addresses.
+    const auto it = m_hosts.constFind(name);
+    if (it == m_hosts.constEnd())
+        return {};
+    return QStringLiteral("10.77.%1.%2").arg(it.value() / 253).arg(it.value() % 253 + 2);
 }
 
 Vlan *ServiceState::findVlan(const QString &id)

@@ -30,6 +30,16 @@ struct Vlan
     bool isPrivate = false;
     QString owner;
     QStringList members; // user names, in joining order
+
+    // Members keep their address while others come and go.
+    void addMember(const QString &name);
+    bool removeMember(const QString &name);
+    void setMembers(const QStringList &names);
+    QString addressOf(const QString &name) const;
+
+private:
+    QHash<QString, int> m_hosts;
+    int m_nextHost = 0;
 };
 
 // Everything the stand-in service knows, in memory only.
@@ -49,10 +59,14 @@ struct ServiceState
     QJsonArray announcements;
     QJsonArray pictures;
     QString motd;
-    int avatarCooldownSeconds = 60;
+    int avatarCooldownSeconds = 86400;            // one picture change a day
+    int usernameCooldownSeconds = 180 * 86400;    // one name change in six months
 
     Account *accountForAccess(const QString &token);
     Vlan *findVlan(const QString &id);
     QJsonObject issueTokens(const QString &userKey);
     static QString newToken();
 };
+
+// The dedicated games and servers the service starts with (dedicated_catalogue.cpp).
+void seedDedicatedCatalogue(ServiceState &state);

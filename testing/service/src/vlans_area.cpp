@@ -1,4 +1,4 @@
-// VLANs: create, join and the disconnect notice.
+// VLANs: the seeded public rooms, create, join and the disconnect notice.
 #include "lobby_hub.h"
 #include "service_server.h"
 #include "service_text.h"
@@ -9,11 +9,7 @@ namespace {
 
 QJsonObject vlanReply(const ServiceState &state, const Vlan &vlan)
 {
-    QJsonArray users;
-    for (qsizetype i = 0; i < vlan.members.size(); ++i)
-        users.append(QJsonObject{{QStringLiteral("username"), vlan.members.at(i)},
-                                 {QStringLiteral("assigned_ip"), QStringLiteral("10.77.0.%1").arg(i + 2)},
-                                 {QStringLiteral("is_admin"), vlan.members.at(i) == vlan.owner}});
+    const QJsonArray users = lobbyUsers(state, vlan);
     return {{QStringLiteral("vlan_id"), vlan.id},
             {QStringLiteral("name"), vlan.name},
             {QStringLiteral("owner_username"), vlan.owner},
@@ -21,9 +17,46 @@ QJsonObject vlanReply(const ServiceState &state, const Vlan &vlan)
             {QStringLiteral("is_private"), vlan.isPrivate},
             {QStringLiteral("server_address"), state.tunnelServer},
             {QStringLiteral("users"), users},
-            {QStringLiteral("players"), int(vlan.members.size())}};
+            {QStringLiteral("players"), int(users.size())}};
 }
 
+QString gameName(const ServiceState &state, int gameId)
+{
+    for (const QJsonValue &entry : state.games)
+        if (entry.toObject().value(QStringLiteral("id")).toInt() == gameId)
+            return entry.toObject().value(QStringLiteral("game_name")).toString();
+    return {};
+}
+
+// The service names a room after its owner and game: "Sam (Dota 2)".
+QString roomName(const QString &owner, const QString &game)
+{
+    return owner + QStringLiteral(" (") + game + QLatin1Char(')');
+}
+
+// Public rooms enough for several pages of the list, a few of them full.
+// The first five keep small, open rooms with 0 to 4 guests.
+void seedPublicRooms(ServiceState &state)
+{
+    const QStringList owners{
+        QStringLiteral("Sam"),   QStringLiteral("Nadia"),  QStringLiteral("Kaveh"), QStringLiteral("Leila"),
+        QStringLiteral("Arash"), QStringLiteral("مهسا"),   QStringLiteral("Omid"),  QStringLiteral("Sara"),
+        QStringLiteral("Reza"),  QStringLiteral("Dariush"), QStringLiteral("نیما"), QStringLiteral("Elham"),
+        QStringLiteral("Farid"), QStringLiteral("Yasmin"), QStringLiteral("Babak")};
+    const int capacities[] = {4, 6, 8, 10, 12, 16, 2, 20, 32, 50};
+    for (int i = 0; i < 45; ++i) {
+        Vlan vlan;
+        vlan.id = QStringLiteral("v%1").arg(state.nextVlanNumber++);
+        vlan.owner = owners.at(i % owners.size());
+        vlan.gameId = i % 10 + 1;
+        vlan.name = roomName(vlan.owner, gameName(state, vlan.gameId));
+        vlan.capacity = i < 5 ? 8 : capacities[i % 10];
+        const int guests = i < 5 ? i : (i % 7 == 0 ? vlan.capacity : (i * 7) % vlan.capacity);
+        for (int m = 0; m < guests; ++m)
+            vlan.addMember(QStringLiteral("guest%1").arg(m + 1));
+        state.vlans.append(vlan);
+    }
+}
 ServiceReply vlanNotFound(const ServiceCall &call)
 {
     return ServiceReply::error(404, localizedDetail(call, "VLAN not found", "شبکه پیدا نشد"));
@@ -34,29 +67,27 @@ ServiceReply vlanNotFound(const ServiceCall &call)
 void registerVlanRoutes(ServiceServer &server)
 {
     ServiceState &state = server.state();
+    seedPublicRooms(state);
 
     server.addRoute("POST", QStringLiteral("/api/vlans/create"), authed(state, [&state](ServiceCall &call, Account &account) {
-        const QJsonValue game = call.body.value(QStringLiteral("game_id"));
+        const QJsonValue gameId = call.body.value(QStringLiteral("game_id"));
         const QJsonValue capacity = call.body.value(QStringLiteral("capacity"));
-        if (!game.isDouble() || !capacity.isDouble())
+        if (!gameId.isDouble() || !capacity.isDouble())
             return validationError({QStringLiteral("game_id"), QStringLiteral("capacity")});
         if (capacity.toInt() < 2 || capacity.toInt() > 64)
             return ServiceReply::error(400, localizedDetail(call, "Capacity must be between 2 and 64",
                                                             "ظرفیت باید بین ۲ تا ۶۴ باشد"));
-        QString gameName;
-        for (const QJsonValue &entry : state.games)
-            if (entry.toObject().value(QStringLiteral("id")).toInt() == game.toInt())
-                gameName = entry.toObject().value(QStringLiteral("name")).toString();
-        if (gameName.isEmpty())
+        const QString game = gameName(state, gameId.toInt());
+        if (game.isEmpty())
             return ServiceReply::error(404, localizedDetail(call, "Game not found", "بازی پیدا نشد"));
         Vlan vlan;
         vlan.id = QStringLiteral("v%1").arg(state.nextVlanNumber++);
-        vlan.name = account.username + QStringLiteral("'s ") + gameName;
-        vlan.gameId = game.toInt();
+        vlan.name = roomName(account.username, game);
+        vlan.gameId = gameId.toInt();
         vlan.capacity = capacity.toInt();
         vlan.isPrivate = call.body.value(QStringLiteral("is_private")).toBool();
         vlan.owner = account.username;
-        vlan.members.append(account.username);
+        vlan.addMember(account.username);
         state.vlans.append(vlan);
         return ServiceReply::json(201, vlanReply(state, vlan));
     }));
@@ -66,9 +97,10 @@ void registerVlanRoutes(ServiceServer &server)
         if (!vlan)
             return vlanNotFound(call);
         if (!vlan->members.contains(account.username)) {
-            if (vlan->members.size() >= vlan->capacity)
+            // Staff may join a full room, as the list's Join button allows them to.
+            if (vlan->members.size() >= vlan->capacity && !account.vip)
                 return ServiceReply::error(409, localizedDetail(call, "VLAN is full", "ظرفیت شبکه پر است"));
-            vlan->members.append(account.username);
+            vlan->addMember(account.username);
             server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_connected")},
                                                 {QStringLiteral("username"), account.username}},
                                      account.username);
@@ -80,7 +112,7 @@ void registerVlanRoutes(ServiceServer &server)
         Vlan *vlan = state.findVlan(call.captures.at(0));
         if (!vlan)
             return vlanNotFound(call);
-        if (vlan->members.removeAll(account.username) > 0)
+        if (vlan->removeMember(account.username))
             server.lobby().broadcast(vlan->id, {{QStringLiteral("type"), QStringLiteral("user_disconnected")},
                                                 {QStringLiteral("username"), account.username}},
                                      account.username);

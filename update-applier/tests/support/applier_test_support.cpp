@@ -119,7 +119,7 @@ void FaultyFileOperations::fail(Op op, Match match, std::errc error, int times)
 void FaultyFileOperations::failNamed(Op op, const std::string& fileName, std::errc error, int times)
 {
     fail(op, [op, fileName](const fs::path& first, const fs::path& second) {
-        const bool twoPaths = op == Op::Rename || op == Op::Copy;
+        const bool twoPaths = op == Op::Rename || op == Op::Copy || op == Op::KeepExecutable;
         return (twoPaths ? second : first).filename() == fileName;
     }, error, times);
 }
@@ -207,4 +207,10 @@ void FaultyFileOperations::createDirectories(const fs::path& p, std::error_code&
 {
     if (!injected(Op::CreateDirectories, p, {}, ec))
         real_.createDirectories(p, ec);
+}
+
+void FaultyFileOperations::keepExecutable(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    if (!injected(Op::KeepExecutable, from, to, ec))
+        real_.keepExecutable(from, to, ec);
 }

@@ -82,7 +82,7 @@ public:
 // Real file operations, except the ones a test tells to fail.
 class FaultyFileOperations : public FileOperations {
 public:
-    enum class Op { Status, SymlinkStatus, Remove, RemoveAll, Rename, Copy, CreateDirectories };
+    enum class Op { Status, SymlinkStatus, Remove, RemoveAll, Rename, Copy, CreateDirectories, KeepExecutable };
     using Match = std::function<bool(const std::filesystem::path& first, const std::filesystem::path& second)>;
 
     // Fails calls of op whose paths match, `times` times (-1: always).
@@ -102,6 +102,8 @@ public:
     void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
+    void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
+                         std::error_code& ec) override;
 
 private:
     struct Fault {

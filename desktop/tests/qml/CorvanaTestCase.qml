@@ -1,0 +1,17 @@
+import QtQuick
+import QtTest
+
+// Every test of the window fails on a QML warning it caused. A file that needs
+// its own cleanup() calls checkWarnings() from it.
+TestCase {
+    when: windowShown
+    // TestCase hides itself; items under test need a visible parent to take input.
+    visible: true
+
+    function checkWarnings() {
+        const warnings = testHost.takeWarnings()
+        compare(warnings.length, 0, "QML warnings: " + warnings.join(" | "))
+    }
+
+    function cleanup() { checkWarnings() }
+}

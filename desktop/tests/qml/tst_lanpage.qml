@@ -1,0 +1,601 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/components"
+import "qrc:/qml/pages"
+import "qrc:/qml/theme"
+
+Item {
+    id: root
+    width: 1224
+    height: 720
+
+    // The context object as the harness set it (the test case's own `api` hides it).
+    function contextApi() { return api }
+
+    Component { id: apiMaker; StandInApi {} }
+    Component { id: pageMaker; LanPage { anchors.fill: parent } }
+    Component {
+        id: toastMaker
+        QtObject {
+            property var shown: []
+            function success(m) { shown = shown.concat(["ok:" + m]) }
+            function error(m) { shown = shown.concat(["err:" + m]) }
+        }
+    }
+
+    CorvanaTestCase {
+        id: t
+        name: "LanPage"
+
+        property var page: null
+        property var realApi: null
+        // The stand-in of the running test; the page sees it as `api`.
+        property var api: null
+
+        function initTestCase() {
+            realApi = root.contextApi()
+        }
+        function init() {
+            Lang.current = "en"
+            root.height = 720
+            api = apiMaker.createObject(root)
+            testHost.use("api", api)
+            page = createTemporaryObject(pageMaker, root, { toast: toastMaker.createObject(root) })
+            verify(page)
+        }
+        function cleanup() {
+            Lang.current = "en"
+            checkWarnings()
+        }
+
+        function item(name) { return findChild(page, name) }
+        function type(text) {
+            for (let i = 0; i < text.length; ++i)
+                keyClick(text[i])
+        }
+        function fetches() { return api.callsTo("fetchPublicVlans") }
+        function rooms(from, count, total) {
+            const list = []
+            for (let i = from; i < Math.min(from + count, total); ++i)
+                list.push({ id: "v" + (i + 1), name: "Owner" + i + " (Game " + i + ")", players: i % 4, capacity: 8 })
+            return list
+        }
+        // Answers the newest list request from a room list of `total`.
+        function answer(total) {
+            const call = fetches()[fetches().length - 1]
+            const pageNo = call.args[0]
+            api.vlansReceived(rooms(pageNo * 10, 10, total), total, pageNo, Math.ceil(total / 10))
+            return pageNo
+        }
+
+        // The real client against testing/service: names split, pages from 0, search sent encoded.
+        function test_realServiceList() {
+            // Only the page under test may talk to the service.
+            page.destroy()
+            wait(0)
+            testHost.use("api", realApi)
+            const signedIn = signalSpy.createObject(root, { target: realApi, signalName: "loginSuccess" })
+            realApi.login("demo", "demo1234")
+            signedIn.wait(10000)
+            testHost.resetService()
+            const live = createTemporaryObject(pageMaker, root, { toast: toastMaker.createObject(root) })
+            tryVerify(() => live.publicVlansList.length >= 10 && !live.vlansLoading, 10000)
+            compare(live.publicVlansTotal, 45)
+            compare(live.publicVlansList[0].username, "Sam")
+            compare(live.publicVlansList[0].gameName, "Counter Strike 1.6")
+            compare(live.publicVlansList[5].username, "مهسا")
+            live.listView.positionViewAtEnd()
+            tryVerify(() => live.publicVlansList.length >= 20 && !live.vlansLoading, 10000)
+            let paths = testHost.requestsTo("/api/vlans/public").map(r => r.path)
+            compare(paths.slice(0, 2), ["/api/vlans/public?page=0&page_size=10", "/api/vlans/public?page=1&page_size=10"])
+
+            const search = findChild(live, "searchField")
+            search.text = "Might & M"
+            tryVerify(() => live.publicVlansTotal === 5 && !live.vlansLoading, 10000)
+            compare(live.publicVlansList.length, 5)
+            verify(live.publicVlansList.every(r => r.gameName === "Heroes of Might & Magic III"))
+            paths = testHost.requestsTo("/api/vlans/public").map(r => r.path)
+            compare(paths[paths.length - 1], "/api/vlans/public?page=0&page_size=10&search=Might%20%26%20M")
+
+            // A service that fails every list request: the rows stay, the requests stay few.
+            testHost.call("POST", "/test/next", { path: "/api/vlans/public", status: 503, detail: "down", count: 100 })
+            live.errorRefetchPauseMs = 1000
+            const before = testHost.requestsTo("/api/vlans/public").length
+            findChild(live, "refreshButton").clicked()
+            wait(3500)
+            const sent = testHost.requestsTo("/api/vlans/public").length - before
+            verify(sent >= 2 && sent <= 5, sent + " list requests in 3.5 s")
+            compare(live.publicVlansList.length, 5)
+            testHost.resetService()
+        }
+
+        function test_statusTexts_data() {
+            return [
+                { tag: "connecting", status: "connecting", text: "Connecting to server..." },
+                { tag: "cookie", status: "handshake:cookie", text: "Key exchange..." },
+                { tag: "server_key", status: "handshake:server_key", text: "Key exchange..." },
+                { tag: "other step", status: "handshake:whatever", text: "Key exchange..." },
+                { tag: "auth_sent", status: "handshake:auth_sent", text: "Authenticating..." },
+                { tag: "connected", status: "connected", text: "Configuring adapter..." },
+                { tag: "configuring", status: "configuring", text: "Configuring adapter..." },
+                { tag: "ready", status: "ready", text: "Tunnel active" },
+                { tag: "reconnecting:0", status: "reconnecting:0", text: "Reconnecting..." },
+                { tag: "reconnecting:8", status: "reconnecting:8", text: "Reconnecting in 8s" },
+                { tag: "reconnecting:x", status: "reconnecting:x", text: "Reconnecting..." },
+                { tag: "disconnecting", status: "disconnecting", text: "Disconnect..." },
+                { tag: "empty", status: "", text: "" },
+                { tag: "unknown", status: "handshake", text: "" },
+                { tag: "error", status: "error", text: "" }
+            ]
+        }
+        function test_statusTexts(data) {
+            compare(page.vpnStatusText(data.status), data.text)
+        }
+
+        function test_statusTextsInPersian() {
+            Lang.current = "fa"
+            compare(page.vpnStatusText("reconnecting:8"), "اتصال مجدد در ۸ ثانیه")
+            compare(page.vpnStatusText("handshake:auth_sent"), Lang.vpnAuth)
+        }
+
+        function enterRoom(status) {
+            api.connectedVlanId = "v1"
+            api.connectedVlanName = "Sam (Dota 2)"
+            api.connectedVlanOwner = "Sam"
+            api.connected = true
+            compare(page.connecting, true)
+            api.vpnStatus = status
+        }
+
+        function test_badgeFollowsTheTunnel() {
+            enterRoom("handshake:cookie")
+            verify(item("progressCover").visible)
+            compare(item("progressText").text, "Key exchange...")
+            verify(!item("connectedView").visible)
+            api.vpnStatus = "ready"
+            verify(item("connectedView").visible)
+            verify(!item("progressCover").visible)
+            const badge = item("statusBadge")
+            compare(badge.label, "Connected")
+            verify(badge.active && !badge.warning)
+            compare(item("leaveButton").text, "Disconnect")
+
+            // A rename arrives as connectedChanged too: the room stays shown, under its new name.
+            api.connectedVlanName = "Renamed"
+            api.connectedChanged()
+            verify(!page.connecting)
+            verify(!item("progressCover").visible)
+            compare(item("roomTitle").text, "Renamed")
+
+            api.vpnStatus = "reconnecting:4"
+            verify(item("connectedView").visible)
+            compare(badge.label, "Reconnecting in 4s")
+            verify(badge.warning)
+            compare(String(badge.tone), "#f3c84b")
+            compare(item("leaveButton").text, "Cancel")
+            mouseClick(item("leaveButton"))
+            compare(api.callsTo("disconnectVlan").length, 1)
+
+            api.vpnStatus = ""
+            compare(badge.label, "Connected")
+            verify(badge.active && !badge.warning)
+            api.vpnStatus = "disconnecting"
+            verify(!page.isReconnecting)
+            compare(badge.label, "Disconnect...")
+            verify(!badge.active && !badge.warning)
+            compare(String(badge.tone), String(Theme.textDimmed))
+            verify(!item("leaveButton").enabled)
+        }
+
+        function test_disconnectAsksTheWindowFirst() {
+            enterRoom("ready")
+            const asked = signalSpy.createObject(page, { target: page, signalName: "disconnectRequested" })
+            mouseClick(item("leaveButton"))
+            compare(asked.count, 1)
+            compare(api.callsTo("disconnectVlan").length, 0)
+            page.disconnectConfirmBusy = true
+            tryCompare(item("connectedView"), "opacity", 0.4)
+        }
+
+        function test_tunnelFailureNeverShowsTheRoom_data() {
+            return [{ tag: "error", status: "error" }, { tag: "disconnected", status: "disconnected" },
+                    { tag: "empty", status: "" }]
+        }
+        function test_tunnelFailureNeverShowsTheRoom(data) {
+            enterRoom("connecting")
+            api.vpnStatus = data.status
+            verify(!page.connecting)
+            verify(!page.connected)
+            verify(!item("connectedView").visible)
+        }
+
+        function test_requestErrorEndsTheProgress() {
+            enterRoom("handshake:cookie")
+            api.requestError("VLAN is full")
+            verify(!page.connecting)
+            verify(!item("progressCover").visible)
+        }
+
+        function test_duration() {
+            compare(page.formatDuration(0), "00:00:00")
+            compare(page.formatDuration(307), "00:05:07")
+            compare(page.formatDuration(3599), "00:59:59")
+            compare(page.formatDuration(100 * 3600), "100:00:00")
+            enterRoom("ready")
+            api.connectedSeconds = 3 * 3600 + 62
+            compare(item("durationRow").value, "03:01:02")
+            Lang.current = "fa"
+            compare(item("durationRow").value, "۰۳:۰۱:۰۲")
+        }
+
+        function test_ownerAndGame_data() {
+            return [
+                { tag: "normal", name: "Sam (Dota 2)", owner: "Sam", game: "Dota 2" },
+                { tag: "parentheses inside", name: "Al (x) (Age of Empires II)", owner: "Al (x)", game: "Age of Empires II" },
+                { tag: "begins with the parenthesis", name: "(Dota 2)", owner: "(Dota 2)", game: "" },
+                { tag: "begins with blank and parenthesis", name: " (Dota 2)", owner: " (Dota 2)", game: "" },
+                { tag: "no parentheses", name: "Friday night", owner: "Friday night", game: "" },
+                { tag: "not closed", name: "Sam (Dota 2", owner: "Sam (Dota 2", game: "" },
+                { tag: "empty", name: "", owner: "", game: "" }
+            ]
+        }
+        function test_ownerAndGame(data) {
+            const parts = page.splitVlanName(data.name)
+            compare(parts.username, data.owner)
+            compare(parts.gameName, data.game)
+        }
+
+        function test_joinById() {
+            const field = item("joinField")
+            const button = item("joinButton")
+            field.forceActiveFocus()
+            type("a3f82")
+            compare(field.text, "a3f82")
+            verify(!button.enabled)
+            keyClick(Qt.Key_Minus)
+            keyClick(Qt.Key_Space)
+            keyClick(Qt.Key_Underscore)
+            compare(field.text, "a3f82")
+            type("9")
+            compare(field.text, "a3f829")
+            type("7")
+            compare(field.text, "a3f829")
+            verify(button.enabled)
+            mouseClick(button)
+            compare(api.callsTo("joinVlan").length, 1)
+            compare(api.callsTo("joinVlan")[0].args[0], "A3F829")
+            api.busy = true
+            verify(!button.enabled)
+            verify(field.readOnly)
+            compare(field.opacity, 0.5)
+        }
+
+        function test_createForm() {
+            api.gamesReceived([{ id: 1, game_name: "Counter Strike 1.6", extra: 5 },
+                               { id: 2, game_name: "Age of Empires II" },
+                               { id: 0, game_name: "Broken" }])
+            compare(page.gamesList.length, 3)
+            compare(Object.keys(page.gamesList[0]).sort().join(","), "game_name,id")
+            mouseClick(item("toCreateLink"))
+            verify(page.showCreateMode)
+            const create = item("createButton")
+            verify(!create.enabled)
+            item("gameSearchField").text = "EMPIRE"
+            const games = item("gameList")
+            compare(games.count, 1)
+            waitForRendering(games)
+            mouseClick(games.itemAtIndex(0))
+            compare(page.selectedGameId, 2)
+            verify(create.enabled)
+            item("publicCheck").checked = false
+            page.capacityValue = 12
+            mouseClick(create)
+            compare(api.callsTo("createVlan")[0].args, [2, 12, true])
+
+            item("gameSearchField").text = "broken"
+            mouseClick(games.itemAtIndex(0))
+            verify(!create.enabled)
+
+            // A successful join resets the forms.
+            enterRoom("connecting")
+            verify(!page.showCreateMode)
+            compare(page.capacityValue, 5)
+            verify(item("publicCheck").checked)
+        }
+
+        function test_sortOrders() {
+            enterRoom("ready")
+            api.usersUpdated([{ username: "zed", assigned_ip: "10.0.0.2", is_admin: true },
+                              { username: "Bob" }, { username: "alice", assigned_ip: 7 }], 3)
+            compare(page.connectedUsers.map(u => u.username), ["zed", "Bob", "alice"])
+            compare(page.connectedUsers[0].assignedIp, "10.0.0.2")
+            compare(page.connectedUsers[1].assignedIp, "")
+            compare(page.connectedUsers[2].assignedIp, "")
+            compare(page.connectedUsers.map(u => u.isAdmin), [true, false, false])
+            compare(page.displayedUsers.map(u => u.username), ["zed", "Bob", "alice"])
+            const sort = item("sortButton")
+            compare(sort.tip, "Sort A→Z")
+            mouseClick(sort)
+            compare(page.displayedUsers.map(u => u.username), ["alice", "Bob", "zed"])
+            compare(sort.tip, "Join order")
+            mouseClick(sort)
+            compare(page.displayedUsers.map(u => u.username), ["zed", "Bob", "alice"])
+
+            api.userIpAssigned("Bob", "10.0.0.9")
+            compare(page.connectedUsers[1].assignedIp, "10.0.0.9")
+        }
+
+        function test_membersAndOwnerPills() {
+            enterRoom("ready")
+            verify(item("aloneText").visible)
+            api.usersUpdated([{ username: "demo" }], 1)
+            verify(item("aloneText").visible)
+            api.usersUpdated([{ username: "Sam", is_admin: false }, { username: "demo" },
+                              { username: "Staff", is_admin: true }], 3)
+            verify(!item("aloneText").visible)
+            waitForRendering(page)
+            const sam = item("member0")
+            verify(sam.isOwner && !sam.isAdmin)
+            const staff = item("member2")
+            verify(!staff.isOwner && staff.isAdmin)
+
+            // Ignored without a room.
+            api.connectedVlanId = ""
+            api.usersUpdated([], 0)
+            compare(page.connectedUsers.length, 3)
+        }
+
+        function test_pagingOf25Rooms() {
+            root.height = 420
+            tryVerify(() => fetches().length === 1)
+            compare(fetches()[0].args, [0, 10, ""])
+            verify(page.vlansLoading)
+            verify(item("skeleton").visible)
+            compare(answer(25), 0)
+            verify(!item("skeleton").visible)
+            compare(page.publicVlansList.length, 10)
+            compare(page.publicVlansTotal, 25)
+            verify(page.hasMoreVlans)
+
+            const list = page.listView
+            list.positionViewAtEnd()
+            tryVerify(() => fetches().length === 2)
+            compare(fetches()[1].args, [1, 10, ""])
+            compare(answer(25), 1)
+            compare(page.publicVlansList.length, 20)
+            verify(page.hasMoreVlans)
+            list.positionViewAtEnd()
+            tryVerify(() => fetches().length === 3)
+            compare(fetches()[2].args, [2, 10, ""])
+            compare(answer(25), 2)
+            compare(page.publicVlansList.length, 25)
+            verify(!page.hasMoreVlans)
+            compare(page.publicVlansList[24].username, "Owner24")
+            list.positionViewAtBeginning()
+            list.positionViewAtEnd()
+            wait(100)
+            compare(fetches().length, 3)
+        }
+
+        function test_viewportFills() {
+            tryVerify(() => fetches().length === 1)
+            answer(25)
+            // 10 rows do not fill the tall list: the next page follows on its own.
+            tryVerify(() => fetches().length === 2)
+            compare(fetches()[1].args[0], 1)
+        }
+
+        function test_countdownSparesAScrolledList() {
+            root.height = 420
+            page.countdownTickMs = 20
+            tryVerify(() => fetches().length === 1)
+            answer(25)
+            const list = page.listView
+            list.positionViewAtEnd()
+            tryVerify(() => fetches().length === 2)
+            answer(25)
+            list.contentY = list.originY + 600
+            page.refreshCountdown = 2
+            tryCompare(page, "refreshCountdown", page.refreshSeconds)
+            compare(fetches().length, 2)
+            compare(page.publicVlansList.length, 20)
+
+            list.contentY = list.originY + 120
+            page.refreshCountdown = 2
+            tryVerify(() => fetches().length === 3)
+            compare(fetches()[2].args, [0, 10, ""])
+            verify(page.preserveScrollOnNextLoad)
+            answer(25)
+            compare(page.publicVlansList.length, 10)
+            compare(list.contentY - list.originY, 120)
+            verify(!page.preserveScrollOnNextLoad)
+
+            // A user's refresh goes back to the top.
+            list.contentY = list.originY + 100
+            mouseClick(item("refreshButton"))
+            compare(fetches().length, 4)
+            answer(25)
+            compare(list.contentY - list.originY, 0)
+        }
+
+        function test_countdownText() {
+            tryVerify(() => fetches().length === 1)
+            verify(!item("countdownText").visible)
+            answer(5)
+            verify(item("countdownText").visible)
+            page.refreshCountdown = 27
+            compare(item("countdownText").text, "Refresh in 27s")
+            Lang.current = "fa"
+            compare(item("countdownText").text, "به‌روزرسانی در ۲۷ ثانیه")
+        }
+
+        function test_searchDebounce() {
+            tryVerify(() => fetches().length === 1)
+            answer(5)
+            const field = item("searchField")
+            field.forceActiveFocus()
+            type("dot")
+            compare(page.searchQuery, "dot")
+            compare(fetches().length, 1)
+            tryVerify(() => fetches().length === 2, 2000)
+            compare(fetches()[1].args, [0, 10, "dot"])
+            wait(page.searchDebounceMs + 100)
+            compare(fetches().length, 2)
+        }
+
+        function test_staleRepliesAreDropped() {
+            tryVerify(() => fetches().length === 1)
+            answer(25)
+            // A search starts while another is still out: only the newest is taken.
+            page.searchQuery = "a"
+            page.fetchVlans()
+            page.searchQuery = "ab"
+            page.fetchVlans()
+            compare(fetches().length, 2)
+            api.vlansReceived(rooms(100, 3, 103), 103, 0, 11)
+            compare(fetches().length, 3)
+            compare(fetches()[2].args, [0, 10, "ab"])
+            compare(page.publicVlansTotal, 25)
+            verify(page.vlansLoading)
+            api.vlansReceived(rooms(0, 2, 2), 2, 0, 1)
+            compare(page.publicVlansTotal, 2)
+            compare(page.publicVlansList.length, 2)
+            verify(!page.vlansLoading)
+            // Typing a new search does not change what the next page of the shown list asks for.
+            page.fetchVlans()
+            answer(25)
+            page.searchQuery = "abc"
+            page.loadMoreVlans()
+            compare(fetches()[fetches().length - 1].args, [1, 10, "ab"])
+            answer(25)
+            // A reply nobody waits for changes nothing.
+            api.vlansReceived(rooms(0, 10, 50), 50, 0, 5)
+            compare(page.publicVlansTotal, 25)
+            // Nor does one for another page than the one asked for; the list does not
+            // wait for ever for the right one.
+            page.listReplyTimeoutMs = 300
+            page.fetchVlans()
+            api.vlansReceived(rooms(10, 10, 50), 50, 1, 5)
+            verify(page.vlansLoading)
+            compare(page.publicVlansTotal, 25)
+            tryVerify(() => !page.vlansLoading, 3000)
+            const sent = fetches().length
+            mouseClick(item("refreshButton"))
+            compare(fetches().length, sent + 1)
+            answer(7)
+            compare(page.publicVlansTotal, 7)
+        }
+
+        function test_failingServiceGetsNoStorm() {
+            page.errorRefetchPauseMs = 400
+            tryVerify(() => fetches().length === 1)
+            // Rows that leave room for more: a failed further page must not be asked for again at once.
+            answer(25)
+            tryVerify(() => fetches().length === 2)
+            compare(fetches()[1].args[0], 1)
+            api.requestError("Service unavailable")
+            compare(fetches().length, 3)
+            compare(fetches()[2].args[0], 0)
+            api.requestError("Service unavailable")
+            wait(200)
+            compare(fetches().length, 3)
+            const started = Date.now()
+            const first = fetches().length
+            // Every list request fails; so do other requests in between.
+            for (let i = 0; i < 40; ++i) {
+                api.requestError("Service unavailable")
+                wait(20)
+            }
+            const elapsed = Date.now() - started
+            const refetches = fetches().length - first
+            verify(refetches >= 1)
+            verify(refetches <= Math.ceil(elapsed / 400) + 1, refetches + " re-fetches in " + elapsed + " ms")
+            // Once the errors stop, at most the one re-fetch still owed follows.
+            const before = fetches().length
+            wait(3 * 400)
+            verify(fetches().length <= before + 1)
+        }
+
+        function test_fullRoomJoin() {
+            tryVerify(() => fetches().length === 1)
+            api.vlansReceived([{ id: "v1", name: "Sam (Dota 2)", players: 8, capacity: 8 },
+                               { id: "v2", name: "Ann (Quake)", players: 2, capacity: 8 }], 2, 0, 1)
+            waitForRendering(page.listView)
+            const full = item("rowJoin0")
+            const open = item("rowJoin1")
+            verify(!full.enabled)
+            verify(open.enabled)
+            compare(String(item("rowPlayers0").color), String(Theme.errorColor))
+            compare(String(item("rowPlayers1").color), String(Theme.accentLime))
+            api.isAdmin = true
+            verify(full.enabled)
+            mouseClick(full)
+            compare(api.callsTo("joinVlan")[0].args[0], "v1")
+            api.busy = true
+            verify(!full.enabled && !open.enabled)
+        }
+
+        function test_namesArePlainAndElided() {
+            tryVerify(() => fetches().length === 1)
+            const longText = "x".repeat(200)
+            api.vlansReceived([{ id: "v1", name: "<b>bold</b> &amp; (Game <i>)", players: 1, capacity: 2 },
+                               { id: "v2", name: longText + " (" + longText + ")", players: 1, capacity: 2 },
+                               { id: "v3", name: "سام (دوتا ۲)", players: 1, capacity: 2 }], 3, 0, 1)
+            waitForRendering(page.listView)
+            const owner = item("rowOwner0")
+            compare(owner.text, "<b>bold</b> &amp;")
+            compare(owner.textFormat, Text.PlainText)
+            compare(item("rowGame0").text, "Game <i>")
+            verify(item("rowOwner1").truncated)
+            verify(item("rowGame1").truncated)
+            compare(item("rowOwner2").text, "سام")
+            compare(item("rowGame2").text, "دوتا ۲")
+        }
+
+        function test_noResults() {
+            tryVerify(() => fetches().length === 1)
+            verify(!item("noResultsText").visible)
+            api.vlansReceived([], 0, 0, 0)
+            verify(item("noResultsText").visible)
+            verify(!page.hasMoreVlans)
+        }
+
+        function test_disconnectResets() {
+            tryVerify(() => fetches().length === 1)
+            answer(25)
+            item("searchField").text = "abc"
+            enterRoom("ready")
+            api.usersUpdated([{ username: "a" }, { username: "b" }], 2)
+            api.clearCalls()
+            api.connected = false
+            verify(!page.connected)
+            api.disconnectSuccess()
+            compare(page.connectedUsers.length, 0)
+            compare(item("searchField").text, "")
+            compare(page.searchQuery, "")
+            compare(fetches().length, 1)
+            compare(fetches()[0].args, [0, 10, ""])
+            compare(api.callsTo("fetchMotd").length, 1)
+            api.motdReceived("Hello <b>all</b>")
+            verify(item("motdLine").visible)
+            compare(item("motdLine").text, "Hello <b>all</b>")
+            compare(item("motdLine").textFormat, Text.PlainText)
+            api.busy = true
+            verify(!item("motdLine").visible)
+        }
+
+        function test_copyButtons() {
+            enterRoom("ready")
+            api.vpnIp = "10.77.0.5"
+            verify(item("ipRow").visible)
+            api.vpnStatus = "reconnecting:2"
+            verify(!item("ipRow").visible)
+            api.vpnStatus = "ready"
+            page._copy("v1")
+            compare(api.callsTo("copyToClipboard")[0].args[0], "v1")
+            compare(page.toast.shown, ["ok:Copied!"])
+        }
+    }
+
+    Component { id: signalSpy; SignalSpy {} }
+}

@@ -1,0 +1,252 @@
+import QtQuick
+import QtTest
+import "qrc:/qml/components"
+import "qrc:/qml/theme"
+
+// The root window: start states, proceedToAuth, the central handling of api's
+// signals (against the real client and testing/service), dialogs, keys, tray.
+CorvanaTestCase {
+    name: "Main"
+
+    property var realApi: null
+    StandInApi { id: standIn }
+
+    function initTestCase() { realApi = api }
+
+    function init() {
+        testHost.clearSettings()
+        testHost.use("api", realApi)
+        // Each test starts signed out, so no earlier session's tokens rotate under it.
+        if (realApi.loggedIn) {
+            realApi.logout()
+            tryVerify(() => !realApi.loggedIn, 10000)
+        }
+        standIn.clearCalls()
+        standIn.connected = false
+        standIn.busy = false
+        standIn.username = ""
+        updater.lang = ""
+        tray.messages = []
+        Lang.current = ""
+    }
+
+    function cleanup() {
+        Lang.current = ""
+        checkWarnings()
+    }
+
+    function openWindow(settings) {
+        testHost.clearSettings()
+        for (const key in settings)
+            testHost.setSetting(key, settings[key])
+        const component = Qt.createComponent("qrc:/qml/Main.qml")
+        compare(component.status, Component.Ready, component.errorString())
+        const window = createTemporaryObject(component, null, { tutorialDelayMs: 10, trayNoticeDelayMs: 10 })
+        verify(window !== null)
+        return window
+    }
+
+    function toastTexts(window) { return window.toast.texts() }
+
+    function test_start_states() {
+        let w = openWindow({})
+        compare(w.appState, "lang")
+        compare(updater.lang, "en")
+        // The bundled family is loaded by the window itself, never left to the machine.
+        verify(Qt.fontFamilies().indexOf(Lang.persianFont) >= 0, Lang.persianFont + " is not loaded")
+        w.destroy()
+        wait(0)
+        w = openWindow({ savedLang: "fa", savedRefreshToken: "tok" })
+        compare(w.appState, "loading")
+        compare(Lang.current, "fa")
+        compare(api.lang, "fa")
+        compare(updater.lang, "fa")
+        w.destroy()
+        wait(0)
+        w = openWindow({ savedLang: "en" })
+        compare(w.appState, "login")
+    }
+
+    function test_proceed_to_auth() {
+        testHost.use("api", standIn)
+        let w = openWindow({ savedLang: "en", savedRefreshToken: "tok-1", savedUsername: "sam" })
+        compare(standIn.callsTo("refresh").length, 0, "nothing before the update check passes")
+        updater.noUpdateAvailable()
+        compare(standIn.username, "sam", "the name is set before the refresh goes out")
+        compare(standIn.callsTo("refresh")[0].args, ["tok-1"])
+        w.destroy()
+        wait(0)
+
+        standIn.clearCalls()
+        w = openWindow({ savedLang: "en", savedUsername: "sam" })
+        const field = findChild(w.loginPage, "loginUsername")
+        compare(field.text, "", "not prefilled before the check")
+        updater.noUpdateAvailable()
+        compare(field.text, "sam")
+        compare(standIn.callsTo("refresh").length, 0)
+        w.destroy()
+        wait(0)
+
+        standIn.clearCalls()
+        w = openWindow({ savedLang: "en" })
+        updater.noUpdateAvailable()
+        compare(standIn.calls.filter(c => c.name === "refresh" || c.name === "login").length, 0)
+        compare(findChild(w.loginPage, "loginUsername").text, "")
+    }
+
+    function test_sign_in_roads_against_the_service() {
+        const w = openWindow({ savedLang: "en" })
+        const s = w.settingsStore
+        updater.noUpdateAvailable()
+
+        // A wrong password: the service's text as a toast, the form kept.
+        findChild(w.loginPage, "loginUsername").text = "demo"
+        findChild(w.loginPage, "loginPassword").text = "wrong-password"
+        w.handleReturn()
+        tryVerify(() => toastTexts(w).length === 1, 10000)
+        compare(w.appState, "login")
+        compare(findChild(w.loginPage, "loginUsername").text, "demo")
+
+        // Login without Remember me: the name is kept, the token is not.
+        findChild(w.loginPage, "loginPassword").text = "demo1234"
+        w.handleReturn()
+        tryCompare(w, "appState", "main", 10000)
+        compare(s.savedUsername, "demo")
+        compare(s.savedRefreshToken, "")
+        verify(toastTexts(w).indexOf("Login successful") >= 0)
+        compare(findChild(w.loginPage, "loginUsername").text, "", "the form is cleared")
+        tryVerify(() => testHost.requestsTo("/api/auth/me").length > 0, 10000)
+        verify(testHost.requestsTo("/api/auth/announcements").length > 0)
+        verify(testHost.requestsTo("/api/auth/games").length > 0)
+        // The tutorial starts once, after the first sign-in.
+        tryVerify(() => w.tutorialOverlay.visible, 5000)
+        w.handleEscape()
+        verify(s.tutorialDone)
+        // The tour fades out before it hides.
+        tryVerify(() => !w.tutorialOverlay.visible, 2000)
+
+        // A later token rotation stores a token after all.
+        api.tokenRotated()
+        verify(s.savedRefreshToken.length > 0)
+        const token = s.savedRefreshToken
+
+        // Logout through the service: back to login, nothing saved.
+        api.logout()
+        tryCompare(w, "appState", "login", 10000)
+        compare(s.savedUsername, "")
+        compare(s.savedRefreshToken, "")
+
+        // A refresh the service refuses: session expired.
+        api.refresh("not-a-token")
+        tryVerify(() => toastTexts(w).indexOf("Your session has expired, please login again") >= 0, 10000)
+        compare(w.appState, "login")
+        compare(s.savedRefreshToken, "")
+
+        // Login with Remember me keeps the token; no tutorial the second time.
+        findChild(w.loginPage, "loginUsername").text = "demo"
+        findChild(w.loginPage, "loginPassword").text = "demo1234"
+        w.loginPage.rememberChecked = true
+        w.handleReturn()
+        tryCompare(w, "appState", "main", 10000)
+        verify(s.savedRefreshToken.length > 0)
+        verify(!w.loginPage.rememberChecked, "the box is unticked for the next login")
+        wait(100)
+        verify(!w.tutorialOverlay.visible)
+        // A refresh that succeeds enters the main state without a toast.
+        const before = toastTexts(w).length
+        api.refresh(s.savedRefreshToken)
+        tryVerify(() => testHost.requestsTo("/api/auth/refresh").length > 0, 10000)
+        wait(300)
+        compare(w.appState, "main")
+        verify(toastTexts(w).length <= before || toastTexts(w).indexOf("Your session has expired, please login again") < 0)
+        verify(token.length > 0)
+    }
+
+    function test_registration_stays_on_login() {
+        const w = openWindow({ savedLang: "en" })
+        updater.noUpdateAvailable()
+        const name = "fresh" + Math.floor(Math.random() * 100000)
+        w.loginPage.showRegister = true
+        findChild(w.loginPage, "regEmail").text = name + "@example.com"
+        findChild(w.loginPage, "regUsername").text = name
+        findChild(w.loginPage, "regPassword").text = "secret12"
+        w.handleReturn()
+        tryVerify(() => toastTexts(w).indexOf("Registration successful") >= 0, 10000)
+        compare(w.appState, "login")
+        verify(!w.loginPage.showRegister)
+        compare(findChild(w.loginPage, "loginUsername").text, name)
+        compare(findChild(w.loginPage, "loginPassword").text, "")
+    }
+
+    function test_lobby_event_toasts() {
+        const w = openWindow({ savedLang: "en" })
+        api.username = "me"
+        api.vlanEvent("user_connected", "me")
+        compare(toastTexts(w).length, 0, "no toast about oneself")
+        api.vlanEvent("user_connected", "a".repeat(20))
+        compare(toastTexts(w), ["a".repeat(20) + " joined"])
+        api.vlanEvent("user_disconnected", "b".repeat(21))
+        compare(toastTexts(w)[1], "b".repeat(17) + "... left")
+        api.vlanEvent("owner_changed", "c")
+        compare(toastTexts(w).length, 2)
+        api.createSuccess("ABC123", "room", "127.0.0.1:1")
+        compare(toastTexts(w)[1], "Network created")
+        api.username = ""
+    }
+
+    function test_dialogs_and_keys() {
+        testHost.use("api", standIn)
+        const w = openWindow({ savedLang: "en", tutorialDone: true })
+        w.handleDisconnectKey()
+        verify(!w.disconnectDialog.visible, "Ctrl+D outside the main state does nothing")
+        w.appState = "main"
+        w.handleDisconnectKey()
+        verify(!w.disconnectDialog.visible, "nor while disconnected")
+        standIn.connected = true
+        w.handleDisconnectKey()
+        verify(w.disconnectDialog.visible)
+        w.handleEscape()
+        verify(!w.disconnectDialog.visible)
+        w.handleEscape()
+
+        w.handleDisconnectKey()
+        mouseClick(findChild(w.disconnectDialog, "confirmButton"))
+        compare(standIn.callsTo("disconnectVlan").length, 1)
+        verify(w.disconnectDialog.visible && w.disconnectDialog.loading, "it waits for the leave")
+        standIn.disconnectSuccess()
+        verify(!w.disconnectDialog.visible)
+
+        w.settingsStore.savedUsername = "sam"
+        w.settingsStore.savedRefreshToken = "tok"
+        w.logoutDialog.show(Lang.confirmLogout)
+        mouseClick(findChild(w.logoutDialog, "confirmButton"))
+        compare(standIn.callsTo("logout").length, 1)
+        compare(w.appState, "login")
+        compare(w.settingsStore.savedUsername, "")
+        compare(w.settingsStore.savedRefreshToken, "")
+        verify(!w.logoutDialog.visible)
+
+        // Return submits the visible form, but not while a request runs.
+        findChild(w.loginPage, "loginUsername").text = "sam"
+        findChild(w.loginPage, "loginPassword").text = "pw12"
+        standIn.busy = true
+        w.handleReturn()
+        compare(standIn.callsTo("login").length, 0)
+        standIn.busy = false
+        w.handleReturn()
+        compare(standIn.callsTo("login").length, 1)
+    }
+
+    function test_close_goes_to_the_tray() {
+        testHost.use("api", standIn)
+        const w = openWindow({ savedLang: "en" })
+        w.closeToTray()
+        verify(!w.visible)
+        verify(w.settingsStore.trayNoticeShown)
+        tryVerify(() => tray.messages.length === 1, 5000)
+        compare(tray.messages[0].title, "Corvana")
+        w.show()
+        w.closeToTray()
+        tryVerify(() => tray.messages.length === 2, 5000)
+    }
+}

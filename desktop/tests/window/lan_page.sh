@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# The LAN page as a player uses it: the public list, the create form, a click on
+# a room's Join through the progress cover to the live room, members coming and
+# going through the lobby, and leaving with Ctrl+D; then the same in Persian.
+# The tunnel is real: the client's TAP adapter lives in this test's namespace.
+source "$(dirname "$0")/lib.sh"
+
+TAP=corv0
+ROOM=v1
+NEUTRAL="640 700"   # a spot where the pointer hovers nothing
+
+start_display
+ip tuntap add dev "$TAP" mode tap
+"$BIN/ostrel-tunnel-server" --port "$TUNNEL_PORT" --account "demo:demo1234:$ROOM:l2" >"$STAGE/tunnel.log" 2>&1 &
+TUNNEL_PID=$!
+start_service
+# Nothing to announce, so no pop-up stands over the page.
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
+seed_settings savedLang=en savedUsername=demo tutorialDone=true
+start_corvana
+wait_request /api/update || fail "no update check"
+sleep 2
+
+# Sign in: the user name is filled in from the last run.
+click 990 410
+type_text demo1234
+key Return
+wait_request /api/vlans/public || fail "the public list was not asked for"
+xdotool mousemove $NEUTRAL
+
+lobby_member_signed_in() { curl -sf "$SERVICE/test/lobby" | grep -q '"signed_in":true,"username":"demo"\|"username":"demo","signed_in":true\|"signed_in":true,"username":"demo"'; }
+client_running() { pgrep -x ostrel-client >/dev/null; }
+adapter_clean() {
+  [ -z "$(ip -4 addr show dev "$TAP" | grep inet)" ] && [ -z "$(ip -6 addr show dev "$TAP" scope global)" ] \
+    && [ -z "$(ip route show dev "$TAP")" ] && [ -z "$(ip -6 route show dev "$TAP" | grep -v '^fe80\|^multicast\|^ff00')" ]
+}
+# members_crop NAME: the member list, as pixels to compare.
+members_crop() { import -window root -crop 700x420+530+165 +repage "$STAGE/$1.png"; }
+pixels_differing() { compare -metric AE -fuzz 3% "$STAGE/$1.png" "$STAGE/$2.png" null: 2>&1 || true; }
+# pixel_is X Y red|purple: the screen's colour there, roughly.
+pixel_is() {
+  local rgb r g b
+  rgb=$(import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n1)
+  r=$((16#${rgb:1:2})); g=$((16#${rgb:3:2})); b=$((16#${rgb:5:2}))
+  case $3 in
+    red) [ "$r" -gt 150 ] && [ "$g" -lt 110 ] && [ "$b" -lt 110 ] ;;
+    purple) [ "$b" -gt 150 ] && [ "$r" -lt 120 ] && [ "$g" -lt 60 ] ;;
+  esac
+}
+
+# join_first_room LANG JOIN_X CONFIRM_X: through the cover (held while the tunnel server is paused) to the room.
+join_first_room() {
+  pixel_is "$(($2 - 33))" 162 purple || fail "the first room's Join is not there"
+  kill -STOP "$TUNNEL_PID"
+  click "$2" 162 0.1
+  xdotool mousemove $NEUTRAL
+  wait_request "/api/vlans/$ROOM/join" || fail "the join was not sent"
+  shot "lan-progress-$1" 1.5
+  client_running || fail "no tunnel client while the cover is up"
+  # Ctrl+D during the cover: the confirmation opens above it; Escape closes it.
+  key ctrl+d
+  shot "lan-progress-confirm-$1" 0.6
+  # The dialog's red Confirm, outside the cover's rings: the dialog lies above the cover.
+  pixel_is "$(($3 + ($3 > 640 ? 55 : -55)))" 390 red || fail "Ctrl+D showed no confirmation above the cover"
+  key Escape
+  kill -CONT "$TUNNEL_PID"
+  wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined"
+  wait_until 20 bash -c "ip -4 addr show dev $TAP | grep -q inet" || fail "the adapter got no address"
+  sleep 1.5
+}
+
+# leave CONFIRM_X JOIN_X: Ctrl+D and Confirm; the tunnel ends and leaves the adapter as it found it.
+leave() {
+  key ctrl+d
+  click "$1" 381
+  xdotool mousemove $NEUTRAL
+  wait_request "/api/vlans/$ROOM/disconnect" 20 || fail "the leave was not posted"
+  wait_until 20 bash -c "! pgrep -x ostrel-client" || fail "the tunnel client is still running"
+  wait_until 10 adapter_clean || fail "address or route left on $TAP: $(ip addr show dev $TAP; ip route show dev $TAP)"
+  sleep 1
+  # The second row: the first room may be full by now.
+  pixel_is "$(($2 - 33))" 212 purple || fail "the disconnected view did not come back"
+}
+
+# ---- English ----
+shot lan-disconnected-en 3
+click 272 266
+click 160 242   # a game, to show the selection
+xdotool mousemove $NEUTRAL
+shot lan-create-en 0.6
+click 272 573   # back to join
+join_first_room en 1183 710
+shot lan-connected-en 0.5
+members_crop alone
+
+curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"username\":\"Nadia\"}" >/dev/null \
+  || fail "add-member control failed"
+sleep 1.5
+members_crop with-nadia
+[ "$(pixels_differing alone with-nadia)" -gt 500 ] || fail "the added member did not appear"
+grep -q '"type":"user_connected","username":"Nadia"\|"username":"Nadia","type":"user_connected"' "$APP_LOG" \
+  || fail "the lobby frame did not reach the program"
+shot lan-member-added-en 0.2
+
+curl -sf -X POST "$SERVICE/test/lobby/remove-member" -d "{\"vlan_id\":\"$ROOM\",\"username\":\"Nadia\"}" >/dev/null \
+  || fail "remove-member control failed"
+sleep 1.5
+members_crop without-nadia
+[ "$(pixels_differing alone without-nadia)" -lt 200 ] || fail "the member who left is still listed"
+
+leave 710 1183
+shot lan-after-leave-en 1
+curl -sf -X POST "$SERVICE/test/reset" >/dev/null   # the next join and leave are looked for afresh
+
+# ---- Persian: settings gear, the Persian switch, back to the LAN tab ----
+click 30 681
+click 1185 153
+sleep 0.5
+wait_setting savedLang "fa" || fail "the language switch was not saved"
+click 30 378
+xdotool mousemove $NEUTRAL
+shot lan-disconnected-fa 1.5
+click 1066 266
+click 1178 242
+xdotool mousemove $NEUTRAL
+shot lan-create-fa 0.6
+click 1066 573
+curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"usernames\":[\"Nadia\",\"کاوه\",\"Sam\"]}" >/dev/null
+join_first_room fa 155 568
+shot lan-connected-fa 0.5
+
+# A crowd of 250 joins at once: the list takes them and the page stays usable.
+crowd=$(printf '"player%d",' $(seq 1 250)); crowd="[${crowd%,}]"
+curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"usernames\":$crowd}" >/dev/null
+sleep 2
+xdotool mousemove 450 400
+for _ in 1 2 3 4 5; do xdotool click 5; done
+xdotool mousemove $NEUTRAL
+shot lan-crowd-fa 1
+leave 568 155
+finish

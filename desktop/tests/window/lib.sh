@@ -1,0 +1,114 @@
+# Shared steps of the window tests: sourced by each test script, which
+# run-window-test.sh starts inside its own network and PID namespaces.
+# The window runs on Xvfb with openbox, against testing/service on the port the
+# test build was configured with; screenshots go to <build>/screenshots/.
+set -euo pipefail
+
+BUILD=${WINDOW_TEST_BUILD:?run through run-window-test.sh}
+BIN=$BUILD/bin
+SHOTS=$BUILD/screenshots
+SERVICE_PORT=8480
+SERVICE=http://127.0.0.1:$SERVICE_PORT
+TUNNEL_PORT=7100
+mkdir -p "$SHOTS"
+
+STAGE=$(mktemp -d /tmp/corvana-window.XXXXXX)
+export HOME=$STAGE/home XDG_CONFIG_HOME=$STAGE/home/config XDG_DATA_HOME=$STAGE/home/data
+export XDG_CACHE_HOME=$STAGE/home/cache XDG_RUNTIME_DIR=$STAGE/run TMPDIR=$STAGE/tmp
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+SETTINGS=$XDG_CONFIG_HOME/Corvana/Corvana.conf
+APP_LOG=$XDG_DATA_HOME/Corvana/Corvana/logs/corvana.log
+APP_OUT=$STAGE/corvana.out
+APP_PID=""
+FAILED=0
+
+log() { echo "[$(date +%T)] $*"; }
+fail() { echo "FAIL: $*" >&2; FAILED=1; exit 1; }
+
+cleanup() {
+  local status=$?
+  if [ "$status" -ne 0 ] || [ "$FAILED" -ne 0 ]; then
+    echo "---- corvana output ----"; tail -n 60 "$APP_OUT" 2>/dev/null || true
+    echo "---- corvana log ----"; tail -n 40 "$APP_LOG" 2>/dev/null || true
+    [ -n "${DISPLAY:-}" ] && import -window root "$SHOTS/failure-$(basename "$0" .sh).png" 2>/dev/null || true
+  fi
+  # Everything started here lives in this PID namespace and ends with it.
+  kill $(jobs -p) 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$STAGE"
+}
+trap cleanup EXIT
+
+# wait_until SECONDS COMMAND...: polls the command until it succeeds.
+wait_until() {
+  local limit=$1; shift
+  local deadline=$((SECONDS + limit))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.2
+  done
+}
+
+start_display() {
+  ip link set lo up
+  exec 3>"$STAGE/display"
+  Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp >"$STAGE/xvfb.log" 2>&1 &
+  wait_until 20 test -s "$STAGE/display" || fail "Xvfb did not start"
+  export DISPLAY=:$(head -n1 "$STAGE/display")
+  openbox >"$STAGE/openbox.log" 2>&1 &
+  wait_until 20 xprop -root _NET_SUPPORTING_WM_CHECK || fail "openbox did not start"
+}
+
+# start_service [extra arguments]: testing/service on the build's port.
+start_service() {
+  "$BIN/corvana-test-service" --port "$SERVICE_PORT" --tunnel-server "127.0.0.1:$TUNNEL_PORT" "$@" \
+    >"$STAGE/service.log" 2>&1 &
+  wait_until 20 curl -sf -o /dev/null "$SERVICE/test/requests" || fail "the service did not start"
+}
+
+# seed_settings KEY=VALUE...: the settings file as an earlier run would have left it.
+seed_settings() {
+  mkdir -p "$(dirname "$SETTINGS")"
+  { echo "[General]"; printf '%s\n' "$@"; } >"$SETTINGS"
+}
+
+start_corvana() {
+  "$BIN/corvana" "$@" >"$APP_OUT" 2>&1 &
+  APP_PID=$!
+  wait_until 30 xdotool search --onlyvisible --name '^Corvana$' || fail "no window appeared"
+  WINDOW=$(xdotool search --onlyvisible --name '^Corvana$' | head -n1)
+  xdotool windowmove --sync "$WINDOW" 0 0 || true
+  sleep 1
+}
+
+click() { xdotool mousemove --sync "$1" "$2" click 1; sleep "${3:-0.4}"; }
+key() { xdotool key --clearmodifiers "$@"; sleep 0.3; }
+type_text() { xdotool type --delay 20 -- "$1"; sleep 0.2; }
+
+# shot NAME: a screenshot of the screen (the window fills it).
+shot() {
+  sleep "${2:-0.8}"
+  import -window root "$SHOTS/$1.png"
+  log "screenshot $SHOTS/$1.png"
+}
+
+# Service calls the program made, as JSON lines (controls excluded by the service).
+requests_to() { curl -sf "$SERVICE/test/requests" | tr -d '\n' | grep -o "\"path\":\"$1[^\"]*\"" || true; }
+wait_request() { wait_until "${2:-20}" bash -c "curl -sf '$SERVICE/test/requests' | grep -q '\"path\":\"$1'"; }
+
+setting() { grep -E "^$1=" "$SETTINGS" 2>/dev/null | head -n1 | cut -d= -f2-; }
+# wait_setting KEY VALUE: the program writes its settings a moment after they change.
+wait_setting() { wait_until 10 bash -c "grep -qxF -- '$1=$2' '$SETTINGS'"; }
+
+# Any QML warning or error in the program's output or log fails the test.
+check_no_qml_warnings() {
+  local found
+  found=$(grep -hE 'qrc:/|\.qml:|QML |ReferenceError|TypeError' "$APP_OUT" "$APP_LOG" 2>/dev/null || true)
+  [ -z "$found" ] || fail "QML warnings: $found"
+}
+
+finish() {
+  check_no_qml_warnings
+  log "PASS"
+}

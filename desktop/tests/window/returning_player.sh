@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# A returning player: Persian saved, signed in last time. The loading view stays
+# until the refresh answers, then the main view; the window closes to the
+# background and a second start brings it back.
+source "$(dirname "$0")/lib.sh"
+
+start_display
+start_service
+# Nothing to announce, so no pop-up stands over the window.
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
+token=$(curl -sf -X POST "$SERVICE/api/auth/login" -H 'Content-Type: application/json' \
+  -d '{"username":"demo","password":"demo1234"}' | sed -E 's/.*"refresh_token":"([^"]+)".*/\1/')
+[ -n "$token" ] || fail "no refresh token from the service"
+seed_settings "savedLang=fa" "savedRefreshToken=$token" "savedUsername=demo" "tutorialDone=true"
+curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/refresh","delay_ms":3000}' >/dev/null
+start_corvana
+shot loading-fa 0.3
+wait_request /api/auth/refresh || fail "the saved session was not refreshed"
+wait_until 15 bash -c "grep -q 'savedRefreshToken=' '$SETTINGS' && [ \"\$(grep -E '^savedRefreshToken=' '$SETTINGS' | cut -d= -f2-)\" != '$token' ]" \
+  || fail "the rotated token was not saved"
+shot main-fa 1.5
+
+# Escape with nothing open, and Ctrl+D while disconnected, change nothing.
+key Escape
+key ctrl+d
+shot main-fa-after-keys 0.3
+
+# Close: the window hides, the program keeps running.
+click 1253 21
+wait_until 10 bash -c "! xdotool search --onlyvisible --name '^Corvana$'" || fail "the window did not hide"
+kill -0 "$APP_PID" || fail "closing the window ended the program"
+wait_setting trayNoticeShown true || fail "the close was not recorded"
+# Starting the program again shows the running one and leaves.
+"$BIN/corvana" >>"$STAGE/second.out" 2>&1 || fail "the second start failed"
+wait_until 10 xdotool search --onlyvisible --name '^Corvana$' || fail "the window did not come back"
+shot main-fa-shown-again 1
+finish

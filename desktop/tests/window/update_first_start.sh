@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# A first start with a newer release on offer: the update overlay offers it,
+# "Update Now" downloads it with progress, the real CorvanaUpdateStub takes
+# over, replaces the files and starts the program again, which then finds
+# nothing more to fetch and goes on to the login.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/pages.bash"
+
+# An installation of our own, so the update replaces nothing of the build.
+INSTALL=$STAGE/install
+RELEASE=$STAGE/release
+mkdir -p "$INSTALL" "$RELEASE/notes"
+cp "$BIN/corvana" "$BIN/ostrel-client" "$BIN/CorvanaUpdateStub" "$INSTALL/"
+# The release: a changed program, the same tunnel client and a new file; the
+# applier itself is never part of a release.
+cp "$BIN/corvana" "$BIN/ostrel-client" "$RELEASE/"
+printf '\n# release 1.5.1\n' >>"$RELEASE/corvana"
+printf 'Corvana 1.5.1: dedicated servers in two more cities.\n' >"$RELEASE/notes/changes.txt"
+
+start_display
+start_service --update-dir "$RELEASE"
+# The unchanged tunnel client is not fetched; the new file, fetched after the
+# program, answers late, so the download can be seen under way.
+route=/api/update/file/$(printf notes/changes.txt | od -An -tx1 | tr -d ' \n')
+curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$route\",\"delay_ms\":3000}" >/dev/null
+seed_settings "savedLang=en"
+BIN=$INSTALL start_corvana
+first_pid=$APP_PID
+wait_until 20 app_log_has "updater: update available: 2 files" || fail "no update was offered"
+shot update-available-en 0.8
+
+click 640 470
+wait_until 20 app_log_has "updater: downloading: notes/changes.txt" || fail "the download did not start"
+shot update-downloading-en 0.8
+
+# The hand-over: the program quits, the applier replaces the files and starts it again.
+wait_until 60 app_log_has "updater: launching stub: $INSTALL/CorvanaUpdateStub" || fail "the applier was not started"
+wait_until 30 bash -c "! kill -0 $first_pid 2>/dev/null" || fail "the program did not quit for the update"
+wait_until 60 cmp -s "$INSTALL/corvana" "$RELEASE/corvana" || fail "the program file was not replaced"
+cmp -s "$INSTALL/notes/changes.txt" "$RELEASE/notes/changes.txt" || fail "the new file was not installed"
+[ ! -e "$INSTALL/updater.log" ] || fail "the applier reported: $(cat "$INSTALL/updater.log")"
+wait_until 60 bash -c "[ \$(grep -c 'app: started' '$APP_LOG') -ge 2 ]" || fail "the program was not started again"
+# Only the second start can have found nothing to fetch.
+wait_until 30 app_log_has "updater: no update needed" || fail "the new start found an update again"
+wait_until 30 xdotool search --onlyvisible --name '^Corvana$' || fail "the window did not come back"
+pgrep -x corvana >/dev/null || fail "no program runs after the update"
+shot update-restarted-en 2
+[ "$(grep -c 'app: started' "$APP_LOG")" -eq 2 ] || fail "expected exactly two starts"
+finish
