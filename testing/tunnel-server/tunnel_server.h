@@ -47,6 +47,8 @@ struct ServerOptions {
     bool grantIpv6 = false;
     // Sessions and handshakes silent this long are forgotten, so vanished clients free their places.
     std::chrono::milliseconds idleLimit{120000};
+    // Threads that open and seal each receive burst; 1 leaves it all to the serving thread.
+    unsigned threads = 1;
 };
 
 struct DisconnectSeen {
@@ -71,7 +73,7 @@ struct ServerStats {
     std::uint64_t dataPackets = 0;   // packets inside DATA and BATCH from clients
     std::uint64_t dataBytes = 0;
     std::uint64_t keepalives = 0;
-    std::uint64_t relayed = 0;       // DATA datagrams sent to other members
+    std::uint64_t relayed = 0;       // packets relayed to other members (in DATA or BATCH)
     std::uint64_t dropped = 0;       // datagrams that failed a check
 };
 
