@@ -236,6 +236,7 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
                 if (*r) return **r;
             }
         }
+        if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
 
         for (std::size_t reads = 0; reads < kReadsPerPass; ++reads) {
             auto got = device.receive(b.device);
