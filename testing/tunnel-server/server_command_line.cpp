@@ -60,7 +60,7 @@ std::expected<wire::Key, std::string> parseHexKey(const std::string& text) {
 
 std::string serverUsage() {
     return "usage: ostrel-tunnel-server [--bind IPV4] [--port N] [--account USER:PASS:NODE[:l2|l3[:CAPACITY]]]...\n"
-           "       [--accounts FILE] [--server-auth-key HEX] [--mtu N] [--ipv6] [--no-ipv4] [--threads N]\n"
+           "       [--accounts FILE] [--server-auth-key HEX] [--mtu N] [--ipv6] [--no-ipv4]\n"
            "       [--misbehave silent|no-server-hello|low-order-key|wrong-proof|ignore-auth|unanswered-auths:N|\n"
            "                    short-auth-ok|other-mode|cgnat-unavailable|auth-fail:CODE[:REASON]]\n";
 }
@@ -82,7 +82,7 @@ std::expected<ServerOptions, std::string> parseServerCommandLine(const std::vect
             continue;
         }
         if (arg != "--port" && arg != "--bind" && arg != "--account" && arg != "--accounts" && arg != "--server-auth-key" &&
-            arg != "--mtu" && arg != "--misbehave" && arg != "--threads")
+            arg != "--mtu" && arg != "--misbehave")
             return std::unexpected("unknown argument: " + arg);
         auto v = value();
         if (!v) return std::unexpected(v.error());
@@ -92,9 +92,6 @@ std::expected<ServerOptions, std::string> parseServerCommandLine(const std::vect
             if (!parseNumber(*v, options.port)) return std::unexpected("bad port: " + *v);
         } else if (arg == "--mtu") {
             if (!parseNumber(*v, options.mtu) || options.mtu < 576) return std::unexpected("bad mtu: " + *v);
-        } else if (arg == "--threads") {
-            if (!parseNumber(*v, options.threads) || options.threads < 1 || options.threads > 64)
-                return std::unexpected("bad thread count: " + *v);
         } else if (arg == "--account") {
             auto added = options.accounts.addText(*v);
             if (!added) return std::unexpected(added.error());

@@ -1,5 +1,5 @@
 #include "tunnel_server.h"
-#include "crypto_crew.h"
+#include "outbox.h"
 #include "platform/linux/udp_burst.h"
 #include "segment.h"
 
@@ -103,25 +103,10 @@ struct Client {
     std::size_t batchEntries = 0;
 };
 
-// Everything sent during one receive burst, sealed in place (all slots at once, by the
-// crew) and sent together at its end.
-struct Outbox {
-    static constexpr std::size_t kSlots = 256;
-    std::array<std::array<std::uint8_t, ostrel::kMaxDatagram>, kSlots> slots;
-    std::array<std::span<const std::uint8_t>, kSlots> views;
-    std::array<sockaddr_in, kSlots> to;
-    std::array<Key32, kSlots> keys;  // for slots still to seal, wiped once sealed
-    std::array<std::uint64_t, kSlots> counters;
-    std::array<bool, kSlots> unsealed;
-    std::size_t count = 0;
-};
-
-// One datagram of a receive burst; the crew opens data-phase datagrams in place first.
+// One datagram of a receive burst; data-phase datagrams are opened in place.
 struct Received {
-    enum class Opened : std::uint8_t { untried, yes, no };
     Endpoint from;
     std::span<std::uint8_t> datagram;
-    Opened opened = Opened::untried;
 };
 
 }  // namespace
@@ -138,68 +123,23 @@ struct TunnelServer::State {
     std::vector<std::uint64_t> targets;
     std::vector<std::uint64_t> batching;  // members with packets waiting in their batch
     std::unique_ptr<Outbox> outbox = std::make_unique<Outbox>();
-    int socket = -1;
-    std::optional<UdpBurst> burst;
-    std::unique_ptr<CryptoCrew> crew;
+    std::optional<UdpBurst> udp;
 
     ~State() {
         ostrel::wipe(cookieSecret.data(), cookieSecret.size());
     }
 
     void attach(int fd) {
-        socket = fd;
-        burst.emplace(fd);
-        crew = std::make_unique<CryptoCrew>(std::max(1u, options.threads));
+        udp.emplace(fd);
         targets.reserve(64);
         batching.reserve(64);
     }
+    void detach() { udp.reset(); }
 
-    // The next outbox slot, for a datagram to `endpoint`; a full outbox goes out first.
-    std::uint8_t* reserve(const Endpoint& endpoint) {
-        if (outbox->count == Outbox::kSlots) sendOutbox();
-        outbox->to[outbox->count] = sockaddrOf(endpoint);
-        outbox->unsealed[outbox->count] = false;
-        return outbox->slots[outbox->count].data();
-    }
-    void commit(std::size_t length) {
-        outbox->views[outbox->count] = std::span(outbox->slots[outbox->count].data(), length);
-        ++outbox->count;
-    }
-
-    void sendOutbox() {
-        Outbox& o = *outbox;
-        std::atomic<bool> failed{false};
-        crew->run(o.count, [&](std::size_t i) {
-            if (!o.unsealed[i]) return;
-            std::uint8_t* slot = o.slots[i].data();
-            std::span<std::uint8_t> body(slot + wire::kHeaderSize, o.views[i].size() - ostrel::kSealOverhead);
-            if (!SessionCipher::sealInPlace(o.keys[i], o.counters[i], body,
-                                            std::span<std::uint8_t, 16>(body.data() + body.size(), 16),
-                                            std::span<const std::uint8_t>(slot, wire::kHeaderSize)))
-                failed = true;
-            else
-                o.unsealed[i] = false;
-            ostrel::wipe(o.keys[i].data(), o.keys[i].size());
-        });
-        if (failed) {
-            // Never send a datagram that did not seal.
-            std::size_t kept = 0;
-            for (std::size_t i = 0; i < o.count; ++i) {
-                if (o.unsealed[i]) continue;
-                o.slots[kept] = o.slots[i];
-                o.views[kept] = std::span(o.slots[kept].data(), o.views[i].size());
-                o.to[kept++] = o.to[i];
-            }
-            o.count = kept;
-        }
-        for (std::size_t done = 0; done < o.count;) {
-            BatchOutcome sent = burst->send(std::span(o.views.data() + done, o.count - done),
-                                            std::span(o.to.data() + done, o.count - done));
-            done += sent.sent;
-            // Loss is acceptable here, as on any UDP path: a datagram the socket refuses is dropped.
-            if (done < o.count && sent.next.status != IoOutcome::Status::interrupted) ++done;
-        }
-        o.count = 0;
+    // Room for one more datagram: a full outbox goes out first.
+    Outbox& room() {
+        if (outbox->full()) outbox->send(*udp);
+        return *outbox;
     }
 
     // Sends every member's waiting batch and then the outbox; the end of each receive burst.
@@ -209,22 +149,7 @@ struct TunnelServer::State {
             if (it != clients.end()) flushBatch(it->second);
         }
         batching.clear();
-        sendOutbox();
-    }
-
-    // Opens in place, spread over the crew, every datagram of the burst that claims to come
-    // from an established session; the serving thread then handles them in order.
-    void openBurst(std::span<Received> burst) {
-        crew->run(burst.size(), [&](std::size_t i) {
-            Received& r = burst[i];
-            auto header = wire::readHeader(r.datagram);
-            if (!header || header->version != wire::kVersion || header->type == wire::HandshakeInit ||
-                header->type == wire::Auth)
-                return;
-            auto it = clients.find(header->sessionId);
-            if (it == clients.end()) return;
-            r.opened = openInPlace(it->second, *header, r.datagram) ? Received::Opened::yes : Received::Opened::no;
-        });
+        if (udp) outbox->send(*udp);
     }
 
     static bool openInPlace(const Client& client, const wire::Header& header, std::span<std::uint8_t> datagram) {
@@ -234,22 +159,15 @@ struct TunnelServer::State {
     }
 
     void sendTo(const Endpoint& endpoint, std::span<const std::uint8_t> datagram) {
-        if (datagram.size() > ostrel::kMaxDatagram) return;
-        std::memcpy(reserve(endpoint), datagram.data(), datagram.size());
-        commit(datagram.size());
+        if (!udp || datagram.size() > ostrel::kMaxDatagram) return;
+        room().addPlain(sockaddrOf(endpoint), datagram);
     }
 
-    // Queues the datagram with the member's next counter; sendOutbox seals it.
+    // Queues the datagram with the member's next counter; it is sealed when it goes out.
     void sendSealed(Client& client, std::uint8_t type, std::span<const std::uint8_t> payload) {
-        if (payload.size() > ostrel::kMaxPayload) return;
-        std::uint8_t* slot = reserve(client.endpoint);
-        const std::uint64_t counter = wire::kServerCounterBit | client.sendCounter++;
-        wire::writeHeader(slot, type, client.sessionId, counter);
-        std::memcpy(slot + wire::kHeaderSize, payload.data(), payload.size());
-        outbox->keys[outbox->count] = client.keys.serverToClient;
-        outbox->counters[outbox->count] = counter;
-        outbox->unsealed[outbox->count] = true;
-        commit(payload.size() + ostrel::kSealOverhead);
+        if (!udp || payload.size() > ostrel::kMaxPayload) return;
+        room().addSealed(sockaddrOf(client.endpoint), client.keys.serverToClient, type, client.sessionId,
+                         wire::kServerCounterBit | client.sendCounter++, payload);
     }
 
     void flushBatch(Client& client) {
@@ -477,10 +395,8 @@ struct TunnelServer::State {
 
     void established(Received& received, const wire::Header& header) {
         auto it = clients.find(header.sessionId);
-        if (it != clients.end() && received.opened == Received::Opened::untried)
-            received.opened = openInPlace(it->second, header, received.datagram) ? Received::Opened::yes
-                                                                                 : Received::Opened::no;
-        if (it == clients.end() || received.opened != Received::Opened::yes || !it->second.window.accept(header.counter)) {
+        if (it == clients.end() || !openInPlace(it->second, header, received.datagram) ||
+            !it->second.window.accept(header.counter)) {
             ++stats.dropped;
             return;
         }
@@ -606,7 +522,10 @@ std::expected<void, std::string> TunnelServer::start() {
         return std::unexpected(std::string("eventfd: ") + std::strerror(errno));
     }
     socket_ = fd;
-    state_->attach(fd);
+    {
+        std::lock_guard lock(mutex_);
+        state_->attach(fd);
+    }
     thread_ = std::thread([this] { serve(); });
     return {};
 }
@@ -616,6 +535,10 @@ void TunnelServer::stop() {
         std::uint64_t one = 1;
         (void)::write(wake_, &one, sizeof one);
         thread_.join();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        state_->detach();  // a kick after this sends nothing
     }
     if (socket_ >= 0) ::close(socket_);
     if (wake_ >= 0) ::close(wake_);
@@ -661,7 +584,6 @@ void TunnelServer::serve() {
                     ++generation_;
                     return true;
                 });
-                state_->openBurst(burst);
                 for (Received& r : burst) {
                     state_->handle(r);
                     ++generation_;

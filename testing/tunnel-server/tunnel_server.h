@@ -47,8 +47,6 @@ struct ServerOptions {
     bool grantIpv6 = false;
     // Sessions and handshakes silent this long are forgotten, so vanished clients free their places.
     std::chrono::milliseconds idleLimit{120000};
-    // Threads that open and seal each receive burst; 1 leaves it all to the serving thread.
-    unsigned threads = 1;
 };
 
 struct DisconnectSeen {
