@@ -5,7 +5,7 @@
 namespace ostrel::test_server {
 
 void Outbox::addPlain(const sockaddr_in& to, std::span<const std::uint8_t> datagram) {
-    std::memcpy(slots_[count_].data(), datagram.data(), datagram.size());
+    if (!datagram.empty()) std::memcpy(slots_[count_].data(), datagram.data(), datagram.size());
     views_[count_] = std::span(slots_[count_].data(), datagram.size());
     to_[count_] = to;
     unsealed_[count_] = false;
@@ -17,7 +17,7 @@ void Outbox::addSealed(const sockaddr_in& to, const Key32& key, std::uint8_t typ
     std::uint8_t* slot = slots_[count_].data();
     PacketHeader(static_cast<MessageType>(type), sessionId, counter)
         .encode(std::span<std::uint8_t, kHeaderSize>(slot, kHeaderSize));
-    std::memcpy(slot + kHeaderSize, payload.data(), payload.size());
+    if (!payload.empty()) std::memcpy(slot + kHeaderSize, payload.data(), payload.size());
     views_[count_] = std::span(slot, payload.size() + kSealOverhead);
     to_[count_] = to;
     keys_[count_] = key;
