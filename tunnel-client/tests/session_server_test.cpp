@@ -45,14 +45,21 @@ std::unique_ptr<Member> join(const test_server::TunnelServer& server, const std:
     return m;
 }
 
+// A running test server with alice and bob in one l2 node, "room".
+std::unique_ptr<test_server::TunnelServer> roomServer() {
+    test_server::ServerOptions options;
+    if (!options.accounts.addText("alice:pw-alice:room:l2") || !options.accounts.addText("bob:pw-bob:room:l2"))
+        throw std::runtime_error("accounts");
+    auto server = std::make_unique<test_server::TunnelServer>(std::move(options));
+    if (!server->start()) throw std::runtime_error("server did not start");
+    return server;
+}
+
 }  // namespace
 
 TEST(SessionServer, FramesCgnatKickAndDisconnectThroughTheTestServer) {
-    test_server::ServerOptions options;
-    ASSERT_TRUE(options.accounts.addText("alice:pw-alice:room:l2").has_value());
-    ASSERT_TRUE(options.accounts.addText("bob:pw-bob:room:l2").has_value());
-    test_server::TunnelServer server(std::move(options));
-    ASSERT_TRUE(server.start().has_value());
+    auto room = roomServer();
+    test_server::TunnelServer& server = *room;
 
     auto alice = join(server, "alice");
     auto bob = join(server, "bob");
@@ -95,11 +102,8 @@ TEST(SessionServer, FramesCgnatKickAndDisconnectThroughTheTestServer) {
 }
 
 TEST(SessionServer, SmallFramesShareDatagramsOnTheWayToAMemberAndKeepTheirOrder) {
-    test_server::ServerOptions options;
-    ASSERT_TRUE(options.accounts.addText("alice:pw-alice:room:l2").has_value());
-    ASSERT_TRUE(options.accounts.addText("bob:pw-bob:room:l2").has_value());
-    test_server::TunnelServer server(std::move(options));
-    ASSERT_TRUE(server.start().has_value());
+    auto room = roomServer();
+    test_server::TunnelServer& server = *room;
     auto alice = join(server, "alice");
     auto bob = join(server, "bob");
 

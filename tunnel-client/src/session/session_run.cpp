@@ -229,11 +229,16 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
             if (got.status == IoOutcome::Status::interrupted) continue;
             if (got.status == IoOutcome::Status::timedOut) break;
             if (got.status == IoOutcome::Status::failed) return std::unexpected(err::io(got.error));
+            if (got.length == 0) break;
             for (std::size_t k = 0; k < got.length; ++k) {
                 ++drained;
                 auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket[k].data(), b.socketLengths[k]));
                 if (!r) return std::unexpected(r.error());
-                if (*r) return **r;
+                if (*r) {
+                    // What arrived before the end still reaches the adapter.
+                    if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
+                    return **r;
+                }
             }
         }
         if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
