@@ -45,13 +45,15 @@ struct Flow {
     std::uint16_t window = 500;
     std::uint16_t srcPort = 5001;
     std::uint16_t id = 100;
+    bool tagged = false;  // an 802.1Q tag, as a VLAN interface on the TAP sends
 
-    std::size_t tcpAt() const { return ipv4 ? 34 : 54; }
+    std::size_t ipAt() const { return tagged ? 18 : 14; }
+    std::size_t tcpAt() const { return ipAt() + (ipv4 ? 20 : 40); }
     std::size_t headers() const { return tcpAt() + 32; }  // 12 bytes of options (timestamps)
 
     std::uint32_t pseudo(const std::uint8_t* f, std::size_t tcpLength) const {
-        return ipv4 ? InternetChecksum::sum(std::span(f + 26, 8), 6 + static_cast<std::uint32_t>(tcpLength))
-                    : InternetChecksum::sum(std::span(f + 22, 32), 6 + static_cast<std::uint32_t>(tcpLength));
+        return ipv4 ? InternetChecksum::sum(std::span(f + ipAt() + 12, 8), 6 + static_cast<std::uint32_t>(tcpLength))
+                    : InternetChecksum::sum(std::span(f + ipAt() + 8, 32), 6 + static_cast<std::uint32_t>(tcpLength));
     }
 
     // A complete frame with valid checksums.
@@ -60,29 +62,34 @@ struct Flow {
         std::uint8_t* p = f.data();
         const std::uint8_t macs[12] = {2, 0, 1, 1, 1, 1, 2, 0, 2, 2, 2, 2};
         std::memcpy(p, macs, 12);
+        if (tagged) {
+            put16(p + 12, 0x8100);
+            put16(p + 14, 42);
+        }
+        std::uint8_t* ip = p + ipAt();
         if (ipv4) {
-            put16(p + 12, 0x0800);
-            p[14] = 0x45;
-            put16(p + 16, static_cast<std::uint16_t>(f.size() - 14));
-            put16(p + 18, id);
-            p[20] = 0x40;  // don't fragment
-            p[22] = 64;
-            p[23] = 6;
+            put16(ip - 2, 0x0800);
+            ip[0] = 0x45;
+            put16(ip + 2, static_cast<std::uint16_t>(f.size() - ipAt()));
+            put16(ip + 4, id);
+            ip[6] = 0x40;  // don't fragment
+            ip[8] = 64;
+            ip[9] = 6;
             const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
-            std::memcpy(p + 26, addresses, 8);
-            put16(p + 24, plainChecksum(std::span(p + 14, 20)));
+            std::memcpy(ip + 12, addresses, 8);
+            put16(ip + 10, plainChecksum(std::span(ip, 20)));
         } else {
-            put16(p + 12, 0x86DD);
-            p[14] = 0x60;
-            put16(p + 18, static_cast<std::uint16_t>(f.size() - 54));
-            p[20] = 6;
-            p[21] = 64;
-            p[22] = 0xfd;
-            p[23] = 0x77;
-            p[37] = 2;
-            p[38] = 0xfd;
-            p[39] = 0x77;
-            p[53] = 3;
+            put16(ip - 2, 0x86DD);
+            ip[0] = 0x60;
+            put16(ip + 4, static_cast<std::uint16_t>(f.size() - ipAt() - 40));
+            ip[6] = 6;
+            ip[7] = 64;
+            ip[8] = 0xfd;
+            ip[9] = 0x77;
+            ip[23] = 2;
+            ip[24] = 0xfd;
+            ip[25] = 0x77;
+            ip[39] = 3;
         }
         std::uint8_t* t = p + tcpAt();
         put16(t, srcPort);
@@ -119,8 +126,9 @@ struct Flow {
     }
 
     bool valid(const Bytes& f) const {
-        if (ipv4 && (plainChecksum(std::span(f.data() + 14, 20)) != 0 || be16(f.data() + 16) != f.size() - 14)) return false;
-        if (!ipv4 && be16(f.data() + 18) != f.size() - 54) return false;
+        const std::uint8_t* ip = f.data() + ipAt();
+        if (ipv4 && (plainChecksum(std::span(ip, 20)) != 0 || be16(ip + 2) != f.size() - ipAt())) return false;
+        if (!ipv4 && be16(ip + 4) != f.size() - ipAt() - 40) return false;
         return plainChecksum(std::span(f).subspan(tcpAt()), pseudo(f.data(), f.size() - tcpAt())) == 0;
     }
 };
@@ -172,10 +180,12 @@ TEST(InternetChecksum, MatchesRfc1071AtEveryLengthAndAlignmentAndChains) {
 }
 
 TEST(TsoSplitter, CutsTcpBurstsIntoValidSegmentsOfTheGivenSize) {
-    for (bool ipv4 : {true, false}) {
-        SCOPED_TRACE(ipv4 ? "IPv4" : "IPv6");
+    for (int kind = 0; kind < 3; ++kind) {
+        const bool ipv4 = kind != 1;
+        SCOPED_TRACE(kind == 0 ? "IPv4" : kind == 1 ? "IPv6" : "IPv4 with a VLAN tag");
         Flow flow;
         flow.ipv4 = ipv4;
+        flow.tagged = kind == 2;
         Bytes payload = payloadOf(kMss * 3 + kMss / 2);
         auto frames = split(flow.burst(payload, kAck | kPsh | kFin | kCwr));
         ASSERT_EQ(frames.size(), 4u);
@@ -187,11 +197,11 @@ TEST(TsoSplitter, CutsTcpBurstsIntoValidSegmentsOfTheGivenSize) {
             EXPECT_TRUE(flow.valid(f)) << "segment " << i;
             EXPECT_EQ(be32(t + 4), static_cast<std::uint32_t>(flow.seq + i * kMss));  // wraps
             if (ipv4) {
-                EXPECT_EQ(be16(f.data() + 18), flow.id + i);
+                EXPECT_EQ(be16(f.data() + flow.ipAt() + 4), flow.id + i);
             }
             // CWR only on the first, PSH and FIN only on the last.
             EXPECT_EQ(t[13], (i == 0 ? kCwr : 0) | kAck | (i == 3 ? kPsh | kFin : 0)) << "segment " << i;
-            EXPECT_EQ(std::memcmp(f.data(), frames[0].data(), 12), 0);
+            EXPECT_EQ(std::memcmp(f.data(), frames[0].data(), flow.ipAt()), 0);
             joined.insert(joined.end(), f.begin() + static_cast<long>(flow.headers()), f.end());
         }
         EXPECT_EQ(joined, payload);
@@ -321,6 +331,9 @@ TEST(TcpCoalescer, KeepsApartWhatTheKernelWouldNotJoin) {
     Bytes fragment = segments[0];
     fragment[20] = 0x20;  // more fragments, no don't-fragment
     EXPECT_FALSE(joiner.start(fragment)) << "fragment";
+    Flow tagged = flow;
+    tagged.tagged = true;
+    EXPECT_FALSE(joiner.start(tagged.frame(payloadOf(kMss)))) << "VLAN-tagged frames are written as they are";
 
     // A shorter segment ends the frame; so does the IP length limit.
     ASSERT_TRUE(joiner.start(segments[0]));

@@ -30,40 +30,48 @@ void putBe32(std::uint8_t* p, std::uint32_t v) {
     putBe16(p + 2, static_cast<std::uint16_t>(v));
 }
 
-// Where the TCP header of an Ethernet frame starts, or 0 when the frame is not TCP over
-// IPv4 (with a valid header length) or IPv6 (TCP as the next header).
-std::size_t tcpOffset(std::span<const std::uint8_t> f, bool& ipv4) {
-    if (f.size() < kEthernet + 20) return 0;
-    const std::uint16_t type = be16(f.data() + 12);
-    if (type == 0x0800) {
-        const std::size_t ihl = 4u * (f[kEthernet] & 0x0F);
-        if ((f[kEthernet] >> 4) != 4 || ihl < 20 || f[kEthernet + 9] != kTcp) return 0;
-        ipv4 = true;
-        return kEthernet + ihl;
+// Where the IP header of an Ethernet frame starts (after up to two VLAN tags, as a VLAN
+// interface on the TAP adds them) and where its TCP header starts; 0 when the frame is
+// not TCP over IPv4 (with a valid header length) or IPv6 (TCP as the next header).
+std::size_t tcpOffset(std::span<const std::uint8_t> f, bool& ipv4, std::size_t& ip) {
+    std::size_t type = 12;
+    for (int tags = 0; tags < 2 && type + 6 <= f.size(); ++tags) {
+        const std::uint16_t t = be16(f.data() + type);
+        if (t != 0x8100 && t != 0x88A8) break;
+        type += 4;
     }
-    if (type == 0x86DD) {
-        if (f.size() < kEthernet + kIpv6Header || (f[kEthernet] >> 4) != 6 || f[kEthernet + 6] != kTcp) return 0;
+    ip = type + 2;
+    if (f.size() < ip + 20) return 0;
+    const std::uint16_t protocol = be16(f.data() + type);
+    if (protocol == 0x0800) {
+        const std::size_t ihl = 4u * (f[ip] & 0x0F);
+        if ((f[ip] >> 4) != 4 || ihl < 20 || f[ip + 9] != kTcp) return 0;
+        ipv4 = true;
+        return ip + ihl;
+    }
+    if (protocol == 0x86DD) {
+        if (f.size() < ip + kIpv6Header || (f[ip] >> 4) != 6 || f[ip + 6] != kTcp) return 0;
         ipv4 = false;
-        return kEthernet + kIpv6Header;
+        return ip + kIpv6Header;
     }
     return 0;
 }
 
 // The pseudo-header sum of a TCP segment of `length` bytes (header and data).
-std::uint32_t pseudoSum(const std::uint8_t* frame, bool ipv4, std::size_t length) {
-    if (ipv4) return InternetChecksum::sum(std::span(frame + kEthernet + 12, 8), kTcp + static_cast<std::uint32_t>(length));
-    return InternetChecksum::sum(std::span(frame + kEthernet + 8, 32), kTcp + static_cast<std::uint32_t>(length));
+std::uint32_t pseudoSum(const std::uint8_t* frame, bool ipv4, std::size_t ip, std::size_t length) {
+    if (ipv4) return InternetChecksum::sum(std::span(frame + ip + 12, 8), kTcp + static_cast<std::uint32_t>(length));
+    return InternetChecksum::sum(std::span(frame + ip + 8, 32), kTcp + static_cast<std::uint32_t>(length));
 }
 
-void fixIpLength(std::uint8_t* frame, bool ipv4, std::size_t frameLength) {
-    std::uint8_t* ip = frame + kEthernet;
+void fixIpLength(std::uint8_t* frame, bool ipv4, std::size_t ipAt, std::size_t frameLength) {
+    std::uint8_t* ip = frame + ipAt;
     if (ipv4) {
         const std::size_t ihl = 4u * (ip[0] & 0x0F);
-        putBe16(ip + 2, static_cast<std::uint16_t>(frameLength - kEthernet));
+        putBe16(ip + 2, static_cast<std::uint16_t>(frameLength - ipAt));
         putBe16(ip + 10, 0);
         putBe16(ip + 10, InternetChecksum::of(std::span(ip, ihl)));
     } else {
-        putBe16(ip + 4, static_cast<std::uint16_t>(frameLength - kEthernet - kIpv6Header));
+        putBe16(ip + 4, static_cast<std::uint16_t>(frameLength - ipAt - kIpv6Header));
     }
 }
 
@@ -110,7 +118,7 @@ bool TsoSplitter::load(std::span<std::uint8_t> read) {
         return true;
     }
     if (gso != VnetHeader::kGsoTcp4 && gso != VnetHeader::kGsoTcp6) return false;
-    tcp_ = tcpOffset(frame_, ipv4_);
+    tcp_ = tcpOffset(frame_, ipv4_, ip_);
     if (tcp_ == 0 || ipv4_ != (gso == VnetHeader::kGsoTcp4) || tcp_ + 20 > frame_.size()) return false;
     headers_ = tcp_ + 4u * (frame_[tcp_ + 12] >> 4);
     mss_ = h.gsoSize;
@@ -144,15 +152,15 @@ std::optional<std::size_t> TsoSplitter::next(std::span<std::uint8_t> out) {
     std::uint8_t* f = out.data();
     std::memcpy(f, frame_.data(), headers_);
     std::memcpy(f + headers_, frame_.data() + headers_ + offset, chunk);
-    if (ipv4_) putBe16(f + kEthernet + 4, static_cast<std::uint16_t>(be16(f + kEthernet + 4) + index_ - 1));
-    fixIpLength(f, ipv4_, length);
+    if (ipv4_) putBe16(f + ip_ + 4, static_cast<std::uint16_t>(be16(f + ip_ + 4) + index_ - 1));
+    fixIpLength(f, ipv4_, ip_, length);
     std::uint8_t* tcp = f + tcp_;
     putBe32(tcp + 4, be32(tcp + 4) + static_cast<std::uint32_t>(offset));
     // FIN and PSH belong to the burst's last segment, CWR to its first.
     if (!last) tcp[13] &= static_cast<std::uint8_t>(~(kFin | kPsh));
     if (!first) tcp[13] &= static_cast<std::uint8_t>(~kCwr);
     putBe16(tcp + 16, 0);
-    putBe16(tcp + 16, InternetChecksum::of(std::span(tcp, length - tcp_), pseudoSum(f, ipv4_, length - tcp_)));
+    putBe16(tcp + 16, InternetChecksum::of(std::span(tcp, length - tcp_), pseudoSum(f, ipv4_, ip_, length - tcp_)));
     return length;
 }
 
@@ -160,13 +168,14 @@ TcpCoalescer::TcpCoalescer() : buffer_(VnetHeader::kSize + kEthernet + kIpv6Head
 
 namespace {
 
-// A TCP segment that a coalesced frame may hold: plain IPv4 (no options, not a fragment,
-// don't-fragment set) or IPv6 without extension headers, lengths that add up, ACK set and
-// nothing but PSH besides, data, and checksums that verify (a frame whose checksum is
-// wrong goes alone, so the kernel still drops it). The TCP header's offset, or 0.
+// A TCP segment that a coalesced frame may hold: untagged, plain IPv4 (no options, not a
+// fragment, don't-fragment set) or IPv6 without extension headers, lengths that add up,
+// ACK set and nothing but PSH besides, data, and checksums that verify (a frame whose
+// checksum is wrong goes alone, so the kernel still drops it). The TCP header's offset, or 0.
 std::size_t segmentTcp(std::span<const std::uint8_t> f, bool& ipv4, std::size_t& headers) {
-    const std::size_t tcp = tcpOffset(f, ipv4);
-    if (tcp == 0 || tcp + 20 > f.size()) return 0;
+    std::size_t ipAt = 0;
+    const std::size_t tcp = tcpOffset(f, ipv4, ipAt);
+    if (tcp == 0 || ipAt != kEthernet || tcp + 20 > f.size()) return 0;
     const std::uint8_t* ip = f.data() + kEthernet;
     if (ipv4) {
         if (tcp != kEthernet + 20 || (ip[6] & 0x40) == 0 || (ip[6] & 0x3F) != 0 || ip[7] != 0 ||
@@ -180,7 +189,7 @@ std::size_t segmentTcp(std::span<const std::uint8_t> f, bool& ipv4, std::size_t&
     if (headers < tcp + 20 || headers >= f.size() || !(flags & kAck) ||
         (flags & (kFin | kSyn | kRst | kUrg | kEce | kCwr)))
         return 0;
-    if (InternetChecksum::of(f.subspan(tcp), pseudoSum(f.data(), ipv4, f.size() - tcp)) != 0) return 0;
+    if (InternetChecksum::of(f.subspan(tcp), pseudoSum(f.data(), ipv4, kEthernet, f.size() - tcp)) != 0) return 0;
     return tcp;
 }
 
@@ -241,8 +250,8 @@ std::span<const std::uint8_t> TcpCoalescer::take() {
     if (held_ > 1) {
         // The kernel finishes the checksum from the pseudo-header sum left in the field, and
         // cuts the frame back into segments of the first one's size wherever it must.
-        fixIpLength(f, ipv4_, length_);
-        putBe16(f + tcp_ + 16, InternetChecksum::fold(pseudoSum(f, ipv4_, length_ - tcp_)));
+        fixIpLength(f, ipv4_, kEthernet, length_);
+        putBe16(f + tcp_ + 16, InternetChecksum::fold(pseudoSum(f, ipv4_, kEthernet, length_ - tcp_)));
         header.flags = VnetHeader::kNeedsChecksum;
         header.gsoType = ipv4_ ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6;
         header.headerLength = static_cast<std::uint16_t>(headers_);

@@ -52,6 +52,7 @@ private:
     std::size_t index_ = 0;     // of the next segment
     bool segmented_ = false;
     bool ipv4_ = false;
+    std::size_t ip_ = 0;        // offset of the IP header
     std::size_t tcp_ = 0;       // offset of the TCP header
     std::size_t headers_ = 0;   // Ethernet, IP and TCP headers
     std::size_t mss_ = 0;
