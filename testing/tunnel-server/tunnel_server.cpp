@@ -1,4 +1,6 @@
 #include "tunnel_server.h"
+#include "outbox.h"
+#include "platform/linux/udp_burst.h"
 #include "segment.h"
 
 #include <arpa/inet.h>
@@ -9,8 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <map>
 
@@ -67,6 +70,11 @@ struct Window {
 
 using Clock = std::chrono::steady_clock;
 
+// Datagrams longer than this are dropped, as a read into a buffer of this size cut them.
+constexpr std::size_t kMaxReceived = 2048;
+// Entries per BATCH, as clients make them.
+constexpr std::size_t kMaxBatchEntries = 64;
+
 struct Pending {
     Clock::time_point created = Clock::now();
     unsigned authsSeen = 0;
@@ -89,6 +97,16 @@ struct Client {
     std::uint64_t authTries = 0;
     Member member;
     Clock::time_point lastSeen = Clock::now();
+    // Small packets for this member wait here until the end of the receive burst.
+    std::array<std::uint8_t, ostrel::kMaxPayload> batch{};
+    std::size_t batchUsed = 0;
+    std::size_t batchEntries = 0;
+};
+
+// One datagram of a receive burst; data-phase datagrams are opened in place.
+struct Received {
+    Endpoint from;
+    std::span<std::uint8_t> datagram;
 };
 
 }  // namespace
@@ -101,25 +119,85 @@ struct TunnelServer::State {
     std::map<std::string, Segment> segments;
     std::vector<DisconnectSeen> disconnects;
     ServerStats stats;
-    std::vector<std::uint8_t> plain;
+    std::vector<std::uint8_t> plain;  // handshake plaintexts
     std::vector<std::uint64_t> targets;
-    int socket = -1;
+    std::vector<std::uint64_t> batching;  // members with packets waiting in their batch
+    std::unique_ptr<Outbox> outbox = std::make_unique<Outbox>();
+    std::optional<UdpBurst> udp;
 
     ~State() {
         ostrel::wipe(cookieSecret.data(), cookieSecret.size());
     }
 
-    void sendTo(const Endpoint& endpoint, std::span<const std::uint8_t> datagram) {
-        auto addr = sockaddrOf(endpoint);
-        // Loss is acceptable here, as on any UDP path; the client resends.
-        (void)::sendto(socket, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&addr),
-                       sizeof addr);
+    void attach(int fd) {
+        udp.emplace(fd);
+        targets.reserve(64);
+        batching.reserve(64);
+    }
+    void detach() { udp.reset(); }
+
+    // Room for one more datagram: a full outbox goes out first.
+    Outbox& room() {
+        if (outbox->full()) outbox->send(*udp);
+        return *outbox;
     }
 
+    // Sends every member's waiting batch and then the outbox; the end of each receive burst.
+    void flush() {
+        for (auto id : batching) {
+            auto it = clients.find(id);
+            if (it != clients.end()) flushBatch(it->second);
+        }
+        batching.clear();
+        if (udp) outbox->send(*udp);
+    }
+
+    static bool openInPlace(const Client& client, const wire::Header& header, std::span<std::uint8_t> datagram) {
+        if ((header.counter & wire::kServerCounterBit) != 0 || datagram.size() < ostrel::kSealOverhead) return false;
+        return SessionCipher::openInto(client.keys.clientToServer, header.counter, datagram.subspan(wire::kHeaderSize),
+                                       datagram.first(wire::kHeaderSize), datagram.subspan(wire::kHeaderSize));
+    }
+
+    void sendTo(const Endpoint& endpoint, std::span<const std::uint8_t> datagram) {
+        if (!udp || datagram.size() > ostrel::kMaxDatagram) return;
+        room().addPlain(sockaddrOf(endpoint), datagram);
+    }
+
+    // Queues the datagram with the member's next counter; it is sealed when it goes out.
     void sendSealed(Client& client, std::uint8_t type, std::span<const std::uint8_t> payload) {
-        auto datagram = wire::seal(client.keys.serverToClient, type, client.sessionId,
-                                   wire::kServerCounterBit | client.sendCounter++, payload);
-        sendTo(client.endpoint, datagram);
+        if (!udp || payload.size() > ostrel::kMaxPayload) return;
+        room().addSealed(sockaddrOf(client.endpoint), client.keys.serverToClient, type, client.sessionId,
+                         wire::kServerCounterBit | client.sendCounter++, payload);
+    }
+
+    void flushBatch(Client& client) {
+        if (client.batchEntries == 1)
+            sendSealed(client, wire::Data, std::span(client.batch.data() + 2, client.batchUsed - 2));
+        else if (client.batchEntries > 1)
+            sendSealed(client, wire::Batch, std::span(client.batch.data(), client.batchUsed));
+        client.batchUsed = client.batchEntries = 0;
+    }
+
+    // Small packets for one member share BATCH datagrams until the end of the burst, as the
+    // client batches its own. What a client would treat differently inside a batch than
+    // alone (CGNAT frames, packets under an Ethernet header) goes alone as DATA.
+    void forward(Client& to, std::span<const std::uint8_t> packet) {
+        const std::size_t n = packet.size();
+        const bool alone = n < 14 || n + 2 > ostrel::kMaxPayload || (packet[12] == 0x88 && packet[13] == 0xB6);
+        if (alone) {
+            flushBatch(to);
+            sendSealed(to, wire::Data, packet);
+            return;
+        }
+        if (to.batchEntries > 0 && (to.batchEntries >= kMaxBatchEntries || to.batchUsed + 2 + n > ostrel::kMaxPayload))
+            flushBatch(to);
+        if (to.batchEntries == 0 && std::find(batching.begin(), batching.end(), to.sessionId) == batching.end())
+            batching.push_back(to.sessionId);
+        to.batch[to.batchUsed] = static_cast<std::uint8_t>(n);
+        to.batch[to.batchUsed + 1] = static_cast<std::uint8_t>(n >> 8);
+        std::memcpy(to.batch.data() + to.batchUsed + 2, packet.data(), n);
+        to.batchUsed += 2 + n;
+        ++to.batchEntries;
     }
 
     wire::Key cookieFor(const Endpoint& endpoint) const {
@@ -137,7 +215,9 @@ struct TunnelServer::State {
         clients.erase(it);
     }
 
-    void handle(const Endpoint& from, std::span<const std::uint8_t> datagram) {
+    void handle(Received& received) {
+        const Endpoint& from = received.from;
+        std::span<const std::uint8_t> datagram = received.datagram;
         ++stats.datagrams;
         const Misbehaviour& mis = options.misbehave;
         if (mis.silent) return;
@@ -154,7 +234,7 @@ struct TunnelServer::State {
             auth(from, *header, datagram);
             break;
         default:
-            established(from, *header, datagram);
+            established(received, *header);
             break;
         }
     }
@@ -313,14 +393,16 @@ struct TunnelServer::State {
         clients[client.sessionId] = std::move(client);
     }
 
-    void established(const Endpoint& from, const wire::Header& header, std::span<const std::uint8_t> datagram) {
+    void established(Received& received, const wire::Header& header) {
         auto it = clients.find(header.sessionId);
-        if (it == clients.end() || (header.counter & wire::kServerCounterBit) != 0 || datagram.size() < 34 ||
-            !wire::open(it->second.keys.clientToServer, datagram, 18, plain) ||
+        if (it == clients.end() || !openInPlace(it->second, header, received.datagram) ||
             !it->second.window.accept(header.counter)) {
             ++stats.dropped;
             return;
         }
+        const Endpoint& from = received.from;
+        const std::span<const std::uint8_t> payload =
+            received.datagram.subspan(wire::kHeaderSize, received.datagram.size() - ostrel::kSealOverhead);
         Client& client = it->second;
         client.endpoint = from;  // follow the client across a changed source port
         client.lastSeen = Clock::now();
@@ -331,22 +413,22 @@ struct TunnelServer::State {
             break;
         case wire::Data:
             ++stats.dataPackets;
-            stats.dataBytes += plain.size();
-            if (options.accounts.nodeMode(client.node) == NodeMode::l2 && isCgnatRequest(plain)) {
+            stats.dataBytes += payload.size();
+            if (options.accounts.nodeMode(client.node) == NodeMode::l2 && isCgnatRequest(payload)) {
                 cgnatReply(client);
             } else {
-                relay(client, plain);
+                relay(client, payload);
             }
             break;
         case wire::Batch: {
-            const std::vector<std::uint8_t>& batch = plain;  // relaying never reuses `plain`
+            const std::span<const std::uint8_t> batch = payload;
             std::size_t at = 0;
             while (batch.size() - at >= 2) {
                 std::size_t length = batch[at] | (batch[at + 1] << 8);
                 if (length == 0 || at + 2 + length > batch.size()) break;
                 ++stats.dataPackets;
                 stats.dataBytes += length;
-                relay(client, std::span(batch).subspan(at + 2, length));
+                relay(client, batch.subspan(at + 2, length));
                 at += 2 + length;
             }
             break;
@@ -377,7 +459,7 @@ struct TunnelServer::State {
             auto target = clients.find(id);
             if (target == clients.end()) continue;
             ++stats.relayed;
-            sendSealed(target->second, wire::Data, packet);
+            forward(target->second, packet);
         }
     }
 
@@ -440,7 +522,10 @@ std::expected<void, std::string> TunnelServer::start() {
         return std::unexpected(std::string("eventfd: ") + std::strerror(errno));
     }
     socket_ = fd;
-    state_->socket = fd;
+    {
+        std::lock_guard lock(mutex_);
+        state_->attach(fd);
+    }
     thread_ = std::thread([this] { serve(); });
     return {};
 }
@@ -451,13 +536,19 @@ void TunnelServer::stop() {
         (void)::write(wake_, &one, sizeof one);
         thread_.join();
     }
+    {
+        std::lock_guard lock(mutex_);
+        state_->detach();  // a kick after this sends nothing
+    }
     if (socket_ >= 0) ::close(socket_);
     if (wake_ >= 0) ::close(wake_);
     socket_ = wake_ = -1;
 }
 
 void TunnelServer::serve() {
-    std::vector<std::uint8_t> buffer(2048);
+    UdpBurstReceiver receiver(socket_, 16);
+    std::vector<Received> burst;
+    burst.reserve(1024);
     for (;;) {
         pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
         auto sweep = std::clamp<long>(state_->options.idleLimit.count(), 1, 1000);
@@ -471,18 +562,33 @@ void TunnelServer::serve() {
             state_->forgetIdle();
         }
         for (;;) {
-            sockaddr_in from{};
-            socklen_t length = sizeof from;
-            ssize_t n = ::recvfrom(socket_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                                   &length);
-            if (n < 0) {
-                if (errno == EINTR) continue;
+            // One burst: everything one recvmmsg brought, GRO runs cut into their datagrams.
+            burst.clear();
+            IoOutcome got;
+            do {
+                std::span<std::uint8_t> datagram;
+                sockaddr_in from{};
+                got = receiver.next(datagram, &from);
+                if (got.done()) burst.push_back({endpointOf(from), datagram});
+            } while (got.done() && receiver.holding());
+            if (burst.empty()) {
+                if (got.status == IoOutcome::Status::interrupted) continue;
                 break;
             }
             {
                 std::lock_guard lock(mutex_);
-                state_->handle(endpointOf(from), std::span(buffer.data(), static_cast<std::size_t>(n)));
-                ++generation_;
+                std::erase_if(burst, [&](const Received& r) {
+                    if (r.datagram.size() <= kMaxReceived) return false;
+                    ++state_->stats.datagrams;
+                    ++state_->stats.dropped;
+                    ++generation_;
+                    return true;
+                });
+                for (Received& r : burst) {
+                    state_->handle(r);
+                    ++generation_;
+                }
+                state_->flush();
             }
             changed_.notify_all();
         }
@@ -500,6 +606,7 @@ bool TunnelServer::kick(const std::string& user) {
         if (client.user == user) {
             state_->sendSealed(client, wire::Kick, {});
             state_->removeClient(id);
+            state_->flush();
             ++generation_;
             changed_.notify_all();
             return true;

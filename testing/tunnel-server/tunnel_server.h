@@ -71,7 +71,7 @@ struct ServerStats {
     std::uint64_t dataPackets = 0;   // packets inside DATA and BATCH from clients
     std::uint64_t dataBytes = 0;
     std::uint64_t keepalives = 0;
-    std::uint64_t relayed = 0;       // DATA datagrams sent to other members
+    std::uint64_t relayed = 0;       // packets relayed to other members (in DATA or BATCH)
     std::uint64_t dropped = 0;       // datagrams that failed a check
 };
 

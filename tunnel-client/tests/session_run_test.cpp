@@ -426,3 +426,54 @@ TEST(SessionRun, FloodOfServerDatagramsCannotHoldOffTheStopFlag) {
     ASSERT_TRUE(h.session().run(h.device, again).has_value());
     EXPECT_EQ(h.device.written.size(), 300u);
 }
+
+namespace {
+
+// Holds what it is sent until flush, as the TAP does while it joins TCP segments.
+struct HoldingDevice : FakeDevice {
+    std::vector<Bytes> held;
+    std::size_t heldAtWaits = 0;
+    std::expected<void, ClientError> send(std::span<const std::uint8_t> packet) override {
+        held.emplace_back(packet.begin(), packet.end());
+        return {};
+    }
+    std::expected<void, ClientError> flush() override {
+        written.insert(written.end(), held.begin(), held.end());
+        held.clear();
+        return {};
+    }
+    std::expected<void, ClientError> wait(int socket, std::chrono::nanoseconds timeout) override {
+        heldAtWaits += held.size();
+        return FakeDevice::wait(socket, timeout);
+    }
+};
+
+}  // namespace
+
+TEST(SessionRun, HeldFramesReachTheDeviceBeforeEveryWaitAndBeforeTheEnd) {
+    auto c = connectToPeer();
+    HoldingDevice device;
+    device.clock = &c->clock;
+    RunningFlag running;
+    auto arrived = [&] {
+        pollfd p{c->session->socket(), POLLIN, 0};
+        ::poll(&p, 1, 1000);
+    };
+    c->peer.sendSealed(MessageType::Data, frame(60, 1), S | 8);
+    c->peer.sendSealed(MessageType::Data, frame(70, 2), S | 9);
+    arrived();
+    device.onWait = [&](FakeDevice& d) {
+        if (d.waits == 2) {
+            // A frame and the server's end in one drain: the frame still goes to the adapter.
+            c->peer.sendSealed(MessageType::Data, frame(80, 3), S | 10);
+            c->peer.sendSealed(MessageType::Disconnect, {}, S | 11);
+            arrived();
+        }
+        if (d.waits >= 10) running.clear();
+    };
+    auto r = c->session->run(device, running);
+    ASSERT_TRUE(r.has_value()) << r.error().detail();
+    EXPECT_EQ(*r, DisconnectReason::server);
+    EXPECT_EQ(device.heldAtWaits, 0u) << "a frame was still held while the loop slept";
+    EXPECT_EQ(device.written, (std::vector<Bytes>{frame(60, 1), frame(70, 2), frame(80, 3)}));
+}

@@ -22,6 +22,9 @@ struct Faults {
     int wouldBlockSends = 0;    // run-loop sends answered with would-block first
     bool shortSend = false;
     int nonBlockingError = 0;
+    int wouldBlockBatches = 0;  // bursts answered with would-block first
+    int partialBatches = 0;     // bursts the socket takes one datagram of, this many times
+    bool cutBatch = false;      // a burst's second datagram goes out a byte short
 };
 
 class FaultySocket : public UdpSocket {
@@ -61,6 +64,30 @@ public:
     IoOutcome receive(std::span<std::uint8_t> b) override {
         if (f_.receiveError) return failed(f_.receiveError);
         return real_->receive(b);
+    }
+    BatchOutcome sendBatch(std::span<const std::span<const std::uint8_t>> d) override {
+        if (f_.wouldBlockBatches > 0) {
+            --f_.wouldBlockBatches;
+            return BatchOutcome{0, IoOutcome{IoOutcome::Status::timedOut, 0, EAGAIN}};
+        }
+        if (f_.partialBatches > 0 && d.size() > 1) {
+            --f_.partialBatches;
+            BatchOutcome o = real_->sendBatch(d.first(1));
+            if (o.sent == 1) o.next.status = IoOutcome::Status::interrupted;
+            return o;
+        }
+        if (f_.cutBatch && d.size() > 1) {
+            BatchOutcome o = real_->sendBatch(d.first(1));
+            o.next = real_->send(d[1].first(d[1].size() - 1));
+            return o;
+        }
+        // Per-datagram faults need the datagrams one by one, through send().
+        if (f_.sendError || f_.shortSend || f_.wouldBlockSends) return UdpSocket::sendBatch(d);
+        return real_->sendBatch(d);
+    }
+    IoOutcome receiveBatch(std::span<const std::span<std::uint8_t>> b, std::span<std::size_t> lengths) override {
+        if (f_.receiveError) return failed(f_.receiveError);
+        return real_->receiveBatch(b, lengths);
     }
 
 private:
@@ -182,4 +209,33 @@ TEST(SessionSocketFaults, RunLoopSendAndReceiveFailures) {
     auto nonBlocking = (*s)->run(device, running);
     ASSERT_FALSE(nonBlocking.has_value());
     EXPECT_EQ(nonBlocking.error().code(), "internal_error");
+}
+
+TEST(SessionSocketFaults, QueuedBurstGoesOutWholeHoweverMuchEachCallTakes) {
+    Rig rig;
+    auto s = rig.connect();
+    ASSERT_TRUE(s.has_value()) << detailOf(s);
+    Session& session = **s;
+    const std::uint64_t first = session.sendCounter();
+    for (std::uint8_t i = 0; i < 5; ++i)
+        ASSERT_TRUE(session.queueDatagram(MessageType::Data, Bytes(100 + i, i)).has_value());
+    rig.network.faults.wouldBlockBatches = 2;
+    rig.network.faults.partialBatches = 3;
+    const auto before = rig.clock.now();
+    ASSERT_TRUE(session.sendQueued().has_value());
+    EXPECT_EQ(rig.clock.now() - before, 2ms);  // one 1 ms pause per would-block, none otherwise
+    for (std::uint8_t i = 0; i < 5; ++i) {
+        auto got = rig.peer.receiveOpened();
+        ASSERT_TRUE(got.has_value()) << "datagram " << int(i) << " missing";
+        EXPECT_EQ(got->header.counter, first + i);
+        EXPECT_EQ(got->plaintext, Bytes(100 + i, i));
+    }
+    EXPECT_FALSE(rig.peer.receiveOpened(50ms).has_value()) << "a datagram went out twice";
+
+    // A datagram that leaves cut ends the burst, as a short single send does.
+    for (std::uint8_t i = 0; i < 3; ++i) ASSERT_TRUE(session.queueDatagram(MessageType::Data, Bytes(60, i)).has_value());
+    rig.network.faults.cutBatch = true;
+    auto cut = session.sendQueued();
+    ASSERT_FALSE(cut.has_value());
+    EXPECT_EQ(cut.error().detail(), "I/O error: short UDP packet send");
 }

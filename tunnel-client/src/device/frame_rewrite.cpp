@@ -1,5 +1,7 @@
 #include "device/frame_rewrite.h"
 
+#include "device/internet_checksum.h"
+
 namespace ostrel {
 
 namespace {
@@ -14,13 +16,6 @@ void putBe16(std::span<std::uint8_t> d, std::size_t at, std::uint16_t v) {
     d[at + 1] = static_cast<std::uint8_t>(v);
 }
 
-std::uint32_t sum16(std::span<const std::uint8_t> data, std::uint32_t sum) {
-    std::size_t i = 0;
-    for (; i + 1 < data.size(); i += 2) sum += static_cast<std::uint32_t>((data[i] << 8) | data[i + 1]);
-    if (i < data.size()) sum += static_cast<std::uint32_t>(data[i] << 8);
-    return sum;
-}
-
 bool isLimitedBroadcast(std::span<const std::uint8_t> d, std::size_t at) {
     return d[at] == 255 && d[at + 1] == 255 && d[at + 2] == 255 && d[at + 3] == 255;
 }
@@ -28,10 +23,7 @@ bool isLimitedBroadcast(std::span<const std::uint8_t> d, std::size_t at) {
 }  // namespace
 
 std::uint16_t FrameRewrite::internetChecksum(std::span<const std::uint8_t> data, std::uint32_t seed) {
-    // Fold after every step would be exact too; 32 bits cannot overflow for any frame we handle.
-    std::uint64_t sum = sum16(data, 0) + static_cast<std::uint64_t>(seed);
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum);
+    return InternetChecksum::of(data, seed);
 }
 
 bool FrameRewrite::rewriteIpv4Broadcast(std::span<std::uint8_t> ip, Ipv4Address to) {
@@ -54,8 +46,7 @@ bool FrameRewrite::rewriteIpv4Broadcast(std::span<std::uint8_t> ip, Ipv4Address 
         std::size_t length = be16(udp, 4);
         if (length >= 8 && length <= udp.size()) {
             std::uint32_t pseudo = 0;
-            pseudo = sum16(ip.subspan(12, 4), pseudo);
-            pseudo = sum16(ip.subspan(16, 4), pseudo);
+            pseudo = InternetChecksum::sum(ip.subspan(12, 8), pseudo);
             pseudo += 17;
             pseudo += static_cast<std::uint32_t>(length);
             putBe16(udp, 6, 0);

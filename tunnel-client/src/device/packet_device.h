@@ -4,7 +4,8 @@
 //   name()         adapter name for the "adapter" event and host configuration
 //   configure      addresses, routes, metric, DNS, MTU from the granted settings
 //   receive        never blocks: one frame/packet cut to the buffer, nothing, or an error
-//   send           one frame/packet to the adapter
+//   send           one frame/packet to the adapter (a device may hold it back until flush)
+//   flush          hands the adapter whatever send held back
 //   wait           until the device or the UDP socket has data, or the time-out passes
 //   open           TapDevice for DeviceKind::tap, WintunDevice for DeviceKind::wintun
 
@@ -37,6 +38,7 @@ public:
     virtual std::expected<void, ClientError> configure(const AuthOk& settings, const Mac& mac) = 0;
     virtual std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) = 0;
     virtual std::expected<void, ClientError> send(std::span<const std::uint8_t> packet) = 0;
+    virtual std::expected<void, ClientError> flush() { return {}; }
     virtual std::expected<void, ClientError> wait(int socket, std::chrono::nanoseconds timeout) = 0;
 
     static std::expected<std::unique_ptr<PacketDevice>, ClientError> open(const DeviceOptions& options);

@@ -13,7 +13,8 @@
 namespace ostrel {
 
 // An open TAP device file with its read and write events: one overlapped read
-// at a time, writes that return once the adapter took the frame.
+// at a time, writes that return once the adapter took the frame (or, where frames
+// are joined before they reach the adapter, held it until flushWrites).
 class TapFile {
 public:
     virtual ~TapFile() = default;
@@ -28,6 +29,8 @@ public:
     // Cancels a pending read and waits until it has ended.
     virtual void cancelRead() = 0;
     virtual std::expected<void, std::uint32_t> write(std::span<const std::uint8_t> frame) = 0;
+    // Writes what write() held back to join it with later frames; nothing by default.
+    virtual std::expected<void, std::uint32_t> flushWrites() { return {}; }
     // The media-status control; its result is never looked at.
     virtual void setMediaStatus(bool connected) = 0;
     virtual Waitable readEvent() const = 0;

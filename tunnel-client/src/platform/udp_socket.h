@@ -4,7 +4,8 @@
 //   resolve(host, port)          addresses in the resolver's order, or nothing
 //   openUdp(family)              a socket bound to the family's any-address, port 0
 //   UdpSocket                    buffers, receive time-out, non-blocking mode,
-//                                sendTo/receiveFrom for the handshake, connect, send/receive
+//                                sendTo/receiveFrom for the handshake, connect, send/receive,
+//                                sendBatch/receiveBatch for the run loop's bursts
 // Errors are error numbers (errno on Linux).
 
 #include <array>
@@ -40,6 +41,15 @@ struct IoOutcome {
     bool done() const { return status == Status::done; }
 };
 
+// What one batched send came to: the first `sent` datagrams went out whole, in order.
+// When that is not all of them, `next` tells why the one after them did not: timedOut,
+// interrupted (nothing to report: send the rest again), failed, or done with a shorter
+// length when it went out cut.
+struct BatchOutcome {
+    std::size_t sent = 0;
+    IoOutcome next;
+};
+
 class UdpSocket {
 public:
     virtual ~UdpSocket() = default;
@@ -56,6 +66,15 @@ public:
     virtual std::expected<void, int> connect(const SocketAddress& to) = 0;
     virtual IoOutcome send(std::span<const std::uint8_t> datagram) = 0;
     virtual IoOutcome receive(std::span<std::uint8_t> buffer) = 0;
+
+    // Sends datagrams on the connected socket in order, as many as it takes now, each with
+    // exactly its bytes. The default sends them one by one; Linux hands the kernel the whole
+    // burst in one call.
+    virtual BatchOutcome sendBatch(std::span<const std::span<const std::uint8_t>> datagrams);
+    // Receives what is waiting, at most buffers.size() datagrams, each into its own buffer
+    // and cut to it as receive() cuts; the outcome's length is how many arrived and
+    // lengths[i] is the length of the i-th. The default receives one.
+    virtual IoOutcome receiveBatch(std::span<const std::span<std::uint8_t>> buffers, std::span<std::size_t> lengths);
 };
 
 class Network {

@@ -117,7 +117,12 @@ private:
     Session() = default;
     // Every buffer of a run, allocated once so no packet allocates.
     struct RunBuffers {
-        std::array<std::uint8_t, kSocketBufferSize> socket{};
+        // The socket drain takes up to this many datagrams per system call.
+        static constexpr std::size_t kReceiveBatch = 64;
+        std::array<std::array<std::uint8_t, kSocketBufferSize>, kReceiveBatch> socket{};
+        std::array<std::span<std::uint8_t>, kReceiveBatch> socketViews{};
+        std::array<std::size_t, kReceiveBatch> socketLengths{};
+        std::array<std::span<const std::uint8_t>, DatagramQueue::kSlots> queueViews{};
         std::array<std::uint8_t, kMaxDatagram> device{};
         CoalesceBuffer coalesce;
         DatagramQueue queue;

@@ -2,6 +2,7 @@
 #include "session/errors.h"
 #include "session/session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -106,9 +107,21 @@ std::expected<void, ClientError> Session::sendQueued() {
     DatagramQueue& q = buffers_->queue;
     std::size_t count = q.count;
     q.count = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        auto sent = sendDatagram(std::span(q.slots[i].data(), q.lengths[i]));
-        if (!sent) return sent;
+    if (!socket_) return count == 0 ? std::expected<void, ClientError>{} : std::unexpected(err::io(EBADF));
+    auto& views = buffers_->queueViews;
+    for (std::size_t i = 0; i < count; ++i) views[i] = std::span<const std::uint8_t>(q.slots[i].data(), q.lengths[i]);
+    // The same rules as one datagram at a time: interrupted goes again at once, would-block
+    // after 1 ms, a cut datagram or any other error ends the run.
+    for (std::size_t done = 0; done < count;) {
+        BatchOutcome o = socket_->sendBatch(std::span(views.data() + done, count - done));
+        done += o.sent;
+        if (done == count) break;
+        switch (o.next.status) {
+            case IoOutcome::Status::done: return std::unexpected(err::ioText("short UDP packet send"));
+            case IoOutcome::Status::interrupted: break;
+            case IoOutcome::Status::timedOut: clock_->sleep(std::chrono::milliseconds(1)); break;
+            case IoOutcome::Status::failed: return std::unexpected(err::io(o.next.error));
+        }
     }
     return {};
 }
@@ -201,6 +214,7 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
     if (auto r = socket_->setNonBlocking(); !r) return std::unexpected(err::io(r.error()));
     if (!buffers_) buffers_ = std::make_unique<RunBuffers>();
     RunBuffers& b = *buffers_;
+    for (std::size_t k = 0; k < RunBuffers::kReceiveBatch; ++k) b.socketViews[k] = b.socket[k];
     b.coalesce.used = b.coalesce.entries = 0;
     b.queue.count = 0;
     Clock::time_point keepaliveTimer = clock_->now();
@@ -210,15 +224,24 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
         if (!running.running()) return DisconnectReason::user;
 
         for (std::size_t drained = 0; drained < kDatagramsPerPass;) {
-            IoOutcome got = socket_->receive(b.socket);
+            std::size_t want = std::min(RunBuffers::kReceiveBatch, kDatagramsPerPass - drained);
+            IoOutcome got = socket_->receiveBatch(std::span(b.socketViews.data(), want), b.socketLengths);
             if (got.status == IoOutcome::Status::interrupted) continue;
             if (got.status == IoOutcome::Status::timedOut) break;
             if (got.status == IoOutcome::Status::failed) return std::unexpected(err::io(got.error));
-            ++drained;
-            auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket.data(), got.length));
-            if (!r) return std::unexpected(r.error());
-            if (*r) return **r;
+            if (got.length == 0) break;
+            for (std::size_t k = 0; k < got.length; ++k) {
+                ++drained;
+                auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket[k].data(), b.socketLengths[k]));
+                if (!r) return std::unexpected(r.error());
+                if (*r) {
+                    // What arrived before the end still reaches the adapter.
+                    if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
+                    return **r;
+                }
+            }
         }
+        if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
 
         for (std::size_t reads = 0; reads < kReadsPerPass; ++reads) {
             auto got = device.receive(b.device);

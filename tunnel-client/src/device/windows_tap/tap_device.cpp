@@ -202,6 +202,11 @@ std::expected<void, ClientError> TapDevice::send(std::span<const std::uint8_t> f
     return {};
 }
 
+std::expected<void, ClientError> TapDevice::flush() {
+    if (auto written = file_->flushWrites(); !written) return std::unexpected(device_errors::io(written.error()));
+    return {};
+}
+
 std::expected<void, ClientError> TapDevice::wait(int socket, std::chrono::nanoseconds timeout) {
     if (completedWaiting_) return {};
     if (!readPending_) {

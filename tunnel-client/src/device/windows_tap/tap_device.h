@@ -26,6 +26,7 @@ public:
     std::expected<void, ClientError> configure(const AuthOk& settings, const Mac& mac) override;
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override;
     std::expected<void, ClientError> send(std::span<const std::uint8_t> frame) override;
+    std::expected<void, ClientError> flush() override;
     std::expected<void, ClientError> wait(int socket, std::chrono::nanoseconds timeout) override;
 
     std::uint32_t interfaceIndex() const { return index_; }

@@ -5,21 +5,34 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/linux/interface_guid.h"
+#include "platform/linux/tap_offload.h"
 
 namespace ostrel {
 
 namespace {
 
+constexpr unsigned long kOffloads = TUN_F_CSUM | TUN_F_TSO4 | TUN_F_TSO6;
+
 class TunTapFile : public TapFile {
 public:
-    explicit TunTapFile(int fd) : fd_(fd) {}
-    ~TunTapFile() override { ::close(fd_); }
+    TunTapFile(int fd, bool offloads) : fd_(fd), offloads_(offloads) {
+        if (offloads_) raw_.resize(VnetHeader::kSize + 65536 + 64);
+    }
+    ~TunTapFile() override {
+        if (offloads_) {
+            (void)flushWrites();
+            // The interface outlives us: leave it as a reader without the header expects it.
+            (void)::ioctl(fd_, TUNSETOFFLOAD, 0UL);
+        }
+        ::close(fd_);
+    }
 
     std::expected<std::optional<std::size_t>, std::uint32_t> startRead(std::span<std::uint8_t> buf) override {
         pending_ = buf;
@@ -55,15 +68,19 @@ public:
     }
 
     std::expected<void, std::uint32_t> write(std::span<const std::uint8_t> frame) override {
-        for (;;) {
-            ssize_t n = ::write(fd_, frame.data(), frame.size());
-            if (n >= 0) return {};
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN) return std::unexpected(static_cast<std::uint32_t>(errno));
-            // The queue is full: wait for room, as an overlapped write waits for completion.
-            pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, -1) < 0 && errno != EINTR) return std::unexpected(static_cast<std::uint32_t>(errno));
+        if (!offloads_) return writeAll(frame);
+        if (coalescer_.holding()) {
+            if (coalescer_.append(frame)) return {};
+            if (auto held = flushWrites(); !held) return held;
         }
+        if (coalescer_.start(frame)) return {};
+        static constexpr std::uint8_t kPlain[VnetHeader::kSize] = {};
+        return writeAll(kPlain, frame);
+    }
+
+    std::expected<void, std::uint32_t> flushWrites() override {
+        if (!coalescer_.holding()) return {};
+        return writeAll(coalescer_.take());
     }
 
     void setMediaStatus(bool connected) override {
@@ -76,19 +93,44 @@ public:
 private:
     // Length read, nullopt when nothing waits, or the error number.
     std::expected<std::optional<std::size_t>, std::uint32_t> readOnce() {
+        if (splitter_.pending()) return splitter_.next(pending_);
+        std::span<std::uint8_t> into = offloads_ ? std::span<std::uint8_t>(raw_) : pending_;
         for (;;) {
-            ssize_t n = ::read(fd_, pending_.data(), pending_.size());
-            if (n >= 0) return static_cast<std::size_t>(n);
+            ssize_t n = ::read(fd_, into.data(), into.size());
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno == EAGAIN) return std::optional<std::size_t>{};
+                return std::unexpected(static_cast<std::uint32_t>(errno));
+            }
+            if (!offloads_) return static_cast<std::size_t>(n);
+            // A frame that cannot be split is dropped, as a driver drops what it cannot send.
+            if (splitter_.load(into.first(static_cast<std::size_t>(n)))) return splitter_.next(pending_);
+        }
+    }
+
+    // One frame in one write, waiting for room as an overlapped write waits for completion.
+    std::expected<void, std::uint32_t> writeAll(std::span<const std::uint8_t> head,
+                                                std::span<const std::uint8_t> frame = {}) {
+        iovec parts[2] = {{const_cast<std::uint8_t*>(head.data()), head.size()},
+                          {const_cast<std::uint8_t*>(frame.data()), frame.size()}};
+        for (;;) {
+            ssize_t n = ::writev(fd_, parts, frame.empty() ? 1 : 2);
+            if (n >= 0) return {};
             if (errno == EINTR) continue;
-            if (errno == EAGAIN) return std::optional<std::size_t>{};
-            return std::unexpected(static_cast<std::uint32_t>(errno));
+            if (errno != EAGAIN) return std::unexpected(static_cast<std::uint32_t>(errno));
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, -1) < 0 && errno != EINTR) return std::unexpected(static_cast<std::uint32_t>(errno));
         }
     }
 
     int fd_;
+    bool offloads_;
     std::span<std::uint8_t> pending_;
     bool haveResult_ = false;
     std::expected<std::size_t, std::uint32_t> result_{0};
+    std::vector<std::uint8_t> raw_;  // one read with its header, up to 64 KiB of TCP
+    TsoSplitter splitter_;
+    TcpCoalescer coalescer_;
 };
 
 }  // namespace
@@ -109,12 +151,25 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open
     if (fd < 0) return std::unexpected(OpenFailure::File);
     ifreq req{};
     std::memcpy(req.ifr_name, name->data(), name->size());
-    req.ifr_flags = IFF_TAP | IFF_NO_PI;
-    if (::ioctl(fd, TUNSETIFF, &req) < 0) {
+    req.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
+    bool offloads = ::ioctl(fd, TUNSETIFF, &req) == 0;
+    int headerSize = VnetHeader::kSize;
+    if (offloads && (::ioctl(fd, TUNSETVNETHDRSZ, &headerSize) != 0 || ::ioctl(fd, TUNSETOFFLOAD, kOffloads) != 0)) {
+        // Without the offloads the header buys nothing: start again plain.
         ::close(fd);
-        return std::unexpected(OpenFailure::File);
+        fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return std::unexpected(OpenFailure::File);
+        offloads = false;
     }
-    return std::make_unique<TunTapFile>(fd);
+    if (!offloads) {
+        req.ifr_flags = IFF_TAP | IFF_NO_PI;
+        if (::ioctl(fd, TUNSETIFF, &req) < 0) {
+            ::close(fd);
+            return std::unexpected(OpenFailure::File);
+        }
+        (void)::ioctl(fd, TUNSETOFFLOAD, 0UL);  // in case an earlier run left them on
+    }
+    return std::make_unique<TunTapFile>(fd, offloads);
 }
 
 }  // namespace ostrel

@@ -1,4 +1,5 @@
 #include "platform/udp_socket.h"
+#include "platform/linux/udp_burst.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -8,6 +9,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <optional>
 #include <cerrno>
 #include <cstring>
 
@@ -54,22 +58,6 @@ bool fromNative(const sockaddr* sa, SocketAddress& out) {
     return false;
 }
 
-IoOutcome outcome(ssize_t n) {
-    IoOutcome o;
-    if (n >= 0) {
-        o.length = static_cast<std::size_t>(n);
-        return o;
-    }
-    o.error = errno;
-    if (o.error == EAGAIN || o.error == EWOULDBLOCK)
-        o.status = IoOutcome::Status::timedOut;
-    else if (o.error == EINTR)
-        o.status = IoOutcome::Status::interrupted;
-    else
-        o.status = IoOutcome::Status::failed;
-    return o;
-}
-
 class LinuxUdpSocket final : public UdpSocket {
 public:
     explicit LinuxUdpSocket(int fd) : fd_(fd) {}
@@ -105,14 +93,14 @@ public:
     IoOutcome sendTo(std::span<const std::uint8_t> datagram, const SocketAddress& to) override {
         sockaddr_storage native;
         socklen_t len = toNative(to, native);
-        return outcome(::sendto(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+        return socketOutcome(::sendto(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL,
                                 reinterpret_cast<sockaddr*>(&native), len));
     }
 
     IoOutcome receiveFrom(std::span<std::uint8_t> buffer, SocketAddress& from) override {
         sockaddr_storage native{};
         socklen_t len = sizeof native;
-        IoOutcome o = outcome(::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&native), &len));
+        IoOutcome o = socketOutcome(::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&native), &len));
         if (o.done() && !fromNative(reinterpret_cast<sockaddr*>(&native), from)) from = SocketAddress{};
         return o;
     }
@@ -125,15 +113,47 @@ public:
     }
 
     IoOutcome send(std::span<const std::uint8_t> datagram) override {
-        return outcome(::send(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL));
+        return socketOutcome(::send(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL));
     }
 
     IoOutcome receive(std::span<std::uint8_t> buffer) override {
-        return outcome(::recv(fd_, buffer.data(), buffer.size(), 0));
+        return socketOutcome(::recv(fd_, buffer.data(), buffer.size(), 0));
+    }
+
+    BatchOutcome sendBatch(std::span<const std::span<const std::uint8_t>> datagrams) override {
+        return burst_.send(datagrams);
+    }
+
+    // GRO hands over a run of datagrams as one message; they are copied out one per buffer.
+    IoOutcome receiveBatch(std::span<const std::span<std::uint8_t>> buffers, std::span<std::size_t> lengths) override {
+        if (!receiver_) receiver_.emplace(fd_, kReceiveMessages);
+        const std::size_t want = std::min(buffers.size(), lengths.size());
+        std::size_t filled = 0;
+        while (filled < want) {
+            // One recvmmsg per call: what it brought, then back to the caller.
+            if (filled > 0 && !receiver_->holding()) break;
+            std::span<std::uint8_t> datagram;
+            IoOutcome o = receiver_->next(datagram);
+            if (!o.done()) {
+                if (filled > 0) break;
+                return o;
+            }
+            // A longer datagram is cut to the buffer, as recv cuts it.
+            lengths[filled] = std::min(datagram.size(), buffers[filled].size());
+            std::memcpy(buffers[filled].data(), datagram.data(), lengths[filled]);
+            ++filled;
+        }
+        IoOutcome o;
+        o.length = filled;
+        return o;
     }
 
 private:
+    static constexpr std::size_t kReceiveMessages = 16;
+
     int fd_;
+    UdpBurst burst_{fd_};
+    std::optional<UdpBurstReceiver> receiver_;  // made on the first batched receive
 };
 
 class LinuxNetwork final : public Network {

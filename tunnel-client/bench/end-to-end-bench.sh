@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# End to end through the tunnel on this machine: two ostrel-client processes, each in a
+# network namespace of its own with a real TAP adapter, the test tunnel server in a third
+# namespace between them, and iperf3 and ping across the tunnel. The bare veth path
+# through the same three namespaces (the middle one forwarding) is measured for scale.
+#
+#   tunnel-client/bench/end-to-end-bench.sh [--against REF] [--repeat N] [--seconds S] [NAME=BIN_DIR ...]
+#
+# Each BIN_DIR holds ostrel-client and ostrel-tunnel-server. Without any, this tree is
+# built in build/bench-e2e and measured as "this"; --against REF also builds the git
+# revision REF (from `git archive`, in a temporary folder) and measures it beside. The
+# builds take turns within every repetition, so they meet the same machine load. Every
+# figure is the median of --repeat measurements (default 3); TCP runs last --seconds
+# (default 10).
+# Figures: TCP with one and four streams; UDP of 1392-byte datagrams (the tunnel's MTU of
+# 1420) and of 64-byte datagrams, each at the highest offered rate that loses under 1 %
+# (iperf3's own sending rate caps both); ping round trip (median of 200, idle tunnel);
+# CPU of each tunnel process during the one-stream TCP run, in percent of one core.
+#
+# Needs root; installs iperf3 and jq when missing. Leaves nothing behind.
+set -euo pipefail
+
+repeat=3
+seconds=10
+against=
+builds=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --repeat) repeat=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --against) against=$2; shift 2 ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    *=*) builds+=("$1"); shift ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+    esac
+done
+[ "$(id -u)" -eq 0 ] || { echo "run as root: it creates namespaces and TAP adapters" >&2; exit 1; }
+
+need=()
+command -v iperf3 >/dev/null || need+=(iperf3)
+command -v jq >/dev/null || need+=(jq)
+if [ ${#need[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+here=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+given=${#builds[@]}
+
+build_tree() {  # source folder, build folder
+    cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANA_TESTS=OFF -DCORVANA_DESKTOP=OFF >/dev/null
+    cmake --build "$2" -j 4 --target ostrel-client ostrel-tunnel-server >/dev/null
+}
+if [ -n "$against" ]; then
+    echo "building $against" >&2
+    mkdir -p "$work/$against-src"
+    git -C "$here" archive "$against" | tar -x -C "$work/$against-src"
+    build_tree "$work/$against-src" "$work/$against-build"
+    builds=("$against=$work/$against-build/bin" "${builds[@]}")
+fi
+if [ "$given" -eq 0 ]; then
+    echo "building this tree" >&2
+    build_tree "$here" "$here/build/bench-e2e"
+    builds+=("this=$here/build/bench-e2e/bin")
+fi
+for b in "${builds[@]}"; do
+    for p in ostrel-client ostrel-tunnel-server; do
+        [ -x "${b#*=}/$p" ] || { echo "${b#*=}/$p is missing" >&2; exit 1; }
+    done
+done
+
+ns_relay=tpbench-relay
+ns_a=tpbench-a
+ns_b=tpbench-b
+relay_a=192.0.2.1 a_addr=192.0.2.2 relay_b=192.0.2.5 b_addr=192.0.2.6
+port=7100
+mtu=1420
+udp_len=$((mtu - 28))
+pids=()
+iperf_server=
+
+in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+stop_pids() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+    pids=()
+}
+
+teardown() {
+    stop_pids
+    if [ -n "$iperf_server" ]; then kill "$iperf_server" 2>/dev/null || true; wait "$iperf_server" 2>/dev/null || true; fi
+    for ns in $ns_relay $ns_a $ns_b; do ip netns del "$ns" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap teardown EXIT
+trap 'exit 130' INT TERM
+
+setup_lab() {
+    for ns in $ns_relay $ns_a $ns_b; do
+        ip netns del "$ns" 2>/dev/null || true
+        ip netns add "$ns"
+        ip -n "$ns" link set lo up
+    done
+    ip link add tpb-a netns $ns_relay type veth peer name eth0 netns $ns_a
+    ip link add tpb-b netns $ns_relay type veth peer name eth0 netns $ns_b
+    ip -n $ns_relay addr add $relay_a/30 dev tpb-a
+    ip -n $ns_relay addr add $relay_b/30 dev tpb-b
+    ip -n $ns_a addr add $a_addr/30 dev eth0
+    ip -n $ns_b addr add $b_addr/30 dev eth0
+    ip -n $ns_relay link set tpb-a up
+    ip -n $ns_relay link set tpb-b up
+    ip -n $ns_a link set eth0 up
+    ip -n $ns_b link set eth0 up
+    # The bare path: a and b reach each other through the relay namespace.
+    in_ns $ns_relay sysctl -qw net.ipv4.ip_forward=1
+    ip -n $ns_a route add 192.0.2.4/30 via $relay_a
+    ip -n $ns_b route add 192.0.2.0/30 via $relay_b
+    for ns in $ns_a $ns_b; do ip -n "$ns" tuntap add mode tap name vlan0; done
+    ip netns exec $ns_b iperf3 -s >/dev/null 2>&1 &
+    iperf_server=$!
+}
+
+# Waits until the client's event log shows "ready"; prints its tunnel address.
+await_client() {
+    local log=$1 pid=$2
+    for _ in $(seq 1 300); do
+        if grep -q '"event":"ready"' "$log"; then
+            jq -r 'select(.event == "configured") | .ip' "$log"
+            return 0
+        fi
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "client did not come up:" >&2
+    cat "$log" >&2
+    return 1
+}
+
+relay_pid= a_pid= b_pid=
+start_tunnel() {
+    local bin=$1
+    ip netns exec $ns_relay "$bin/ostrel-tunnel-server" --bind 0.0.0.0 --port $port --mtu $mtu \
+        --account alice:pw-a:lan:l2:8 --account bob:pw-b:lan:l2:8 >"$work/relay.log" 2>&1 &
+    relay_pid=$!
+    pids+=("$relay_pid")
+    for _ in $(seq 1 100); do grep -q listening "$work/relay.log" && break; sleep 0.05; done
+    ip netns exec $ns_a "$bin/ostrel-client" --server $relay_a:$port --user alice --pass pw-a --node lan --mode l2 \
+        --tap vlan0 --insecure-skip-server-auth >"$work/a.log" 2>&1 &
+    a_pid=$!
+    pids+=("$a_pid")
+    ip netns exec $ns_b "$bin/ostrel-client" --server $relay_b:$port --user bob --pass pw-b --node lan --mode l2 \
+        --tap vlan0 --insecure-skip-server-auth >"$work/b.log" 2>&1 &
+    b_pid=$!
+    pids+=("$b_pid")
+    a_ip=$(await_client "$work/a.log" "$a_pid")
+    b_ip=$(await_client "$work/b.log" "$b_pid")
+    # ARP and the first TCP connection settle before anything is timed.
+    in_ns $ns_a ping -c 3 -i 0.2 -W 2 "$b_ip" >/dev/null
+}
+
+stop_tunnel() { stop_pids; }
+
+# CPU time of a process in clock ticks.
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# iperf3 from a to address $1 with further options; prints the JSON.
+iperf() {
+    local to=$1; shift
+    local out
+    for _ in 1 2 3 4 5; do
+        if out=$(in_ns $ns_a iperf3 -c "$to" -J "$@" 2>/dev/null) && [ -n "$out" ] &&
+            ! jq -e '.error' <<<"$out" >/dev/null; then
+            printf '%s\n' "$out"
+            return 0
+        fi
+        sleep 1  # the server is still finishing the previous test
+    done
+    echo '{}'
+}
+
+tcp_rate() {  # address, streams -> Gbit/s received
+    iperf "$1" -t "$seconds" -P "$2" | jq -r '(.end.sum_received.bits_per_second // 0) / 1e6 | round / 1000'
+}
+
+# Offered rate in bit/s, 0 for as fast as iperf3 sends -> "sent_bit/s received_bit/s
+# received_packets/s lost_percent". Large socket buffers, so the ends do not drop.
+udp_probe() {
+    local to=$1 len=$2 rate=$3
+    iperf "$to" -u -w 4M -l "$len" -b "$rate" -t 3 |
+        jq -r '.end as $e | ($e.sum_received // {}) as $r |
+               [($e.sum_sent.bits_per_second // 0), ($r.bits_per_second // 0),
+                ((($r.packets // 0) - ($r.lost_packets // 0)) / (($r.seconds // 1) | if . == 0 then 1 else . end)),
+                ($r.lost_percent // 100)] | @tsv'
+}
+
+# Highest rate with under 1 % loss: first as fast as iperf3 sends; when that loses 1 % or
+# more, halves the gap between no load and that rate five times. Prints "Gbit/s
+# kpackets/s" received in the best probe.
+udp_search() {
+    local to=$1 len=$2
+    local sent bits pps lost good=0 bad best="0 0"
+    read -r sent bits pps lost <<<"$(udp_probe "$to" "$len" 0)"
+    if awk -v l="$lost" 'BEGIN{exit !(l < 1)}'; then
+        best="$bits $pps"
+    else
+        bad=${sent%.*}
+        for _ in 1 2 3 4 5; do
+            local rate=$(((good + bad) / 2))
+            read -r sent bits pps lost <<<"$(udp_probe "$to" "$len" "$rate")"
+            if awk -v l="$lost" 'BEGIN{exit !(l < 1)}'; then good=$rate; best="$bits $pps"; else bad=$rate; fi
+        done
+    fi
+    awk -v b="${best% *}" -v p="${best#* }" 'BEGIN{printf "%.3f %.1f\n", b / 1e9, p / 1e3}'
+}
+
+ping_median() {  # address -> median round trip in ms of 200 pings
+    in_ns $ns_a ping -c 200 -i 0.01 -W 1 "$1" 2>/dev/null |
+        sed -n 's/.*time=\([0-9.]*\) ms/\1/p' | sort -g |
+        awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else printf "%.3f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+
+record() { echo "$1 $2 $3" >>"$work/results"; }  # path figure value
+
+measure() {  # path name, address, with-cpu
+    local name=$1 to=$2 cpu=$3
+    local before_a before_b before_r t0 t1 rate
+    if [ "$cpu" = yes ]; then
+        before_a=$(ticks "$a_pid"); before_b=$(ticks "$b_pid"); before_r=$(ticks "$relay_pid")
+        t0=$(date +%s.%N)
+    fi
+    rate=$(tcp_rate "$to" 1)
+    record "$name" tcp1 "$rate"
+    if [ "$cpu" = yes ]; then
+        t1=$(date +%s.%N)
+        local hz; hz=$(getconf CLK_TCK)
+        for who in a:$a_pid:$before_a b:$b_pid:$before_b relay:$relay_pid:$before_r; do
+            IFS=: read -r label pid before <<<"$who"
+            record "$name" "cpu_$label" "$(awk -v d=$(($(ticks "$pid") - before)) -v hz="$hz" -v s="$t0" -v e="$t1" \
+                'BEGIN{printf "%.0f", 100 * d / hz / (e - s)}')"
+        done
+    fi
+    record "$name" tcp4 "$(tcp_rate "$to" 4)"
+    read -r gbit kpps <<<"$(udp_search "$to" $udp_len)"
+    record "$name" udp_gbit "$gbit"
+    read -r gbit kpps <<<"$(udp_search "$to" 64)"
+    record "$name" udp64_kpps "$kpps"
+    record "$name" udp64_mbit "$(awk -v g="$gbit" 'BEGIN{printf "%.1f", g * 1000}')"
+    record "$name" rtt_ms "$(ping_median "$to")"
+}
+
+setup_lab
+: >"$work/results"
+for round in $(seq 1 "$repeat"); do
+    echo "round $round of $repeat: bare veth path" >&2
+    measure bare $b_addr no
+    for b in "${builds[@]}"; do
+        echo "round $round of $repeat: tunnel, ${b%%=*}" >&2
+        start_tunnel "${b#*=}"
+        measure "${b%%=*}" "$b_ip" yes
+        stop_tunnel
+    done
+done
+
+median() {  # path figure
+    awk -v p="$1" -v f="$2" '$1 == p && $2 == f {print $3}' "$work/results" | sort -g |
+        awk '{v[NR] = $1} END {if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'
+}
+
+paths=(bare)
+for b in "${builds[@]}"; do paths+=("${b%%=*}"); done
+printf '\nmedians of %s runs on %s (%s cores)\n\n' "$repeat" "$(uname -r)" "$(nproc)"
+printf '| path | TCP 1 stream Gbit/s | TCP 4 streams Gbit/s | UDP %s B Gbit/s | UDP 64 B kpackets/s | ping ms | CPU %% client a / relay / client b |\n' "$udp_len"
+printf '|---|---|---|---|---|---|---|\n'
+for p in "${paths[@]}"; do
+    cpu="-"
+    [ "$p" != bare ] && cpu="$(median "$p" cpu_a) / $(median "$p" cpu_relay) / $(median "$p" cpu_b)"
+    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$p" "$(median "$p" tcp1)" "$(median "$p" tcp4)" \
+        "$(median "$p" udp_gbit)" "$(median "$p" udp64_kpps)" "$(median "$p" rtt_ms)" "$cpu"
+done
+printf '\nevery measurement:\n'
+sort "$work/results" | awk '{a[$1" "$2] = a[$1" "$2] " " $3} END {for (k in a) print k ":" a[k]}' | sort

@@ -1,0 +1,355 @@
+// TCP offloads of the Linux TAP: large frames from the kernel cut into valid segments, and
+// segments for the kernel joined into frames it can take in one write.
+#include "device/internet_checksum.h"
+#include "platform/linux/tap_offload.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+using namespace ostrel;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kMss = 1368;
+constexpr std::uint8_t kFin = 0x01, kSyn = 0x02, kPsh = 0x08, kAck = 0x10, kCwr = 0x80;
+
+std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+std::uint32_t be32(const std::uint8_t* p) { return std::uint32_t{be16(p)} << 16 | be16(p + 2); }
+void put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 8);
+    p[1] = static_cast<std::uint8_t>(v);
+}
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, static_cast<std::uint16_t>(v >> 16));
+    put16(p + 2, static_cast<std::uint16_t>(v));
+}
+
+// RFC 1071 as written, 16 bits at a time, to hold the fast sum against.
+std::uint16_t plainChecksum(std::span<const std::uint8_t> d, std::uint32_t seed = 0) {
+    std::uint64_t sum = seed;
+    for (std::size_t i = 0; i + 1 < d.size(); i += 2) sum += static_cast<std::uint32_t>(d[i] << 8 | d[i + 1]);
+    if (d.size() % 2) sum += static_cast<std::uint32_t>(d.back() << 8);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum);
+}
+
+struct Flow {
+    bool ipv4 = true;
+    std::uint32_t seq = 0xFFFFF000;  // wraps within a burst
+    std::uint32_t ack = 1000;
+    std::uint16_t window = 500;
+    std::uint16_t srcPort = 5001;
+    std::uint16_t id = 100;
+    bool tagged = false;  // an 802.1Q tag, as a VLAN interface on the TAP sends
+
+    std::size_t ipAt() const { return tagged ? 18 : 14; }
+    std::size_t tcpAt() const { return ipAt() + (ipv4 ? 20 : 40); }
+    std::size_t headers() const { return tcpAt() + 32; }  // 12 bytes of options (timestamps)
+
+    std::uint32_t pseudo(const std::uint8_t* f, std::size_t tcpLength) const {
+        return ipv4 ? InternetChecksum::sum(std::span(f + ipAt() + 12, 8), 6 + static_cast<std::uint32_t>(tcpLength))
+                    : InternetChecksum::sum(std::span(f + ipAt() + 8, 32), 6 + static_cast<std::uint32_t>(tcpLength));
+    }
+
+    // A complete frame with valid checksums.
+    Bytes frame(std::span<const std::uint8_t> payload, std::uint8_t flags = kAck) const {
+        Bytes f(headers() + payload.size());
+        std::uint8_t* p = f.data();
+        const std::uint8_t macs[12] = {2, 0, 1, 1, 1, 1, 2, 0, 2, 2, 2, 2};
+        std::memcpy(p, macs, 12);
+        if (tagged) {
+            put16(p + 12, 0x8100);
+            put16(p + 14, 42);
+        }
+        std::uint8_t* ip = p + ipAt();
+        if (ipv4) {
+            put16(ip - 2, 0x0800);
+            ip[0] = 0x45;
+            put16(ip + 2, static_cast<std::uint16_t>(f.size() - ipAt()));
+            put16(ip + 4, id);
+            ip[6] = 0x40;  // don't fragment
+            ip[8] = 64;
+            ip[9] = 6;
+            const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
+            std::memcpy(ip + 12, addresses, 8);
+            put16(ip + 10, plainChecksum(std::span(ip, 20)));
+        } else {
+            put16(ip - 2, 0x86DD);
+            ip[0] = 0x60;
+            put16(ip + 4, static_cast<std::uint16_t>(f.size() - ipAt() - 40));
+            ip[6] = 6;
+            ip[7] = 64;
+            ip[8] = 0xfd;
+            ip[9] = 0x77;
+            ip[23] = 2;
+            ip[24] = 0xfd;
+            ip[25] = 0x77;
+            ip[39] = 3;
+        }
+        std::uint8_t* t = p + tcpAt();
+        put16(t, srcPort);
+        put16(t + 2, 40000);
+        put32(t + 4, seq);
+        put32(t + 8, ack);
+        t[12] = 8 << 4;
+        t[13] = flags;
+        put16(t + 14, window);
+        const std::uint8_t options[12] = {1, 1, 8, 10, 0, 0, 0, 7, 0, 0, 0, 9};
+        std::memcpy(t + 20, options, 12);
+        if (!payload.empty()) std::memcpy(t + 32, payload.data(), payload.size());
+        put16(t + 16, plainChecksum(std::span(t, f.size() - tcpAt()), pseudo(p, f.size() - tcpAt())));
+        return f;
+    }
+
+    // The frame as the kernel hands a TCP burst to the TAP: header first, checksum left
+    // holding the pseudo-header sum.
+    Bytes burst(std::span<const std::uint8_t> payload, std::uint8_t flags) const {
+        Bytes f = frame(payload, flags);
+        std::uint8_t* t = f.data() + tcpAt();
+        put16(t + 16, InternetChecksum::fold(pseudo(f.data(), f.size() - tcpAt())));
+        VnetHeader h;
+        h.flags = VnetHeader::kNeedsChecksum;
+        h.gsoType = ipv4 ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6;
+        h.headerLength = static_cast<std::uint16_t>(headers());
+        h.gsoSize = kMss;
+        h.checksumStart = static_cast<std::uint16_t>(tcpAt());
+        h.checksumOffset = 16;
+        Bytes out(VnetHeader::kSize);
+        h.write(out);
+        out.insert(out.end(), f.begin(), f.end());
+        return out;
+    }
+
+    bool valid(const Bytes& f) const {
+        const std::uint8_t* ip = f.data() + ipAt();
+        if (ipv4 && (plainChecksum(std::span(ip, 20)) != 0 || be16(ip + 2) != f.size() - ipAt())) return false;
+        if (!ipv4 && be16(ip + 4) != f.size() - ipAt() - 40) return false;
+        return plainChecksum(std::span(f).subspan(tcpAt()), pseudo(f.data(), f.size() - tcpAt())) == 0;
+    }
+};
+
+Bytes payloadOf(std::size_t n, std::uint8_t salt = 0) {
+    Bytes b(n);
+    std::mt19937 random(salt + 7);
+    for (auto& x : b) x = static_cast<std::uint8_t>(random());
+    return b;
+}
+
+std::vector<Bytes> split(Bytes read, std::size_t bufferSize = 1756) {
+    TsoSplitter splitter;
+    std::vector<Bytes> frames;
+    if (!splitter.load(read)) return frames;
+    Bytes out(bufferSize);
+    while (auto n = splitter.next(out)) frames.emplace_back(out.begin(), out.begin() + *n);
+    EXPECT_FALSE(splitter.pending());
+    return frames;
+}
+
+// What the kernel does with a joined frame that stays on this host: finish the checksum.
+Bytes finishLikeTheKernel(std::span<const std::uint8_t> written) {
+    VnetHeader h = VnetHeader::read(written);
+    Bytes f(written.begin() + VnetHeader::kSize, written.end());
+    if (h.flags & VnetHeader::kNeedsChecksum) {
+        std::uint16_t sum = InternetChecksum::of(std::span(f).subspan(h.checksumStart));
+        put16(f.data() + h.checksumStart + h.checksumOffset, sum);
+    }
+    return f;
+}
+
+}  // namespace
+
+TEST(InternetChecksum, MatchesRfc1071AtEveryLengthAndAlignmentAndChains) {
+    Bytes data = payloadOf(70000, 3);
+    for (std::size_t offset = 0; offset < 8; ++offset)
+        for (std::size_t length = 0; length < 300; ++length) {
+            auto piece = std::span(data).subspan(offset, length);
+            ASSERT_EQ(InternetChecksum::of(piece, 0x1234), plainChecksum(piece, 0x1234)) << offset << "+" << length;
+        }
+    EXPECT_EQ(InternetChecksum::of(std::span(data).first(65535)), plainChecksum(std::span(data).first(65535)));
+    Bytes ones(4096, 0xFF);  // every addition carries
+    EXPECT_EQ(InternetChecksum::of(ones), plainChecksum(ones));
+    // Sums of even-length pieces chain into the sum of the whole.
+    auto whole = std::span(data).first(1001);
+    EXPECT_EQ(InternetChecksum::fold(InternetChecksum::sum(whole.subspan(600), InternetChecksum::sum(whole.first(600)))),
+              static_cast<std::uint16_t>(~plainChecksum(whole)));
+}
+
+TEST(TsoSplitter, CutsTcpBurstsIntoValidSegmentsOfTheGivenSize) {
+    for (int kind = 0; kind < 3; ++kind) {
+        const bool ipv4 = kind != 1;
+        SCOPED_TRACE(kind == 0 ? "IPv4" : kind == 1 ? "IPv6" : "IPv4 with a VLAN tag");
+        Flow flow;
+        flow.ipv4 = ipv4;
+        flow.tagged = kind == 2;
+        Bytes payload = payloadOf(kMss * 3 + kMss / 2);
+        auto frames = split(flow.burst(payload, kAck | kPsh | kFin | kCwr));
+        ASSERT_EQ(frames.size(), 4u);
+        Bytes joined;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const Bytes& f = frames[i];
+            const std::uint8_t* t = f.data() + flow.tcpAt();
+            EXPECT_EQ(f.size(), flow.headers() + (i < 3 ? kMss : kMss / 2));
+            EXPECT_TRUE(flow.valid(f)) << "segment " << i;
+            EXPECT_EQ(be32(t + 4), static_cast<std::uint32_t>(flow.seq + i * kMss));  // wraps
+            if (ipv4) {
+                EXPECT_EQ(be16(f.data() + flow.ipAt() + 4), flow.id + i);
+            }
+            // CWR only on the first, PSH and FIN only on the last.
+            EXPECT_EQ(t[13], (i == 0 ? kCwr : 0) | kAck | (i == 3 ? kPsh | kFin : 0)) << "segment " << i;
+            EXPECT_EQ(std::memcmp(f.data(), frames[0].data(), flow.ipAt()), 0);
+            joined.insert(joined.end(), f.begin() + static_cast<long>(flow.headers()), f.end());
+        }
+        EXPECT_EQ(joined, payload);
+    }
+    // A caller's buffer shorter than a segment gets it cut, as a short read would.
+    Flow flow;
+    auto cut = split(flow.burst(payloadOf(kMss * 2), kAck), 100);
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_EQ(cut[0].size(), 100u);
+}
+
+TEST(TsoSplitter, FinishesPartialChecksumsAndDropsWhatItCannotCut) {
+    // A UDP datagram with its checksum left to finish; the one whose sum comes to zero is
+    // sent as all ones, since zero means "no checksum" in UDP.
+    for (bool zero : {false, true}) {
+        Bytes f(14 + 20 + 8 + 6, 0);
+        f[12] = 0x08;
+        f[14] = 0x45;
+        put16(f.data() + 16, 34);
+        f[23] = 17;
+        const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
+        std::memcpy(f.data() + 26, addresses, 8);
+        put16(f.data() + 38, 14);
+        const std::uint32_t pseudo = InternetChecksum::sum(std::span(f.data() + 26, 8), 17 + 14);
+        put16(f.data() + 40, InternetChecksum::fold(pseudo));
+        if (zero) {
+            // Choose the last two data bytes so that the whole sum is 0xFFFF.
+            std::uint16_t rest = InternetChecksum::fold(InternetChecksum::sum(std::span(f).subspan(34)));
+            put16(f.data() + 46, static_cast<std::uint16_t>(0xFFFF - rest));
+        }
+        VnetHeader h;
+        h.flags = VnetHeader::kNeedsChecksum;
+        h.checksumStart = 34;
+        h.checksumOffset = 6;
+        Bytes read(VnetHeader::kSize);
+        h.write(read);
+        read.insert(read.end(), f.begin(), f.end());
+        auto out = split(read);
+        ASSERT_EQ(out.size(), 1u);
+        const std::uint16_t stored = be16(out[0].data() + 40);
+        if (zero) {
+            EXPECT_EQ(stored, 0xFFFF);
+        }
+        EXPECT_EQ(plainChecksum(std::span(out[0]).subspan(34), pseudo), 0) << "zero case: " << zero;
+    }
+
+    Flow flow;
+    Bytes udpGso = flow.burst(payloadOf(3000), kAck);
+    udpGso[1] = 5;  // UDP segmentation, never asked for
+    EXPECT_TRUE(split(udpGso).empty());
+    Bytes lying = flow.burst(payloadOf(3000), kAck);
+    lying[1] = VnetHeader::kGsoTcp6;  // says IPv6, carries IPv4
+    EXPECT_TRUE(split(lying).empty());
+    Bytes headerless = flow.burst({}, kAck);
+    headerless.resize(VnetHeader::kSize + flow.tcpAt() + 10);  // the TCP header runs past the end
+    EXPECT_TRUE(split(headerless).empty());
+    EXPECT_TRUE(split(Bytes(4, 0)).empty());
+}
+
+TEST(TcpCoalescer, JoinsOneFlowsConsecutiveSegmentsIntoOneFrameTheKernelCanFinish) {
+    for (bool ipv4 : {true, false}) {
+        SCOPED_TRACE(ipv4 ? "IPv4" : "IPv6");
+        Flow flow;
+        flow.ipv4 = ipv4;
+        Bytes payload = payloadOf(kMss * 5 + 100, 9);
+        auto segments = split(flow.burst(payload, kAck | kPsh));
+        ASSERT_EQ(segments.size(), 6u);
+
+        TcpCoalescer joiner;
+        ASSERT_TRUE(joiner.start(segments[0]));
+        for (std::size_t i = 1; i < segments.size(); ++i) ASSERT_TRUE(joiner.append(segments[i])) << "segment " << i;
+        EXPECT_FALSE(joiner.append(flow.frame(payloadOf(10)))) << "nothing may follow a pushed segment";
+        auto written = joiner.take();
+        EXPECT_FALSE(joiner.holding());
+
+        VnetHeader h = VnetHeader::read(written);
+        EXPECT_EQ(h.flags, VnetHeader::kNeedsChecksum);
+        EXPECT_EQ(h.gsoType, ipv4 ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6);
+        EXPECT_EQ(h.gsoSize, kMss);
+        EXPECT_EQ(h.headerLength, flow.headers());
+        EXPECT_EQ(h.checksumStart, flow.tcpAt());
+        EXPECT_EQ(h.checksumOffset, 16);
+        Bytes whole = finishLikeTheKernel(written);
+        EXPECT_TRUE(flow.valid(whole));
+        EXPECT_EQ(Bytes(whole.begin() + static_cast<long>(flow.headers()), whole.end()), payload);
+        EXPECT_EQ(whole[flow.tcpAt() + 13], kAck | kPsh);
+        EXPECT_EQ(be32(whole.data() + flow.tcpAt() + 4), flow.seq);
+    }
+}
+
+TEST(TcpCoalescer, KeepsApartWhatTheKernelWouldNotJoin) {
+    Flow flow;
+    auto segments = split(flow.burst(payloadOf(kMss * 4), kAck));
+    ASSERT_EQ(segments.size(), 4u);
+    auto refusesSecond = [&](Bytes second, const char* why) {
+        TcpCoalescer joiner;
+        ASSERT_TRUE(joiner.start(segments[0]));
+        EXPECT_FALSE(joiner.append(second)) << why;
+        // What was held goes out as it came: no header work, the frame unchanged.
+        auto alone = joiner.take();
+        EXPECT_EQ(VnetHeader::read(alone).flags, 0);
+        EXPECT_EQ(VnetHeader::read(alone).gsoType, VnetHeader::kGsoNone);
+        EXPECT_EQ(Bytes(alone.begin() + VnetHeader::kSize, alone.end()), segments[0]);
+    };
+    refusesSecond(segments[2], "a gap in the sequence");
+    Flow other = flow;
+    other.srcPort = 5002;
+    other.seq = flow.seq + kMss;
+    refusesSecond(other.frame(payloadOf(kMss)), "another flow");
+    other = flow;
+    other.seq = flow.seq + kMss;
+    other.ack = flow.ack + 1;
+    refusesSecond(other.frame(payloadOf(kMss)), "another acknowledgement");
+    other.ack = flow.ack;
+    other.window = 501;
+    refusesSecond(other.frame(payloadOf(kMss)), "another window");
+    refusesSecond(other.frame(payloadOf(kMss + 1)), "longer than the first");
+    Bytes corrupt = segments[1];
+    corrupt.back() ^= 1;
+    refusesSecond(corrupt, "a checksum that does not verify");
+
+    TcpCoalescer joiner;
+    EXPECT_FALSE(joiner.start(flow.frame(payloadOf(10), kSyn))) << "SYN";
+    EXPECT_FALSE(joiner.start(flow.frame(payloadOf(10), kAck | kPsh))) << "nothing can follow a push";
+    EXPECT_FALSE(joiner.start(flow.frame({}, kAck))) << "no data";
+    EXPECT_FALSE(joiner.start(corrupt)) << "bad checksum";
+    Bytes fragment = segments[0];
+    fragment[20] = 0x20;  // more fragments, no don't-fragment
+    EXPECT_FALSE(joiner.start(fragment)) << "fragment";
+    Flow tagged = flow;
+    tagged.tagged = true;
+    EXPECT_FALSE(joiner.start(tagged.frame(payloadOf(kMss)))) << "VLAN-tagged frames are written as they are";
+
+    // A shorter segment ends the frame; so does the IP length limit.
+    ASSERT_TRUE(joiner.start(segments[0]));
+    other = flow;
+    other.seq = flow.seq + kMss;
+    ASSERT_TRUE(joiner.append(other.frame(payloadOf(100))));
+    other.seq += 100;
+    EXPECT_FALSE(joiner.append(other.frame(payloadOf(100))));
+    (void)joiner.take();
+    other = flow;
+    ASSERT_TRUE(joiner.start(other.frame(payloadOf(kMss))));
+    std::size_t joined = 1;
+    for (;; ++joined) {
+        other.seq += kMss;
+        if (!joiner.append(other.frame(payloadOf(kMss)))) break;
+    }
+    EXPECT_EQ(joined, (65535 - 20 - 32) / kMss);
+    EXPECT_TRUE(flow.valid(finishLikeTheKernel(joiner.take())));
+}
