@@ -1,9 +1,9 @@
-#include "api_client.h"
-#include "logger.h"
-#include "ping_service.h"
+#include "service/api_client.h"
+#include "shell/logger.h"
+#include "service/ping_service.h"
 #include "support/test_main.h"
-#include "tray_icon.h"
-#include "update_service.h"
+#include "shell/tray_icon.h"
+#include "updates/update_service.h"
 
 #include <QFile>
 #include <QMetaMethod>

@@ -1,8 +1,8 @@
-#include "discord_presence.h"
+#include "discord/discord_presence.h"
 
 #include "discord/application_id.h"
 #include "discord/discord_rpc.h"
-#include "logger.h"
+#include "shell/logger.h"
 
 #include <QMutex>
 

@@ -1,4 +1,4 @@
-#include "update_texts.h"
+#include "updates/update_texts.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "main_window_tracker.h"
+#include "shell/main_window_tracker.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 
 #include <QQuickWindow>
 

@@ -1,6 +1,6 @@
-#include "api_client.h"
+#include "service/api_client.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -38,6 +38,9 @@ ApiClient::ApiClient(QObject *parent)
 {
     connectSessionSignals();
     connectLobbySignals();
+    connect(&m_dedicatedForward, &DedicatedForward::started, this, &ApiClient::dedicatedUdpForwardStarted);
+    connect(&m_dedicatedForward, &DedicatedForward::stopped, this, &ApiClient::dedicatedUdpForwardStopped);
+    connect(&m_dedicatedForward, &DedicatedForward::error, this, &ApiClient::requestError);
 }
 
 ApiClient::~ApiClient()
@@ -81,7 +84,18 @@ void ApiClient::setLang(const QString &lang)
     if (normalised == m_lang)
         return;
     m_lang = normalised;
+    m_dedicatedForward.setLang(m_lang);
     emit langChanged();
+}
+
+int ApiClient::startDedicatedUdpForward(const QString &remoteAddress, int remotePort)
+{
+    return m_dedicatedForward.start(remoteAddress, remotePort);
+}
+
+void ApiClient::stopDedicatedUdpForward()
+{
+    m_dedicatedForward.stop();
 }
 
 void ApiClient::setUsername(const QString &name)

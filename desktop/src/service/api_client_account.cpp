@@ -1,8 +1,8 @@
 // Account and catalogue calls of ApiClient.
-#include "api_client.h"
+#include "service/api_client.h"
 
-#include "credential_store.h"
-#include "logger.h"
+#include "session/credential_store.h"
+#include "shell/logger.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

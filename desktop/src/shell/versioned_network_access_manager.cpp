@@ -1,4 +1,4 @@
-#include "versioned_network_access_manager.h"
+#include "shell/versioned_network_access_manager.h"
 
 #include <QNetworkRequest>
 

@@ -1,6 +1,6 @@
-#include "port_forwarder.h"
+#include "forwarding/port_forwarder.h"
 
-#include "port_forward.h"
+#include "forwarding/port_forward.h"
 
 #include <QHostAddress>
 #include <QJsonObject>

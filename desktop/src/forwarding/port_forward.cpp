@@ -1,6 +1,6 @@
-#include "port_forward.h"
+#include "forwarding/port_forward.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

@@ -1,11 +1,11 @@
-#include "vpn_process.h"
+#include "session/vpn_process.h"
 
-#include "logger.h"
+#include "session/session_texts.h"
+#include "shell/logger.h"
 #include "platform/child_process.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
@@ -26,37 +26,6 @@ constexpr int kDestroyGraceMs = 3000;
 void logLine(Logger::Level level, const char *category, const QString &message)
 {
     Logger::instance().log(level, QString::fromLatin1(category), message);
-}
-
-const QHash<QString, QString> &persianTexts()
-{
-    static const QHash<QString, QString> texts = {
-        {"resolve_failed", QStringLiteral("آدرس سرور قابل شناسایی نیست")},
-        {"socket_failed", QStringLiteral("خطا در ایجاد سوکت شبکه")},
-        {"no_cookie", QStringLiteral("سرور پاسخ نمی\u200cدهد")},
-        {"no_server_key", QStringLiteral("سرور دست\u200cدهی را تکمیل نکرد")},
-        {"bad_server_key", QStringLiteral("کلید سرور نامعتبر است")},
-        {"server_auth_failed", QStringLiteral("هویت سرور قابل تأیید نیست")},
-        {"encrypt_failed", QStringLiteral("خطا در رمزنگاری")},
-        {"no_auth_response", QStringLiteral("سرور به احراز هویت پاسخ نداد")},
-        {"bad_credentials", QStringLiteral("نام کاربری یا رمز عبور اشتباه است")},
-        {"node_not_found", QStringLiteral("شبکه یافت نشد")},
-        {"node_full", QStringLiteral("ظرفیت شبکه پر است")},
-        {"account_disabled", QStringLiteral("حساب کاربری غیرفعال است")},
-        {"already_connected", QStringLiteral("شما قبلاً متصل هستید")},
-        {"internal_error", QStringLiteral("خطای داخلی سرور")},
-        {"unsupported_mode", QStringLiteral("حالت اتصال این شبکه با کلاینت سازگار نیست")},
-        {"mode_mismatch", QStringLiteral("خطای داخلی پیکربندی")},
-        {"config_error", QStringLiteral("پیکربندی کلاینت نامعتبر است")},
-        {"tap_open_failed", QStringLiteral("خطا در باز کردن آداپتور شبکه. با دسترسی ادمین اجرا کنید.")},
-        {"tap_config_failed", QStringLiteral("خطا در پیکربندی آداپتور شبکه")},
-        {"unknown", QStringLiteral("خطای ناشناخته سرور")},
-        {"process_crashed", QStringLiteral("فرایند VPN به\u200cطور غیرمنتظره بسته شد")},
-        {"incomplete", QStringLiteral("فرایند VPN قبل از اتصال بسته شد")},
-        {"not_found", QStringLiteral("کلاینت VPN یافت نشد")},
-        {"start_failed", QStringLiteral("خطا در اجرای کلاینت VPN")},
-    };
-    return texts;
 }
 
 QString textField(const QJsonObject &object, const char *key)
@@ -176,11 +145,7 @@ void VpnProcess::sendBreak()
 
 QString VpnProcess::localizedError(const QString &code, const QString &message) const
 {
-    if (lang != QLatin1String("fa"))
-        return message;
-    const auto &texts = persianTexts();
-    const auto it = texts.constFind(code);
-    return it == texts.constEnd() ? message : it.value();
+    return tunnelErrorText(code, message, m_lang);
 }
 
 void VpnProcess::setStatus(const QString &status)

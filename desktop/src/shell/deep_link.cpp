@@ -1,4 +1,4 @@
-#include "deep_link.h"
+#include "shell/deep_link.h"
 
 #include "platform/url_scheme_registry.h"
 

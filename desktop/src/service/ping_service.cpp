@@ -1,4 +1,4 @@
-#include "ping_service.h"
+#include "service/ping_service.h"
 
 #include "platform/ping_process.h"
 

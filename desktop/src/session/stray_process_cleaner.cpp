@@ -1,4 +1,4 @@
-#include "stray_process_cleaner.h"
+#include "session/stray_process_cleaner.h"
 
 #include "platform/process_table.h"
 

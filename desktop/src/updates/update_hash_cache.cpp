@@ -1,4 +1,4 @@
-#include "update_hash_cache.h"
+#include "updates/update_hash_cache.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,7 +1,7 @@
-#include "deep_link_router.h"
+#include "shell/deep_link_router.h"
 
-#include "deep_link.h"
-#include "logger.h"
+#include "shell/deep_link.h"
+#include "shell/logger.h"
 
 #include <QVariant>
 

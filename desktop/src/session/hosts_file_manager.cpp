@@ -1,6 +1,6 @@
-#include "hosts_file_manager.h"
+#include "session/hosts_file_manager.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 #include "platform/hosts_file.h"
 
 #include <QFile>

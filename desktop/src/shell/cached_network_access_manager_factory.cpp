@@ -1,6 +1,6 @@
-#include "cached_network_access_manager_factory.h"
+#include "shell/cached_network_access_manager_factory.h"
 
-#include "versioned_network_access_manager.h"
+#include "shell/versioned_network_access_manager.h"
 
 #include <QDir>
 #include <QNetworkDiskCache>

@@ -1,9 +1,10 @@
 // VLAN session of ApiClient: join or create, bring the tunnel up, count the
 // session, and leave, either on request or because something failed.
-#include "api_client.h"
+#include "service/api_client.h"
 
-#include "credential_store.h"
-#include "logger.h"
+#include "session/session_texts.h"
+#include "session/credential_store.h"
+#include "shell/logger.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -80,7 +81,7 @@ void ApiClient::joinVlan(const QString &vlanId)
     logLine(Logger::Info, "vlan", QStringLiteral("join request: ") + vlanId);
     if (!isVlanIdUsable(vlanId)) {
         logLine(Logger::Warn, "vlan", QStringLiteral("join refused: not a VLAN id: \"%1\"").arg(vlanId));
-        emit requestError(localized("VLAN not found", "شبکه یافت نشد"));
+        emit requestError(sessionText(SessionText::VlanNotFound, m_lang));
         return;
     }
     // The id may come from a link anyone can craft: it must stay one path segment.
@@ -174,13 +175,12 @@ void ApiClient::connectVpn(const QString &serverAddress, const QString &vlanIdAr
         clearSession();
         postVlanDisconnect(vlanId);
         emit disconnectSuccess();
-        emit requestError(localized("VPN password not found. Please re-login.",
-                                    "رمز عبور VPN یافت نشد. لطفاً دوباره وارد شوید."));
+        emit requestError(sessionText(SessionText::PasswordNotFound, m_lang));
         return;
     }
     logLine(Logger::Info, "vpn",
             QStringLiteral("starting: server=%1 node=%2 user=%3").arg(serverAddress, vlanId, m_username));
-    m_vpn.lang = m_lang;
+    m_vpn.setLang(m_lang);
     m_vpn.start(serverAddress, m_username, password, vlanId);
 }
 
@@ -236,7 +236,7 @@ void ApiClient::onVpnDisconnected(const QString &reason)
         return;
     }
     handleVpnFailure(QStringLiteral("unexpected disconnect"),
-                     localized("VPN connection lost", "اتصال VPN قطع شد"));
+                     sessionText(SessionText::ConnectionLost, m_lang));
 }
 
 void ApiClient::postVlanDisconnect(const QString &vlanId)

@@ -1,8 +1,9 @@
 // Lobby WebSocket of ApiClient: member list and room events while the tunnel
 // is up, with a ping, a watchdog for a silent server and growing reconnects.
-#include "api_client.h"
+#include "service/api_client.h"
 
-#include "logger.h"
+#include "session/session_texts.h"
+#include "shell/logger.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -158,7 +159,7 @@ void ApiClient::onWsMessage(const QString &text)
             emit vlanEvent(type, who);
         if (who == m_username && m_session.connected && !m_session.userStopping) {
             logWs(Logger::Warn, QStringLiteral("server reports self disconnected \u2014 forcing local disconnect"));
-            endSessionFromLobby(localized("VPN connection lost", "اتصال VPN قطع شد"));
+            endSessionFromLobby(sessionText(SessionText::ConnectionLost, m_lang));
             return;
         }
     } else if (type == QLatin1String("user_kicked")) {
@@ -166,8 +167,7 @@ void ApiClient::onWsMessage(const QString &text)
         // An empty name would match a signed-out client; nobody is kicked by that.
         if (who == m_username && !who.isEmpty() && m_session.connected) {
             logWs(Logger::Warn, QStringLiteral("we were kicked from ") + m_session.vlanId);
-            endSessionFromLobby(localized("You were kicked from the network",
-                                          "توسط مدیر از شبکه اخراج شدید"));
+            endSessionFromLobby(sessionText(SessionText::Kicked, m_lang));
             return;
         }
     } else if (type == QLatin1String("user_ip_assigned")) {
@@ -213,7 +213,7 @@ void ApiClient::onWsDisconnected()
     }
     logWs(Logger::Error, QStringLiteral("giving up after %1 attempts \u2014 disconnecting")
                              .arg(m_lobby.reconnectAttempts - 1));
-    endSessionFromLobby(localized("Connection to server lost", "اتصال به سرور قطع شد"));
+    endSessionFromLobby(sessionText(SessionText::ServerConnectionLost, m_lang));
 }
 
 bool ApiClient::lobbyOrTimersAlive() const

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "discord_presence.h"
-#include "hosts_file_manager.h"
-#include "request_options.h"
-#include "vpn_process.h"
+#include "discord/discord_presence.h"
+#include "forwarding/dedicated_forward.h"
+#include "session/hosts_file_manager.h"
+#include "service/request_options.h"
+#include "session/vpn_process.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -15,16 +16,17 @@
 
 #include <functional>
 
-class PortForward;
 class QNetworkReply;
 class QWebSocket;
 class QNetworkRequest;
 
 // The user interface's way to the service: JSON calls with a bearer token that
 // is renewed transparently on a 401. Exposed to QML as `api`. Definitions are
-// split by area: api_client.cpp (request core, tokens, setters) and
-// api_client_account.cpp (account and catalogue calls), api_client_vlan.cpp
-// (VLAN session) and api_client_lobby.cpp (lobby WebSocket).
+// split by area: service/api_client.cpp (request core, tokens, setters),
+// service/api_client_account.cpp (account and catalogue calls),
+// session/api_client_vlan.cpp (the room session, from joinVlan to the tunnel's
+// "ready" and back) and session/api_client_lobby.cpp (lobby WebSocket); the
+// dedicated forward is its own class, DedicatedForward.
 class ApiClient : public QObject
 {
     Q_OBJECT
@@ -94,10 +96,10 @@ public:
     Q_INVOKABLE void setDiscordEnabled(bool enabled);
     Q_INVOKABLE bool discordEnabled() const;
 
-    // Dedicated-server forward (api_client_dedicated.cpp).
+    // Dedicated-server forward.
     Q_INVOKABLE int startDedicatedUdpForward(const QString &remoteAddress, int remotePort);
     Q_INVOKABLE void stopDedicatedUdpForward();
-    int dedicatedForwardPort() const { return m_dedicatedForwardPort; }
+    int dedicatedForwardPort() const { return m_dedicatedForward.localPort(); }
 
     // Percent-encodes all but the unreserved characters, for path pieces.
     static QString encodePathPiece(const QString &text);
@@ -263,10 +265,7 @@ private:
     QList<PendingRequest> m_pending;
     int m_transferTimeoutMs = kTransferTimeoutMs;
 
-    // Dedicated-server forward (api_client_dedicated.cpp).
-    void onDedicatedForwardError(const QString &message);
-    PortForward *m_dedicatedForward = nullptr;
-    int m_dedicatedForwardPort = 0;
+    DedicatedForward m_dedicatedForward;
 
     struct VlanSession
     {

@@ -1,8 +1,8 @@
-#include "update_service.h"
+#include "updates/update_service.h"
 
-#include "logger.h"
-#include "update_hash_cache.h"
-#include "update_texts.h"
+#include "shell/logger.h"
+#include "updates/update_hash_cache.h"
+#include "updates/update_texts.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

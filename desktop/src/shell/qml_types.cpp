@@ -1,6 +1,6 @@
-#include "qml_types.h"
+#include "shell/qml_types.h"
 
-#include "port_forwarder.h"
+#include "forwarding/port_forwarder.h"
 
 #include <QtQml/qqml.h>
 

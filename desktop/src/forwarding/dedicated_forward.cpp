@@ -1,12 +1,21 @@
-// The local UDP forward to a dedicated game server.
-#include "api_client.h"
+#include "forwarding/dedicated_forward.h"
 
-#include "logger.h"
-#include "port_forward.h"
+#include "forwarding/port_forward.h"
+#include "shell/logger.h"
 
 #include <QHostAddress>
 
-int ApiClient::startDedicatedUdpForward(const QString &remoteAddress, int remotePort)
+DedicatedForward::DedicatedForward(QObject *parent)
+    : QObject(parent)
+{
+}
+
+DedicatedForward::~DedicatedForward()
+{
+    stop();
+}
+
+int DedicatedForward::start(const QString &remoteAddress, int remotePort)
 {
     QString host = remoteAddress.trimmed();
     const int colon = host.indexOf(QLatin1Char(':'));
@@ -21,51 +30,48 @@ int ApiClient::startDedicatedUdpForward(const QString &remoteAddress, int remote
         }
     }
 
-    const QString invalid = localized("Invalid game server address", "آدرس سرور بازی نامعتبر است");
+    const QString invalid = m_lang == QLatin1String("fa")
+                                ? QStringLiteral("آدرس سرور بازی نامعتبر است")
+                                : QStringLiteral("Invalid game server address");
     if (host.isEmpty() || remotePort < 1 || remotePort > 65535) {
-        emit requestError(invalid);
+        emit error(invalid);
         return 0;
     }
     // Only literals: names are not resolved here.
     QHostAddress address;
     if (!address.setAddress(host)) {
-        emit requestError(invalid);
+        emit error(invalid);
         return 0;
     }
 
-    stopDedicatedUdpForward();
+    stop();
 
     auto *forward = new PortForward(QStringLiteral("Dedicated Game"), 0, host, quint16(remotePort),
                                     ForwardProtocol::Udp, this);
-    connect(forward, &PortForward::error, this, &ApiClient::onDedicatedForwardError);
+    connect(forward, &PortForward::error, this, &DedicatedForward::error);
     if (!forward->start()) {
         forward->deleteLater();
         return 0;
     }
-    m_dedicatedForward = forward;
-    m_dedicatedForwardPort = forward->localPort();
+    m_forward = forward;
+    m_localPort = forward->localPort();
     Logger::instance().log(Logger::Info, QStringLiteral("dedicated"),
                            QStringLiteral("UDP forward active: 127.0.0.1:%1 -> %2:%3")
-                               .arg(m_dedicatedForwardPort)
+                               .arg(m_localPort)
                                .arg(host)
                                .arg(remotePort));
-    emit dedicatedUdpForwardStarted(m_dedicatedForwardPort);
-    return m_dedicatedForwardPort;
+    emit started(m_localPort);
+    return m_localPort;
 }
 
-void ApiClient::stopDedicatedUdpForward()
+void DedicatedForward::stop()
 {
-    if (!m_dedicatedForward)
+    if (!m_forward)
         return;
-    PortForward *forward = m_dedicatedForward;
-    m_dedicatedForward = nullptr;
-    m_dedicatedForwardPort = 0;
+    PortForward *forward = m_forward;
+    m_forward = nullptr;
+    m_localPort = 0;
     forward->stop();
     forward->deleteLater();
-    emit dedicatedUdpForwardStopped();
-}
-
-void ApiClient::onDedicatedForwardError(const QString &message)
-{
-    emit requestError(message);
+    emit stopped();
 }

@@ -26,7 +26,8 @@ public:
     QString localizedError(const QString &code, const QString &message) const;
 
     // Exactly "fa" selects the Persian texts; fixed by the caller before each start.
-    QString lang = QStringLiteral("en");
+    void setLang(const QString &lang) { m_lang = lang; }
+    QString lang() const { return m_lang; }
 
     // Where the client executable is looked up; the program's own folder unless a test says otherwise.
     void setProgramDirectory(const QString &dir) { m_programDir = dir; }
@@ -69,4 +70,5 @@ private:
     QByteArray m_lineBuffer;
     bool m_skippingLongLine = false; // dropping an over-long line up to its line feed
     QString m_programDir;
+    QString m_lang = QStringLiteral("en");
 };
