@@ -48,7 +48,7 @@ ApiClient::~ApiClient()
     stopDedicatedUdpForward();
     // The socket goes first and quietly: no reconnect or session road runs now,
     // and the supervisor's last status change must not reach a half-gone client.
-    dropLobbySocket();
+    m_lobby.drop();
     m_vpn.disconnect(this);
 }
 
@@ -249,8 +249,8 @@ void ApiClient::onRefreshReply(QNetworkReply *reply)
         for (const PendingRequest &call : parked)
             request(call.method, call.path, call.body, call.callback,
                     RequestOptions{false, false, call.silent});
-        if (m_lobby.joined)
-            sendLobby(QJsonObject{{QStringLiteral("type"), QStringLiteral("refresh_token")},
+        if (m_lobby.joined())
+            m_lobby.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("refresh_token")},
                                   {QStringLiteral("token"), m_accessToken}});
         finishRefresh(true);
         return;

@@ -3,6 +3,7 @@
 #include "discord/discord_presence.h"
 #include "forwarding/dedicated_forward.h"
 #include "session/hosts_file_manager.h"
+#include "session/lobby_socket.h"
 #include "service/request_options.h"
 #include "session/vpn_process.h"
 
@@ -17,7 +18,6 @@
 #include <functional>
 
 class QNetworkReply;
-class QWebSocket;
 class QNetworkRequest;
 
 // The user interface's way to the service: JSON calls with a bearer token that
@@ -25,8 +25,9 @@ class QNetworkRequest;
 // split by area: service/api_client.cpp (request core, tokens, setters),
 // service/api_client_account.cpp (account and catalogue calls),
 // session/api_client_vlan.cpp (the room session, from joinVlan to the tunnel's
-// "ready" and back) and session/api_client_lobby.cpp (lobby WebSocket); the
-// dedicated forward is its own class, DedicatedForward.
+// "ready" and back) and session/api_client_lobby.cpp (what the lobby's
+// messages mean). The lobby socket (LobbySocket) and the dedicated forward
+// (DedicatedForward) are classes of their own that this one owns.
 class ApiClient : public QObject
 {
     Q_OBJECT
@@ -121,16 +122,9 @@ public:
     QString lobbyAddress(const QString &vlanId) const;
 
     // Lobby timings; tests shorten them instead of waiting minutes.
-    struct LobbyTimings
-    {
-        int pingMs = 30000;
-        int watchdogTickMs = 1000;
-        int silenceLimitMs = 60000;
-        int firstReconnectDelayMs = 1000;
-        int maxReconnectDelayMs = 16000;
-    };
-    void setLobbyTimingsForTesting(const LobbyTimings &timings) { m_lobbyTimings = timings; }
-    bool lobbyJoined() const { return m_lobby.joined; }
+    using LobbyTimings = LobbySocket::Timings;
+    void setLobbyTimingsForTesting(const LobbyTimings &timings) { m_lobby.setTimings(timings); }
+    bool lobbyJoined() const { return m_lobby.joined(); }
     // Tests: a lobby socket or a session or lobby timer still exists.
     bool lobbyOrTimersAlive() const;
 
@@ -234,20 +228,16 @@ private:
     bool leaveInProgress() const;
     void runDeferredAfterLeave();
 
-    // --- Lobby WebSocket (api_client_lobby.cpp) ------------------------------
+    // --- Lobby messages (api_client_lobby.cpp) --------------------------------
     void connectLobbySignals();
     void connectWebSocket(const QString &vlanId);
     void closeWebSocket();
     void reconnectWebSocket();
-    void openLobbySocket(const QString &vlanId);
-    void onWsConnected();
-    void onWsMessage(const QString &text);
-    void onWsDisconnected();
-    void sendPing();
-    void checkWsTraffic();
-    void sendLobby(const QJsonObject &message);
+    // The lobby's address with the session's headers (logs the address).
+    QNetworkRequest lobbyRequest(const QString &vlanId) const;
+    void onLobbyMessage(const QString &type, const QJsonObject &message);
+    void onLobbyClosed();
     void endSessionFromLobby(const QString &userMessage);
-    void dropLobbySocket();
 
     QNetworkAccessManager m_network;
     VpnProcess m_vpn;
@@ -285,19 +275,5 @@ private:
     // A join or create asked for while the previous room is still being left.
     std::function<void()> m_deferredAfterLeave;
 
-    struct LobbySocket
-    {
-        bool joined = false;
-        bool awaitingFirstUsers = true;
-        int reconnectDelayMs = 1000;
-        int reconnectAttempts = 0;
-        qint64 lastTrafficMs = 0;
-    };
-    LobbyTimings m_lobbyTimings;
     LobbySocket m_lobby;
-    QTimer m_pingTimer;
-    QTimer m_reconnectTimer;
-    QTimer m_watchdogTimer;
-    // One socket per connection, so a retired one's late notices are not mistaken for the current one's.
-    QWebSocket *m_ws = nullptr;
 };
