@@ -1,5 +1,5 @@
 // Added latency and datagram rate of the UDP forward against a direct loopback echo.
-#include "port_forward.h"
+#include "forwarding/port_forward.h"
 
 #include <QMetaObject>
 #include <QThread>

@@ -2,7 +2,7 @@
 // cache missing (every file is read and hashed) and with it in place.
 //   CORVANA_BENCH_FILES (default 2000) files of CORVANA_BENCH_FILE_KIB (default 100) KiB.
 // The manifest is served from memory, so only the check itself is timed.
-#include "update_service.h"
+#include "updates/update_service.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,20 +1,18 @@
-#include "api_client.h"
-#include "cached_network_access_manager_factory.h"
-#include "deep_link.h"
-#include "deep_link_router.h"
-#include "hosts_file_manager.h"
-#include "discord_presence.h"
-#include "logger.h"
-#include "main_window_tracker.h"
-#include "ping_service.h"
-#include "qml_types.h"
-#include "platform/linux/proc_process_table.h"
-#include "platform/linux/quit_signal_watcher.h"
-#include "platform/linux/xdg_url_scheme_registry.h"
-#include "single_instance.h"
-#include "stray_process_cleaner.h"
-#include "tray_icon.h"
-#include "update_service.h"
+#include "service/api_client.h"
+#include "shell/cached_network_access_manager_factory.h"
+#include "shell/deep_link.h"
+#include "shell/deep_link_router.h"
+#include "session/hosts_file_manager.h"
+#include "discord/discord_presence.h"
+#include "shell/logger.h"
+#include "shell/main_window_tracker.h"
+#include "service/ping_service.h"
+#include "shell/qml_types.h"
+#include "platform/platform_factory.h"
+#include "shell/single_instance.h"
+#include "session/stray_process_cleaner.h"
+#include "shell/tray_icon.h"
+#include "updates/update_service.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -73,16 +71,16 @@ int main(int argc, char *argv[])
     instance->listen(channel);
 
     {
-        ProcProcessTable processes;
-        StrayProcessCleaner::terminateAll(processes, StrayProcessCleaner::tunnelClientName(),
+        const auto processes = platform::createProcessTable();
+        StrayProcessCleaner::terminateAll(*processes, StrayProcessCleaner::tunnelClientName(),
                                           QCoreApplication::applicationPid());
     }
 
     Logger::instance().init();
 
     {
-        XdgUrlSchemeRegistry registry;
-        DeepLink::registerUrlProtocol(registry, QCoreApplication::applicationFilePath());
+        const auto registry = platform::createUrlSchemeRegistry();
+        DeepLink::registerUrlProtocol(*registry, QCoreApplication::applicationFilePath());
     }
 
     QQuickStyle::setStyle(QStringLiteral("Basic"));
@@ -150,10 +148,8 @@ int main(int argc, char *argv[])
 
     QTimer::singleShot(0, updater.get(), &UpdateService::checkForUpdates);
 
-    // Linux sessions end programs with a signal; quit through the event loop.
-    auto quitSignals = std::make_unique<QuitSignalWatcher>();
-    QObject::connect(quitSignals.get(), &QuitSignalWatcher::quitRequested, app.get(),
-                     [] { QCoreApplication::quit(); });
+    // Sessions may end programs from outside; quit through the event loop.
+    auto quitSignals = platform::watchQuitRequests([] { QCoreApplication::quit(); });
 
     const int status = QApplication::exec();
 

@@ -1,5 +1,5 @@
-#include "api_client.h"
-#include "logger.h"
+#include "service/api_client.h"
+#include "shell/logger.h"
 #include "support/api_fixture.h"
 #include "support/api_test_helpers.h"
 #include "support/log_file_text.h"

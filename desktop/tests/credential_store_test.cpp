@@ -1,4 +1,4 @@
-#include "credential_store.h"
+#include "session/credential_store.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "deep_link.h"
-#include "deep_link_router.h"
-#include "logger.h"
+#include "shell/deep_link.h"
+#include "shell/deep_link_router.h"
+#include "shell/logger.h"
 #include "platform/url_scheme_registry.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "discord/ipc_connection.h"
-#include "discord_presence.h"
-#include "logger.h"
+#include "discord/discord_presence.h"
+#include "shell/logger.h"
 #include "support/fake_discord_server.h"
 #include "support/log_file_text.h"
 #include "support/test_main.h"

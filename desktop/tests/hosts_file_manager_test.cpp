@@ -1,4 +1,4 @@
-#include "hosts_file_manager.h"
+#include "session/hosts_file_manager.h"
 
 #include <QElapsedTimer>
 #include <QFile>

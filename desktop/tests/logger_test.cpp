@@ -1,4 +1,4 @@
-#include "logger.h"
+#include "shell/logger.h"
 #include "platform/notification_sound.h"
 #include "support/test_main.h"
 

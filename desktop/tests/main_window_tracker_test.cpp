@@ -1,4 +1,4 @@
-#include "main_window_tracker.h"
+#include "shell/main_window_tracker.h"
 
 #include <QFile>
 #include <QQmlApplicationEngine>

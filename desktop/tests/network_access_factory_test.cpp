@@ -1,8 +1,8 @@
-#include "api_client.h"
-#include "cached_network_access_manager_factory.h"
+#include "service/api_client.h"
+#include "shell/cached_network_access_manager_factory.h"
 #include "support/test_main.h"
 #include "support/wait_bounds.h"
-#include "versioned_network_access_manager.h"
+#include "shell/versioned_network_access_manager.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Persian spelling keeps the parts of many words apart with a zero-width
 // non-joiner (U+200C); run together they read as another, misspelt word.
 #include "support/test_main.h"
-#include "update_texts.h"
-#include "vpn_process.h"
+#include "updates/update_texts.h"
+#include "session/vpn_process.h"
 
 #include <QTest>
 
@@ -38,7 +38,7 @@ private slots:
     void nativeTextsKeepTheirNonJoiners()
     {
         VpnProcess vpn;
-        vpn.lang = QStringLiteral("fa");
+        vpn.setLang(QStringLiteral("fa"));
         QStringList texts;
         for (const char *code : kVpnCodes) {
             const QString text = vpn.localizedError(QString::fromLatin1(code), QStringLiteral("english"));

@@ -1,4 +1,4 @@
-#include "ping_service.h"
+#include "service/ping_service.h"
 #include "platform/linux/linux_ping_process.h"
 #include "platform/ping_process.h"
 #include "support/wait_bounds.h"

@@ -1,5 +1,5 @@
-#include "api_client.h"
-#include "logger.h"
+#include "service/api_client.h"
+#include "shell/logger.h"
 #include "support/test_main.h"
 #include "support/wait_bounds.h"
 

@@ -1,4 +1,4 @@
-#include "port_forward.h"
+#include "forwarding/port_forward.h"
 #include "support/wait_bounds.h"
 
 #include <QNetworkDatagram>

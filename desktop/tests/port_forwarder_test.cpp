@@ -1,5 +1,5 @@
-#include "port_forwarder.h"
-#include "qml_types.h"
+#include "forwarding/port_forwarder.h"
+#include "shell/qml_types.h"
 
 #include <QJsonObject>
 #include <QQmlComponent>

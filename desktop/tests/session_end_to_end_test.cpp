@@ -2,8 +2,8 @@
 // tunnel server in a namespace of their own, this process (ApiClient and the
 // client it starts) in another, with a persistent TAP interface and a veth link.
 // Needs root; CORVANA_E2E_BIN_DIR may name another build's tunnel programs.
-#include "api_client.h"
-#include "logger.h"
+#include "service/api_client.h"
+#include "shell/logger.h"
 #include "support/api_test_helpers.h"
 #include "support/log_file_text.h"
 #include "support/wait_bounds.h"

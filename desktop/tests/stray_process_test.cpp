@@ -1,5 +1,5 @@
 #include "platform/linux/proc_process_table.h"
-#include "stray_process_cleaner.h"
+#include "session/stray_process_cleaner.h"
 #include "support/wait_bounds.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "tray_icon.h"
+#include "shell/tray_icon.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,10 +1,10 @@
-#include "logger.h"
+#include "shell/logger.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
 #include "support/update_fixture.h"
 #include "support/update_test_helpers.h"
 #include "support/wait_bounds.h"
-#include "update_service.h"
+#include "updates/update_service.h"
 
 #include <QDateTime>
 #include <QDir>

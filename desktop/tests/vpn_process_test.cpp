@@ -1,6 +1,6 @@
-#include "vpn_process.h"
+#include "session/vpn_process.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 #include "support/wait_bounds.h"
 
 #include <QFile>
@@ -116,7 +116,7 @@ private slots:
         VpnProcess vpn;
         vpn.setProgramDirectory(empty.path());
         Recorder rec(vpn);
-        vpn.lang = "fa";
+        vpn.setLang("fa");
         vpn.start("s", "u", "p", "n");
         QCOMPARE(rec.seen, QStringList({QString::fromUtf8("error:not_found:کلاینت VPN یافت نشد")}));
         QVERIFY(!vpn.running());
@@ -146,7 +146,7 @@ private slots:
         });
         VpnProcess vpn;
         vpn.setProgramDirectory(folder.dir.path());
-        vpn.lang = "fa";
+        vpn.setLang("fa");
         Recorder rec(vpn);
         QSignalSpy info(&vpn, &VpnProcess::vpnInfoChanged);
         vpn.start("s", "u", "p", "n");
@@ -194,7 +194,7 @@ private slots:
             VpnProcess vpn;
             vpn.setProgramDirectory(folder.dir.path());
             Recorder rec(vpn);
-            vpn.lang = "FA"; // only exactly "fa" selects Persian
+            vpn.setLang("FA"); // only exactly "fa" selects Persian
             vpn.start("s", "u", "p", "n");
             QVERIFY(waitIdle(vpn));
             QCOMPARE(rec.seen, QStringList({"connecting", "ready:"}));

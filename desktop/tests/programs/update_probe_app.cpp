@@ -3,7 +3,7 @@
 //     whatever it offers, hands over to the applier and lingers a while before
 //     it quits, so a applier that does not wait is caught replacing files early.
 //   update_probe_app : started again after the update; records how.
-#include "update_service.h"
+#include "updates/update_service.h"
 
 #include <QCoreApplication>
 #include <QDir>

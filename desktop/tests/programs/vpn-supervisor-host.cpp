@@ -1,7 +1,7 @@
 // A desktop-side process that runs one tunnel client through the supervisor
 // and then waits, so tests can kill it and watch the client die with it.
 // Usage: vpn-supervisor-host <client folder>
-#include "vpn_process.h"
+#include "session/vpn_process.h"
 
 #include <QCoreApplication>
 #include <cstdio>

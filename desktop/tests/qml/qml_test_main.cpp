@@ -2,8 +2,8 @@
 // `api` is a real ApiClient talking to corvana-test-service; the other context
 // objects are stand-ins written in QML. `testHost` lets a test swap any of them,
 // call the service's test controls, and read the QML warnings seen so far.
-#include "api_client.h"
-#include "logger.h"
+#include "service/api_client.h"
+#include "shell/logger.h"
 #include "support/test_service.h"
 
 #include <QJsonDocument>

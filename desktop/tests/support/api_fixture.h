@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api_client.h"
+#include "service/api_client.h"
 #include "support/test_service.h"
 
 #include <memory>

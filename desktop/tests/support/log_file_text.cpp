@@ -1,6 +1,6 @@
 #include "support/log_file_text.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "support/session_harness.h"
 
-#include "logger.h"
+#include "shell/logger.h"
 #include "support/api_test_helpers.h"
 #include "support/log_file_text.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api_client.h"
+#include "service/api_client.h"
 #include "support/scripted_client.h"
 #include "support/test_service.h"
 #include "support/wait_bounds.h"

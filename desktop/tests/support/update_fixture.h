@@ -1,7 +1,7 @@
 #pragma once
 
 #include "support/test_service.h"
-#include "update_service.h"
+#include "updates/update_service.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,0 +1,172 @@
+#include "session/lobby_socket.h"
+
+#include "shell/logger.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QWebSocket>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+void logWs(Logger::Level level, const QString &message)
+{
+    Logger::instance().log(level, QStringLiteral("ws"), message);
+}
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+LobbySocket::LobbySocket(QObject *parent)
+    : QObject(parent)
+{
+    m_pingTimer.setSingleShot(false);
+    m_reconnectTimer.setSingleShot(true);
+    m_watchdogTimer.setSingleShot(false);
+    connect(&m_pingTimer, &QTimer::timeout, this, [this] {
+        if (m_joined)
+            send(QJsonObject{{QStringLiteral("type"), QStringLiteral("ping")}});
+    });
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &LobbySocket::reconnectDue);
+    connect(&m_watchdogTimer, &QTimer::timeout, this, &LobbySocket::checkTraffic);
+}
+
+LobbySocket::~LobbySocket()
+{
+    drop();
+}
+
+QString LobbySocket::address(const QString &baseUrl, const QString &encodedVlanId)
+{
+    QString address = baseUrl;
+    address.replace(QStringLiteral("http://"), QStringLiteral("ws://"));
+    address.replace(QStringLiteral("https://"), QStringLiteral("wss://"));
+    return address + QStringLiteral("/api/ws/") + encodedVlanId;
+}
+
+void LobbySocket::open(const QString &vlanId, const QNetworkRequest &request)
+{
+    m_reconnectDelayMs = m_timings.firstReconnectDelayMs;
+    m_reconnectAttempts = 0;
+    reopen(vlanId, request);
+}
+
+void LobbySocket::reopen(const QString &vlanId, const QNetworkRequest &request)
+{
+    if (m_joined)
+        close();
+    m_vlanId = vlanId;
+    m_awaitingFirstUsers = true;
+    m_lastTrafficMs = nowMs();
+    m_watchdogTimer.start(m_timings.watchdogTickMs);
+
+    drop();
+    m_ws = new QWebSocket(QString(), QWebSocketProtocol::Version13);
+    connect(m_ws, &QWebSocket::connected, this, &LobbySocket::onConnected);
+    connect(m_ws, &QWebSocket::textMessageReceived, this, &LobbySocket::onTextMessage);
+    connect(m_ws, &QWebSocket::disconnected, this, &LobbySocket::onDisconnected);
+    m_ws->open(request);
+}
+
+bool LobbySocket::scheduleReconnect()
+{
+    m_reconnectAttempts += 1;
+    if (m_reconnectAttempts <= kMaxReconnects) {
+        logWs(Logger::Warn, QStringLiteral("disconnected unexpectedly \u2014 reconnecting in %1ms (attempt %2/%3)")
+                                .arg(m_reconnectDelayMs)
+                                .arg(m_reconnectAttempts)
+                                .arg(kMaxReconnects));
+        m_reconnectTimer.start(m_reconnectDelayMs);
+        m_reconnectDelayMs = std::min(m_reconnectDelayMs * 2, m_timings.maxReconnectDelayMs);
+        return true;
+    }
+    logWs(Logger::Error, QStringLiteral("giving up after %1 attempts \u2014 disconnecting")
+                             .arg(m_reconnectAttempts - 1));
+    return false;
+}
+
+void LobbySocket::close()
+{
+    m_pingTimer.stop();
+    m_reconnectTimer.stop();
+    m_watchdogTimer.stop();
+    // The retired socket's own close notice is not connected any more, so it
+    // cannot be taken for an unexpected close of the session's lobby.
+    drop();
+    m_joined = false;
+}
+
+void LobbySocket::drop()
+{
+    if (!m_ws)
+        return;
+    QWebSocket *old = std::exchange(m_ws, nullptr);
+    old->disconnect(this);
+    if (old->state() != QAbstractSocket::UnconnectedState)
+        old->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    old->deleteLater();
+}
+
+bool LobbySocket::alive() const
+{
+    return m_ws || m_pingTimer.isActive() || m_reconnectTimer.isActive() || m_watchdogTimer.isActive();
+}
+
+void LobbySocket::send(const QJsonObject &message)
+{
+    if (m_ws)
+        m_ws->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void LobbySocket::onConnected()
+{
+    send(QJsonObject{{QStringLiteral("type"), QStringLiteral("auth")}, {QStringLiteral("token"), m_token ? m_token() : QString()}});
+    logWs(Logger::Info, QStringLiteral("connected \u2014 sent auth"));
+}
+
+void LobbySocket::checkTraffic()
+{
+    // The socket is closed as soon as a leave begins, so a running watchdog
+    // always belongs to a room that is still wanted.
+    if (!m_joined)
+        return;
+    if (nowMs() - m_lastTrafficMs <= m_timings.silenceLimitMs)
+        return;
+    logWs(Logger::Warn, QStringLiteral("no traffic from server for >%1s \u2014 assuming dead, aborting")
+                            .arg(m_timings.silenceLimitMs / 1000));
+    if (m_ws)
+        m_ws->abort();
+}
+
+void LobbySocket::onTextMessage(const QString &text)
+{
+    logWs(Logger::Info, QStringLiteral("recv: ") + text);
+    m_lastTrafficMs = nowMs();
+    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString type = message.value(QStringLiteral("type")).toString();
+    const bool users = type == QLatin1String("users");
+    if (users && !m_joined) {
+        m_joined = true;
+        m_reconnectDelayMs = m_timings.firstReconnectDelayMs;
+        m_reconnectAttempts = 0;
+        m_pingTimer.start(m_timings.pingMs);
+        logWs(Logger::Info, QStringLiteral("connected to room ") + m_vlanId);
+    }
+    emit messageReceived(type, message);
+    // The handler may have reopened the socket; only this socket's first list counts.
+    if (users && m_awaitingFirstUsers)
+        m_awaitingFirstUsers = false;
+}
+
+void LobbySocket::onDisconnected()
+{
+    m_joined = false;
+    m_pingTimer.stop();
+    emit closedUnexpectedly();
+}

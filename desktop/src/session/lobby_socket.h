@@ -1,0 +1,86 @@
+#pragma once
+// The lobby WebSocket of one room: signs in with the access token, pings while
+// joined, aborts a socket the server has gone silent on, and reopens with a
+// growing delay. What the messages mean is the room session's business.
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <utility>
+
+class QWebSocket;
+
+class LobbySocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Tests shorten these instead of waiting minutes.
+    struct Timings
+    {
+        int pingMs = 30000;
+        int watchdogTickMs = 1000;
+        int silenceLimitMs = 60000;
+        int firstReconnectDelayMs = 1000;
+        int maxReconnectDelayMs = 16000;
+    };
+    static constexpr int kMaxReconnects = 5;
+
+    explicit LobbySocket(QObject *parent = nullptr);
+    ~LobbySocket() override;
+
+    void setTimings(const Timings &timings) { m_timings = timings; }
+    // The access token as it is when the socket signs in (it may rotate while connecting).
+    void setTokenSource(std::function<QString()> token) { m_token = std::move(token); }
+
+    // "http://" becomes "ws://", "https://" becomes "wss://", then "/api/ws/<encoded id>".
+    static QString address(const QString &baseUrl, const QString &encodedVlanId);
+
+    // A fresh start: the reconnect delay and count begin again.
+    void open(const QString &vlanId, const QNetworkRequest &request);
+    // Another try within the same run of reconnects.
+    void reopen(const QString &vlanId, const QNetworkRequest &request);
+    // After an unexpected close: false once the tries are used up.
+    bool scheduleReconnect();
+    // Stops the timers and retires the socket without a close notice.
+    void close();
+    // Retires the socket only, quietly.
+    void drop();
+
+    // Sent only on an open socket.
+    void send(const QJsonObject &message);
+
+    bool joined() const { return m_joined; }
+    // True until the first member list of this socket has been handled.
+    bool awaitingFirstUsers() const { return m_awaitingFirstUsers; }
+    bool alive() const;
+
+signals:
+    void messageReceived(const QString &type, const QJsonObject &message);
+    // Closed by the other side or the network, not by close() or drop().
+    void closedUnexpectedly();
+    void reconnectDue();
+
+private:
+    void onConnected();
+    void onTextMessage(const QString &text);
+    void onDisconnected();
+    void checkTraffic();
+
+    Timings m_timings;
+    bool m_joined = false;
+    bool m_awaitingFirstUsers = true;
+    int m_reconnectDelayMs = 1000;
+    int m_reconnectAttempts = 0;
+    qint64 m_lastTrafficMs = 0;
+    QString m_vlanId;
+    std::function<QString()> m_token;
+    QTimer m_pingTimer;
+    QTimer m_reconnectTimer;
+    QTimer m_watchdogTimer;
+    // One socket per connection, so a retired one's late notices are not mistaken for the current one's.
+    QWebSocket *m_ws = nullptr;
+};

@@ -1,0 +1,74 @@
+#pragma once
+// Runs the tunnel client for the desktop program, one process at a time, and
+// turns its event lines into a status string and a few signals.
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+class VpnProcess : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString vpnIp READ vpnIp NOTIFY vpnInfoChanged)
+
+public:
+    explicit VpnProcess(QObject *parent = nullptr);
+    ~VpnProcess() override;
+
+    bool running() const { return m_running; }
+    QString status() const { return m_status; }
+    QString vpnIp() const { return m_vpnIp; }
+
+    void start(const QString &server, const QString &user, const QString &password, const QString &node);
+    void stop();
+    QString localizedError(const QString &code, const QString &message) const;
+
+    // Exactly "fa" selects the Persian texts; fixed by the caller before each start.
+    void setLang(const QString &lang) { m_lang = lang; }
+    QString lang() const { return m_lang; }
+
+    // Where the client executable is looked up; the program's own folder unless a test says otherwise.
+    void setProgramDirectory(const QString &dir) { m_programDir = dir; }
+
+    static const QStringList &fatalErrorCodes();
+    static QStringList buildArguments(const QString &server, const QString &user,
+                                      const QString &password, const QString &node);
+
+signals:
+    void runningChanged();
+    void statusChanged();
+    void vpnInfoChanged();
+    void vpnConnecting();
+    void vpnReady(QString ip);
+    void vpnError(QString code, QString message);
+    void vpnDisconnected(QString reason);
+    void vpnReconnecting(int backoffSecs);
+
+private slots:
+    void onReadyRead();
+    void onProcessFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onProcessError(QProcess::ProcessError error);
+
+private:
+    void setStatus(const QString &status);
+    void handleEventLine(const QByteArray &line);
+    void drainLines();
+    void reportFailure(const QString &code, const QString &english);
+    void sendBreak();
+    QString executablePath() const;
+
+    QProcess m_process;
+    bool m_running = false;
+    bool m_stopping = false;
+    bool m_gotReady = false;
+    bool m_launchFailed = false;
+    bool m_destroying = false;
+    QString m_status;
+    QString m_vpnIp;
+    QByteArray m_lineBuffer;
+    bool m_skippingLongLine = false; // dropping an over-long line up to its line feed
+    QString m_programDir;
+    QString m_lang = QStringLiteral("en");
+};

@@ -1,0 +1,1 @@
+#include "session/vpn_process.h"

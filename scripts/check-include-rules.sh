@@ -1,0 +1,47 @@
+#!/bin/sh
+# Checks the include rules ARCHITECTURE.md states for the desktop back end.
+# Usage: check-include-rules.sh [repository root]; prints each breach, exits 1 on any.
+root=${1:-$(dirname "$0")/..}
+src="$root/desktop/src"
+[ -d "$src/platform" ] || { echo "no desktop sources under $src" >&2; exit 2; }
+status=0
+tmp=$(mktemp)
+
+breach() {
+    echo "$1: $2"
+    status=1
+}
+
+# OS code is reached only through the platform layer: outside src/platform/
+# nothing names a platform/linux header.
+for file in $(find "$src" -name '*.cpp' -o -name '*.h' | grep -v "^$src/platform/"); do
+    grep -n '#include "platform/linux/' "$file" | while IFS= read -r line; do
+        echo "${file#$root/}:$line"
+    done
+done > "$tmp"
+if [ -s "$tmp" ]; then
+    while IFS= read -r line; do breach "$line" "names a platform/linux header outside the platform layer"; done < "$tmp"
+fi
+
+# The platform layer is a leaf: it includes only its own headers.
+for file in $(find "$src/platform" -name '*.cpp' -o -name '*.h'); do
+    grep -n '#include "' "$file" | grep -v '#include "platform/' > "$tmp" || true
+    while IFS= read -r line; do
+        breach "${file#$root/}:$line" "the platform layer includes from an area above it"
+    done < "$tmp"
+done
+
+# Areas other than the shell and the facade do not reach into the service client
+# or the room session.
+for area in updates forwarding discord; do
+    [ -d "$src/$area" ] || continue
+    for file in $(find "$src/$area" -name '*.cpp' -o -name '*.h'); do
+        grep -nE '#include "(service|session)/' "$file" > "$tmp" || true
+        while IFS= read -r line; do
+            breach "${file#$root/}:$line" "$area/ includes the service client or the room session"
+        done < "$tmp"
+    done
+done
+
+rm -f "$tmp"
+exit $status
