@@ -13,7 +13,8 @@ cp -n "$here"/corpus/* "$out/corpus/" 2>/dev/null || true
 g++ -std=c++23 -O1 -g -fsanitize=address,undefined -fsanitize-coverage=trace-cmp \
     -I"$src" -I"$here" \
     "$here/fuzz_targets.cpp" "$here/device_fuzz_targets.cpp" "$here/libfuzzer_main.cpp" "$here/gcc_coverage_shims.cpp" \
-    "$src"/session/*.cpp "$src"/events/*.cpp "$src"/device/frame_rewrite.cpp "$src"/platform/linux/udp_socket_linux.cpp \
+    "$src"/session/*.cpp "$src"/events/*.cpp "$src"/device/frame_rewrite.cpp "$src"/device/internet_checksum.cpp \
+    "$src"/platform/udp_socket.cpp "$src"/platform/linux/udp_socket_linux.cpp "$src"/platform/linux/udp_burst.cpp \
     "$runtime" $(pkg-config --cflags --libs libsodium) -lpthread -o "$out/ostrel_fuzz"
 cd "$out"
 exec ./ostrel_fuzz -use_value_profile=1 -max_len=4096 -max_total_time="${1:-300}" corpus
