@@ -32,9 +32,9 @@ void Outbox::send(UdpBurst& burst) {
         if (unsealed_[i]) {
             std::uint8_t* slot = slots_[i].data();
             std::span<std::uint8_t> body(slot + kHeaderSize, views_[i].size() - kSealOverhead);
-            bool sealed = SessionCipher::sealInPlace(keys_[i], counters_[i], body,
-                                                     std::span<std::uint8_t, 16>(body.data() + body.size(), 16),
-                                                     std::span<const std::uint8_t>(slot, kHeaderSize));
+            bool sealed = cipher_.seal(keys_[i], counters_[i], body,
+                                       std::span<std::uint8_t, 16>(body.data() + body.size(), 16),
+                                       std::span<const std::uint8_t>(slot, kHeaderSize));
             wipe(keys_[i].data(), keys_[i].size());
             if (!sealed) continue;  // never send what did not seal
         }

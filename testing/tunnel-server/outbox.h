@@ -6,6 +6,7 @@
 // Datagrams leave in the order they were added, so each member's counters rise.
 
 #include "platform/linux/udp_burst.h"
+#include "relay_cipher.h"
 #include "session/crypto.h"
 #include "session/wire.h"
 
@@ -42,6 +43,7 @@ private:
     std::array<std::uint64_t, kSlots> counters_;
     std::array<bool, kSlots> unsealed_;
     std::size_t count_ = 0;
+    RelayCipher cipher_;
 };
 
 }  // namespace ostrel::test_server

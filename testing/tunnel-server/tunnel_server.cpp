@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -124,6 +123,7 @@ struct TunnelServer::State {
     std::vector<std::uint64_t> batching;  // members with packets waiting in their batch
     std::unique_ptr<Outbox> outbox = std::make_unique<Outbox>();
     std::optional<UdpBurst> udp;
+    RelayCipher cipher;  // opens what members send
 
     ~State() {
         ostrel::wipe(cookieSecret.data(), cookieSecret.size());
@@ -152,10 +152,10 @@ struct TunnelServer::State {
         if (udp) outbox->send(*udp);
     }
 
-    static bool openInPlace(const Client& client, const wire::Header& header, std::span<std::uint8_t> datagram) {
+    bool openInPlace(const Client& client, const wire::Header& header, std::span<std::uint8_t> datagram) {
         if ((header.counter & wire::kServerCounterBit) != 0 || datagram.size() < ostrel::kSealOverhead) return false;
-        return SessionCipher::openInto(client.keys.clientToServer, header.counter, datagram.subspan(wire::kHeaderSize),
-                                       datagram.first(wire::kHeaderSize), datagram.subspan(wire::kHeaderSize));
+        return cipher.open(client.keys.clientToServer, header.counter, datagram.subspan(wire::kHeaderSize),
+                           datagram.first(wire::kHeaderSize), datagram.subspan(wire::kHeaderSize));
     }
 
     void sendTo(const Endpoint& endpoint, std::span<const std::uint8_t> datagram) {
