@@ -46,23 +46,25 @@ void removeTree(FileOperations& files, const fs::path& p, std::error_code& ec)
     }
 }
 
-// Something stands at this name, a dangling link included.
-bool nameExists(FileOperations& files, const fs::path& p)
+bool existsPer(FileOperations& files, const fs::path& p,
+               fs::file_status (FileOperations::*query)(const fs::path&, std::error_code&))
 {
     std::error_code ec;
-    const auto st = files.symlinkStatus(p, ec);
+    const auto st = (files.*query)(p, ec);
     if (ec)
         throw fs::filesystem_error("cannot query status", p, ec);
     return fs::exists(st);
 }
 
+// Something stands at this name, a dangling link included.
+bool nameExists(FileOperations& files, const fs::path& p)
+{
+    return existsPer(files, p, &FileOperations::symlinkStatus);
+}
+
 bool pathExists(FileOperations& files, const fs::path& p)
 {
-    std::error_code ec;
-    const auto st = files.status(p, ec);
-    if (ec)
-        throw fs::filesystem_error("cannot query status", p, ec);
-    return fs::exists(st);
+    return existsPer(files, p, &FileOperations::status);
 }
 
 std::vector<fs::path> elements(const fs::path& p)
