@@ -1,5 +1,6 @@
 #include "service/api_client.h"
 
+#include "service/service_texts.h"
 #include "session/credential_store.h"
 #include "shell/logger.h"
 
@@ -33,6 +34,11 @@ QJsonArray items(const QJsonObject &object)
 int number(const QJsonObject &object, const char *key)
 {
     return object.value(QLatin1String(key)).toInt();
+}
+
+QString encoded(const QString &pathPiece)
+{
+    return ServiceClient::encodePathPiece(pathPiece);
 }
 
 constexpr RequestOptions kGuarded{true, true, false};
@@ -143,8 +149,8 @@ void ApiClient::login(const QString &username, const QString &password)
     const QJsonObject body{{QStringLiteral("username"), username},
                            {QStringLiteral("password"), password}};
     m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/login"), body,
-            [this, password](const QJsonObject &reply) { onLoginReply(reply, password, false); },
-            kGuarded);
+                      [this, password](const QJsonObject &reply) { onLoginReply(reply, password, false); },
+                      kGuarded);
 }
 
 void ApiClient::registerUser(const QString &email, const QString &username, const QString &password)
@@ -154,8 +160,8 @@ void ApiClient::registerUser(const QString &email, const QString &username, cons
                            {QStringLiteral("username"), username},
                            {QStringLiteral("password"), password}};
     m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/register"), body,
-            [this, password](const QJsonObject &reply) { onLoginReply(reply, password, true); },
-            kGuarded);
+                      [this, password](const QJsonObject &reply) { onLoginReply(reply, password, true); },
+                      kGuarded);
 }
 
 void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, bool registering)
@@ -163,7 +169,7 @@ void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, 
     // A success without tokens cannot sign anyone in; say so instead.
     if (reply.value(QStringLiteral("access_token")).toString().isEmpty()) {
         logLine(Logger::Error, "auth", QStringLiteral("sign-in reply without access token"));
-        emit requestError(m_service.localized("Invalid response from server", "پاسخ نامعتبر از سرور"));
+        emit requestError(serviceText(ServiceText::InvalidResponse, m_service.lang()));
         return;
     }
     m_service.storeTokens(reply);
@@ -208,69 +214,69 @@ void ApiClient::logout()
 void ApiClient::fetchMe()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/me"), {},
-            [this](const QJsonObject &reply) {
-                const bool vip = reply.value(QStringLiteral("vip")).toBool(false);
-                if (vip != m_isAdmin) {
-                    m_isAdmin = vip;
-                    emit isAdminChanged();
-                }
-                emit meReceived(text(reply, "username"), text(reply, "avatar_rotated_at"),
-                                text(reply, "username_changed_at"), vip);
-            },
-            kPlain);
+                      [this](const QJsonObject &reply) {
+                          const bool vip = reply.value(QStringLiteral("vip")).toBool(false);
+                          if (vip != m_isAdmin) {
+                              m_isAdmin = vip;
+                              emit isAdminChanged();
+                          }
+                          emit meReceived(text(reply, "username"), text(reply, "avatar_rotated_at"),
+                                          text(reply, "username_changed_at"), vip);
+                      },
+                      kPlain);
 }
 
 void ApiClient::fetchMotd()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/motd"), {},
-            [this](const QJsonObject &reply) { emit motdReceived(text(reply, "message")); }, kPlain);
+                      [this](const QJsonObject &reply) { emit motdReceived(text(reply, "message")); }, kPlain);
 }
 
 void ApiClient::fetchAnnouncements()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/announcements"), {},
-            [this](const QJsonObject &reply) { emit announcementsReceived(items(reply)); }, kPlain);
+                      [this](const QJsonObject &reply) { emit announcementsReceived(items(reply)); }, kPlain);
 }
 
 void ApiClient::fetchGames()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/games"), {},
-            [this](const QJsonObject &reply) { emit gamesReceived(items(reply)); }, kPlain);
+                      [this](const QJsonObject &reply) { emit gamesReceived(items(reply)); }, kPlain);
 }
 
 void ApiClient::fetchDedicatedGames()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/games/dedicated"), {},
-            [this](const QJsonObject &reply) {
-                logLine(Logger::Debug, "api",
-                        QStringLiteral("dedicated games raw: ")
-                            + QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
-                emit dedicatedGamesReceived(items(reply));
-            },
-            kPlain);
+                      [this](const QJsonObject &reply) {
+                          logLine(Logger::Debug, "api",
+                                  QStringLiteral("dedicated games raw: ")
+                                      + QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+                          emit dedicatedGamesReceived(items(reply));
+                      },
+                      kPlain);
 }
 
 void ApiClient::fetchDedicatedGameServers(const QString &gameId)
 {
     m_service.request(QStringLiteral("GET"),
-            QStringLiteral("/api/games/") + ServiceClient::encodePathPiece(gameId) + QStringLiteral("/servers"), {},
-            [this, gameId](const QJsonObject &reply) {
-                emit dedicatedGameServersReceived(gameId, items(reply));
-            },
-            kPlain);
+                      QStringLiteral("/api/games/") + encoded(gameId) + QStringLiteral("/servers"), {},
+                      [this, gameId](const QJsonObject &reply) {
+                          emit dedicatedGameServersReceived(gameId, items(reply));
+                      },
+                      kPlain);
 }
 
 void ApiClient::fetchPublicVlans(int page, int pageSize, const QString &search)
 {
     QString path = QStringLiteral("/api/vlans/public?page=%1&page_size=%2").arg(page).arg(pageSize);
     if (!search.isEmpty())
-        path += QStringLiteral("&search=") + ServiceClient::encodePathPiece(search);
+        path += QStringLiteral("&search=") + encoded(search);
     m_service.request(QStringLiteral("GET"), path, {},
-            [this](const QJsonObject &reply) {
-                emit vlansReceived(items(reply), number(reply, "total"), number(reply, "page"),
-                                   number(reply, "total_pages"));
-            },
-            kPlain);
+                      [this](const QJsonObject &reply) {
+                          emit vlansReceived(items(reply), number(reply, "total"), number(reply, "page"),
+                                             number(reply, "total_pages"));
+                      },
+                      kPlain);
 }
 
 void ApiClient::changePassword(const QString &oldPassword, const QString &newPassword)
@@ -278,8 +284,8 @@ void ApiClient::changePassword(const QString &oldPassword, const QString &newPas
     const QJsonObject body{{QStringLiteral("old_password"), oldPassword},
                            {QStringLiteral("new_password"), newPassword}};
     m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/change-password"), body,
-            [this](const QJsonObject &reply) { emit passwordChanged(text(reply, "message")); },
-            kGuarded);
+                      [this](const QJsonObject &reply) { emit passwordChanged(text(reply, "message")); },
+                      kGuarded);
 }
 
 void ApiClient::changeUsername(const QString &newUsername, const QString &password)
@@ -287,12 +293,12 @@ void ApiClient::changeUsername(const QString &newUsername, const QString &passwo
     const QJsonObject body{{QStringLiteral("new_username"), newUsername},
                            {QStringLiteral("password"), password}};
     m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/change-username"), body,
-            [this, newUsername](const QJsonObject &) {
-                logLine(Logger::Info, "auth",
-                        QStringLiteral("username changed: %1 -> %2").arg(m_username, newUsername));
-                emit usernameChangedRemote(newUsername);
-            },
-            kGuarded);
+                      [this, newUsername](const QJsonObject &) {
+                          logLine(Logger::Info, "auth",
+                                  QStringLiteral("username changed: %1 -> %2").arg(m_username, newUsername));
+                          emit usernameChangedRemote(newUsername);
+                      },
+                      kGuarded);
 }
 
 void ApiClient::fetchAvatar(const QString &username)
@@ -300,21 +306,21 @@ void ApiClient::fetchAvatar(const QString &username)
     if (username.isEmpty())
         return;
     m_service.request(QStringLiteral("GET"),
-            QStringLiteral("/api/users/") + ServiceClient::encodePathPiece(username) + QStringLiteral("/avatar"), {},
-            [this, username](const QJsonObject &reply) {
-                const QString url = text(reply, "url");
-                if (url.isEmpty())
-                    emit avatarFetchFailed(username);
-                else
-                    emit avatarReceived(username, m_service.absoluteUrl(url), text(reply, "rotated_at"));
-            },
-            RequestOptions{false, true, true});
+                      QStringLiteral("/api/users/") + encoded(username) + QStringLiteral("/avatar"), {},
+                      [this, username](const QJsonObject &reply) {
+                          const QString url = text(reply, "url");
+                          if (url.isEmpty())
+                              emit avatarFetchFailed(username);
+                          else
+                              emit avatarReceived(username, m_service.absoluteUrl(url), text(reply, "rotated_at"));
+                      },
+                      RequestOptions{false, true, true});
 }
 
 void ApiClient::fetchPfpList()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/pfp/list"), {},
-            [this](const QJsonObject &reply) { emit pfpListReceived(items(reply)); }, kPlain);
+                      [this](const QJsonObject &reply) { emit pfpListReceived(items(reply)); }, kPlain);
 }
 
 void ApiClient::setMyAvatar(qint64 imageId)
@@ -332,7 +338,7 @@ void ApiClient::onAvatarChangeReply(QNetworkReply *reply, qint64 imageId)
     reply->deleteLater();
     const QByteArray raw = reply->readAll();
     if (ServiceClient::replyTooLarge(reply, raw)) {
-        emit requestError(m_service.localized("Server response too large", "پاسخ سرور بیش از حد بزرگ است"));
+        emit requestError(serviceText(ServiceText::ResponseTooLarge, m_service.lang()));
         return;
     }
     const QJsonObject object = QJsonDocument::fromJson(raw).object();

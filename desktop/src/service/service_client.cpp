@@ -1,5 +1,6 @@
 #include "service/service_client.h"
 
+#include "service/service_texts.h"
 #include "shell/logger.h"
 
 #include <QJsonDocument>
@@ -57,11 +58,6 @@ void ServiceClient::setLang(const QString &lang)
         return;
     m_lang = normalised;
     emit langChanged();
-}
-
-QString ServiceClient::localized(const char *english, const char *persian) const
-{
-    return m_lang == QLatin1String("fa") ? QString::fromUtf8(persian) : QString::fromUtf8(english);
 }
 
 QString ServiceClient::encodePathPiece(const QString &text)
@@ -176,7 +172,7 @@ void ServiceClient::onReplyFinished(QNetworkReply *reply, const QString &method,
     if (reply->error() != QNetworkReply::NoError || tooLarge) {
         QString message = object.value(QStringLiteral("detail")).toString();
         if (tooLarge)
-            message = localized("Server response too large", "پاسخ سرور بیش از حد بزرگ است");
+            message = serviceText(ServiceText::ResponseTooLarge, m_lang);
         else if (message.isEmpty())
             message = reply->errorString();
         logLine(Logger::Error, "api",
@@ -264,7 +260,7 @@ void ServiceClient::onReplayRefreshDone(bool ok)
     if (m_refreshToken.isEmpty())
         emit authRequired();
     else
-        emit requestError(localized("Server connection error", "خطا در ارتباط با سرور"));
+        emit requestError(serviceText(ServiceText::ConnectionError, m_lang));
 }
 
 void ServiceClient::refresh(const QString &refreshToken)

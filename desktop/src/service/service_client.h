@@ -39,9 +39,6 @@ public:
     void setLang(const QString &lang);
     void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
 
-    // English or Persian, by the current language.
-    QString localized(const char *english, const char *persian) const;
-
     // Percent-encodes all but the unreserved characters, for path pieces.
     static QString encodePathPiece(const QString &text);
     // A "url" beginning with "http" stays; anything else is put after baseUrl.
