@@ -1,5 +1,6 @@
 // Persian spelling keeps the parts of many words apart with a zero-width
 // non-joiner (U+200C); run together they read as another, misspelt word.
+#include "service/service_texts.h"
 #include "support/test_main.h"
 #include "updates/update_texts.h"
 #include "session/vpn_process.h"
@@ -22,6 +23,9 @@ const UpdateText kUpdateTexts[] = {
     UpdateText::DownloadFailed, UpdateText::Verifying,    UpdateText::VerificationFailed,
     UpdateText::MissingDownload, UpdateText::Preparing,   UpdateText::Restarting,
     UpdateText::StubNotFound, UpdateText::LaunchFailed,   UpdateText::PrepareFailed};
+
+const ServiceText kServiceTexts[] = {ServiceText::ResponseTooLarge, ServiceText::ConnectionError,
+                                     ServiceText::InvalidResponse};
 
 QString joined(const char *before, const char *after)
 {
@@ -47,6 +51,10 @@ private slots:
         }
         for (UpdateText id : kUpdateTexts)
             texts << updateText(id, QStringLiteral("fa"));
+        for (ServiceText id : kServiceTexts) {
+            QVERIFY(serviceText(id, QStringLiteral("fa")) != serviceText(id, QStringLiteral("en")));
+            texts << serviceText(id, QStringLiteral("fa"));
+        }
 
         // Every compound these texts use, as Persian writes it.
         const QStringList compounds{joined("نمی", "دهد"),   joined("دست", "دهی"),     joined("به", "طور"),

@@ -1,13 +1,14 @@
 #include "service/api_client.h"
 
+#include "service/service_texts.h"
+#include "session/credential_store.h"
 #include "shell/logger.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QJsonDocument>
-#include <QJsonValue>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
-#include <QUrl>
 
 #ifndef CORVANA_API_BASE_URL
 #define CORVANA_API_BASE_URL "https://api.corvana.net"
@@ -15,41 +16,74 @@
 
 namespace {
 
-QJsonObject replyObject(const QByteArray &body)
-{
-    // Anything but a JSON object reads as an empty one.
-    return QJsonDocument::fromJson(body).object();
-}
-
-int httpStatus(QNetworkReply *reply)
-{
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
-
 void logLine(Logger::Level level, const char *category, const QString &message)
 {
     Logger::instance().log(level, QString::fromLatin1(category), message);
 }
 
+QString text(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key)).toString();
+}
+
+QJsonArray items(const QJsonObject &object)
+{
+    return object.value(QStringLiteral("items")).toArray();
+}
+
+int number(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key)).toInt();
+}
+
+QString encoded(const QString &pathPiece)
+{
+    return ServiceClient::encodePathPiece(pathPiece);
+}
+
+constexpr RequestOptions kGuarded{true, true, false};
+constexpr RequestOptions kPlain{false, true, false};
+
 } // namespace
 
 ApiClient::ApiClient(QObject *parent)
     : QObject(parent)
+    , m_room(m_service, m_discord)
 {
-    connectSessionSignals();
-    connectLobbySignals();
-    connect(&m_dedicatedForward, &DedicatedForward::started, this, &ApiClient::dedicatedUdpForwardStarted);
-    connect(&m_dedicatedForward, &DedicatedForward::stopped, this, &ApiClient::dedicatedUdpForwardStopped);
-    connect(&m_dedicatedForward, &DedicatedForward::error, this, &ApiClient::requestError);
+    forwardSignals();
 }
 
 ApiClient::~ApiClient()
 {
     stopDedicatedUdpForward();
-    // The socket goes first and quietly: no reconnect or session road runs now,
-    // and the supervisor's last status change must not reach a half-gone client.
-    m_lobby.drop();
-    m_vpn.disconnect(this);
+}
+
+void ApiClient::forwardSignals()
+{
+    connect(&m_service, &ServiceClient::baseUrlChanged, this, &ApiClient::baseUrlChanged);
+    connect(&m_service, &ServiceClient::langChanged, this, &ApiClient::langChanged);
+    connect(&m_service, &ServiceClient::busyChanged, this, &ApiClient::busyChanged);
+    connect(&m_service, &ServiceClient::loggedInChanged, this, &ApiClient::loggedInChanged);
+    connect(&m_service, &ServiceClient::tokenRotated, this, &ApiClient::tokenRotated);
+    connect(&m_service, &ServiceClient::refreshSuccess, this, &ApiClient::refreshSuccess);
+    connect(&m_service, &ServiceClient::authRequired, this, &ApiClient::authRequired);
+    connect(&m_service, &ServiceClient::requestError, this, &ApiClient::requestError);
+
+    connect(&m_room, &RoomSession::connectedChanged, this, &ApiClient::connectedChanged);
+    connect(&m_room, &RoomSession::tickChanged, this, &ApiClient::tickChanged);
+    connect(&m_room, &RoomSession::vpnStatusChanged, this, &ApiClient::vpnStatusChanged);
+    connect(&m_room, &RoomSession::vpnIpChanged, this, &ApiClient::vpnIpChanged);
+    connect(&m_room, &RoomSession::joinSuccess, this, &ApiClient::joinSuccess);
+    connect(&m_room, &RoomSession::createSuccess, this, &ApiClient::createSuccess);
+    connect(&m_room, &RoomSession::disconnectSuccess, this, &ApiClient::disconnectSuccess);
+    connect(&m_room, &RoomSession::usersUpdated, this, &ApiClient::usersUpdated);
+    connect(&m_room, &RoomSession::vlanEvent, this, &ApiClient::vlanEvent);
+    connect(&m_room, &RoomSession::userIpAssigned, this, &ApiClient::userIpAssigned);
+    connect(&m_room, &RoomSession::requestError, this, &ApiClient::requestError);
+
+    connect(&m_dedicatedForward, &DedicatedForward::started, this, &ApiClient::dedicatedUdpForwardStarted);
+    connect(&m_dedicatedForward, &DedicatedForward::stopped, this, &ApiClient::dedicatedUdpForwardStopped);
+    connect(&m_dedicatedForward, &DedicatedForward::error, this, &ApiClient::requestError);
 }
 
 QString ApiClient::defaultBaseUrl()
@@ -57,35 +91,45 @@ QString ApiClient::defaultBaseUrl()
     return QStringLiteral(CORVANA_API_BASE_URL);
 }
 
-QString ApiClient::localized(const char *english, const char *persian) const
-{
-    return m_lang == QLatin1String("fa") ? QString::fromUtf8(persian) : QString::fromUtf8(english);
-}
-
-void ApiClient::setBusy(bool busy)
-{
-    if (m_busy == busy)
-        return;
-    m_busy = busy;
-    emit busyChanged();
-}
-
 void ApiClient::setBaseUrl(const QString &url)
 {
-    if (url == m_baseUrl)
-        return;
-    m_baseUrl = url;
-    emit baseUrlChanged();
+    m_service.setBaseUrl(url);
 }
 
 void ApiClient::setLang(const QString &lang)
 {
     const QString normalised = lang == QLatin1String("fa") ? QStringLiteral("fa") : QStringLiteral("en");
-    if (normalised == m_lang)
+    m_dedicatedForward.setLang(normalised);
+    m_service.setLang(normalised);
+}
+
+void ApiClient::setUsername(const QString &name)
+{
+    if (name == m_username)
         return;
-    m_lang = normalised;
-    m_dedicatedForward.setLang(m_lang);
-    emit langChanged();
+    m_username = name;
+    m_room.setUsername(name);
+    emit usernameChanged();
+}
+
+void ApiClient::refresh(const QString &refreshToken)
+{
+    m_service.refresh(refreshToken);
+}
+
+void ApiClient::joinVlan(const QString &vlanId)
+{
+    m_room.joinVlan(vlanId);
+}
+
+void ApiClient::createVlan(int gameId, int capacity, bool isPrivate)
+{
+    m_room.createVlan(gameId, capacity, isPrivate);
+}
+
+void ApiClient::disconnectVlan()
+{
+    m_room.disconnectVlan();
 }
 
 int ApiClient::startDedicatedUdpForward(const QString &remoteAddress, int remotePort)
@@ -98,221 +142,239 @@ void ApiClient::stopDedicatedUdpForward()
     m_dedicatedForward.stop();
 }
 
-void ApiClient::setUsername(const QString &name)
+
+void ApiClient::login(const QString &username, const QString &password)
 {
-    if (name == m_username)
-        return;
-    m_username = name;
-    emit usernameChanged();
+    logLine(Logger::Info, "auth", QStringLiteral("login attempt: ") + username);
+    const QJsonObject body{{QStringLiteral("username"), username},
+                           {QStringLiteral("password"), password}};
+    m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/login"), body,
+                      [this, password](const QJsonObject &reply) { onLoginReply(reply, password, false); },
+                      kGuarded);
 }
 
-void ApiClient::applyAuthHeaders(QNetworkRequest &request, const QString &token,
-                                 const QString &language)
+void ApiClient::registerUser(const QString &email, const QString &username, const QString &password)
 {
-    if (!token.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    request.setRawHeader("x-lang", language.toUtf8());
+    logLine(Logger::Info, "auth", QStringLiteral("register attempt: ") + username);
+    const QJsonObject body{{QStringLiteral("email"), email},
+                           {QStringLiteral("username"), username},
+                           {QStringLiteral("password"), password}};
+    m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/register"), body,
+                      [this, password](const QJsonObject &reply) { onLoginReply(reply, password, true); },
+                      kGuarded);
 }
 
-QNetworkRequest ApiClient::jsonRequest(const QString &path, const QString &token) const
+void ApiClient::onLoginReply(const QJsonObject &reply, const QString &password, bool registering)
 {
-    QNetworkRequest request(QUrl(m_baseUrl + path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    applyAuthHeaders(request, token, m_lang);
-    return request;
-}
-
-void ApiClient::limitReplySize(QNetworkReply *reply)
-{
-    const auto cutOff = [reply]() {
-        reply->setProperty("tooLarge", true);
-        reply->abort();
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, cutOff]() {
-        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxReplyBytes)
-            cutOff();
-    });
-    connect(reply, &QNetworkReply::downloadProgress, reply, [cutOff](qint64 received, qint64) {
-        if (received > kMaxReplyBytes)
-            cutOff();
-    });
-}
-
-bool ApiClient::replyTooLarge(QNetworkReply *reply, const QByteArray &body)
-{
-    return reply->property("tooLarge").toBool() || body.size() > kMaxReplyBytes;
-}
-
-void ApiClient::request(const QString &method, const QString &path, const QJsonObject &body,
-                        ReplyCallback callback, RequestOptions options)
-{
-    if (options.busyGuard) {
-        if (m_busy)
-            return;
-        setBusy(true);
-    }
-    QNetworkRequest req = jsonRequest(path, m_accessToken);
-    req.setTransferTimeout(m_transferTimeoutMs);
-    QNetworkReply *reply = method == QLatin1String("GET")
-                               ? m_network.get(req)
-                               : m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
-    limitReplySize(reply);
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, method, path, body, callback = std::move(callback), options]() {
-                onReplyFinished(reply, method, path, body, callback, options);
-            });
-}
-
-void ApiClient::onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
-                                const QJsonObject &body, const ReplyCallback &callback,
-                                RequestOptions options)
-{
-    reply->deleteLater();
-    const QByteArray raw = reply->readAll();
-    const QJsonObject object = replyObject(raw);
-    const int status = httpStatus(reply);
-
-    if (status == 401 && options.retryOn401 && !m_refreshToken.isEmpty()) {
-        m_pending.append(PendingRequest{method, path, body, callback, options.silent});
-        if (!m_refreshing)
-            startTokenRefresh([this](bool ok) { onReplayRefreshDone(ok); });
+    // A success without tokens cannot sign anyone in; say so instead.
+    if (reply.value(QStringLiteral("access_token")).toString().isEmpty()) {
+        logLine(Logger::Error, "auth", QStringLiteral("sign-in reply without access token"));
+        emit requestError(serviceText(ServiceText::InvalidResponse, m_service.lang()));
         return;
     }
-
-    if (options.busyGuard && m_busy)
-        setBusy(false);
-
-    const bool tooLarge = replyTooLarge(reply, raw);
-    if (reply->error() != QNetworkReply::NoError || tooLarge) {
-        QString message = object.value(QStringLiteral("detail")).toString();
-        if (tooLarge)
-            message = localized("Server response too large", "پاسخ سرور بیش از حد بزرگ است");
-        else if (message.isEmpty())
-            message = reply->errorString();
-        logLine(Logger::Error, "api",
-                QStringLiteral("request failed: %1 status=%2 msg=%3 body=%4")
-                    .arg(path, QString::number(status), message,
-                         QString::fromUtf8(raw.left(4096))));
-        if (!options.silent)
-            emit requestError(message);
-        return;
-    }
-    if (callback)
-        callback(object);
-}
-
-void ApiClient::startTokenRefresh(std::function<void(bool)> completion)
-{
-    if (m_refreshToken.isEmpty()) {
-        completion(false);
-        return;
-    }
-    m_refreshWaiters.append(std::move(completion));
-    // A second refresh with the same token would be refused after the first
-    // rotated it, signing the user out; wait for the one in flight instead.
-    if (m_refreshing)
-        return;
-    m_refreshing = true;
-    // Only "x-lang": the old access token must not ride along.
-    QNetworkRequest req = jsonRequest(QStringLiteral("/api/auth/refresh"), QString());
-    req.setTransferTimeout(m_transferTimeoutMs);
-    const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken}};
-    QNetworkReply *reply = m_network.post(req, QJsonDocument(body).toJson(QJsonDocument::Indented));
-    limitReplySize(reply);
-    connect(reply, &QNetworkReply::finished, this, [this, reply]() { onRefreshReply(reply); });
-}
-
-void ApiClient::finishRefresh(bool ok)
-{
-    const QList<std::function<void(bool)>> waiters = std::exchange(m_refreshWaiters, {});
-    for (const auto &completion : waiters)
-        completion(ok);
-}
-
-void ApiClient::onRefreshReply(QNetworkReply *reply)
-{
-    reply->deleteLater();
-    m_refreshing = false;
-    const QByteArray raw = reply->readAll();
-    const QJsonObject object = replyTooLarge(reply, raw) ? QJsonObject() : replyObject(raw);
-    const int status = httpStatus(reply);
-
-    // A success without an access token would sign the user out behind their
-    // back; it counts as a transient failure instead.
-    const bool usable = !object.value(QStringLiteral("access_token")).toString().isEmpty();
-    if (reply->error() == QNetworkReply::NoError && usable) {
-        m_accessToken = object.value(QStringLiteral("access_token")).toString();
-        m_refreshToken = object.value(QStringLiteral("refresh_token")).toString();
-        emit loggedInChanged();
-        emit tokenRotated();
-        const QList<PendingRequest> parked = std::exchange(m_pending, {});
-        for (const PendingRequest &call : parked)
-            request(call.method, call.path, call.body, call.callback,
-                    RequestOptions{false, false, call.silent});
-        if (m_lobby.joined())
-            m_lobby.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("refresh_token")},
-                                  {QStringLiteral("token"), m_accessToken}});
-        finishRefresh(true);
-        return;
-    }
-    if (status == 401 || status == 403) {
-        logLine(Logger::Warn, "auth",
-                QStringLiteral("refresh rejected by server \u2014 tokens invalidated"));
-        m_accessToken.clear();
-        m_refreshToken.clear();
-        emit loggedInChanged();
-        finishRefresh(false);
-        return;
-    }
-    logLine(Logger::Warn, "auth",
-            QStringLiteral("refresh transient error status=%1 \u2014 keeping tokens").arg(status));
-    finishRefresh(false);
-}
-
-void ApiClient::onReplayRefreshDone(bool ok)
-{
-    setBusy(false);
-    if (ok)
-        return;
-    m_pending.clear();
-    if (m_refreshToken.isEmpty())
-        emit authRequired();
-    else
-        emit requestError(localized("Server connection error", "خطا در ارتباط با سرور"));
-}
-
-void ApiClient::refresh(const QString &refreshToken)
-{
-    logLine(Logger::Info, "auth", QStringLiteral("refresh token attempt"));
-    m_refreshToken = refreshToken;
-    setBusy(true);
-    startTokenRefresh([this](bool ok) { onRefreshDone(ok); });
-}
-
-void ApiClient::onRefreshDone(bool ok)
-{
-    setBusy(false);
-    if (ok) {
-        emit refreshSuccess();
-        return;
-    }
-    // Calls parked meanwhile are dropped too: replaying them after a later
-    // sign-in would repeat actions the user has long given up on.
-    m_pending.clear();
-    emit authRequired();
-}
-
-void ApiClient::storeTokens(const QJsonObject &reply)
-{
-    m_accessToken = reply.value(QStringLiteral("access_token")).toString();
-    m_refreshToken = reply.value(QStringLiteral("refresh_token")).toString();
+    m_service.storeTokens(reply);
     setUsername(reply.value(QStringLiteral("username")).toString());
     emit loggedInChanged();
+    CredentialStore::savePassword(m_username, password);
+    logLine(Logger::Info, "auth",
+            (registering ? QStringLiteral("register success: ") : QStringLiteral("login success: "))
+                + m_username);
+    if (registering) {
+        emit registerSuccess(m_username);
+    } else {
+        m_discord.setInLobby();
+        emit loginSuccess(m_username);
+    }
 }
 
-void ApiClient::postJson(const QString &path, const QJsonObject &body)
+void ApiClient::logout()
 {
-    QNetworkReply *reply = m_network.post(jsonRequest(path, m_accessToken),
-                                          QJsonDocument(body).toJson(QJsonDocument::Indented));
-    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    logLine(Logger::Info, "auth", QStringLiteral("logout: ") + m_username);
+    // The dedicated-server forward and the VLAN session end here.
+    stopDedicatedUdpForward();
+    QJsonObject notice;
+    if (!m_service.refreshToken().isEmpty())
+        notice = QJsonObject{{QStringLiteral("refresh_token"), m_service.refreshToken()}};
+    if (!m_room.leaveForLogout(notice) && !notice.isEmpty())
+        m_service.postJson(QStringLiteral("/api/auth/logout"), notice);
+    m_discord.clearPresence();
+    CredentialStore::removeCredentials();
+    m_service.clearTokens();
+    m_username.clear();
+    m_room.setUsername(m_username);
+    if (m_isAdmin) {
+        m_isAdmin = false;
+        emit isAdminChanged();
+    }
+    emit usernameChanged();
+    emit loggedInChanged();
+    emit logoutDone();
+}
+
+void ApiClient::fetchMe()
+{
+    m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/me"), {},
+                      [this](const QJsonObject &reply) {
+                          const bool vip = reply.value(QStringLiteral("vip")).toBool(false);
+                          if (vip != m_isAdmin) {
+                              m_isAdmin = vip;
+                              emit isAdminChanged();
+                          }
+                          emit meReceived(text(reply, "username"), text(reply, "avatar_rotated_at"),
+                                          text(reply, "username_changed_at"), vip);
+                      },
+                      kPlain);
+}
+
+void ApiClient::fetchMotd()
+{
+    m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/motd"), {},
+                      [this](const QJsonObject &reply) { emit motdReceived(text(reply, "message")); }, kPlain);
+}
+
+void ApiClient::fetchAnnouncements()
+{
+    m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/announcements"), {},
+                      [this](const QJsonObject &reply) { emit announcementsReceived(items(reply)); }, kPlain);
+}
+
+void ApiClient::fetchGames()
+{
+    m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/games"), {},
+                      [this](const QJsonObject &reply) { emit gamesReceived(items(reply)); }, kPlain);
+}
+
+void ApiClient::fetchDedicatedGames()
+{
+    m_service.request(QStringLiteral("GET"), QStringLiteral("/api/games/dedicated"), {},
+                      [this](const QJsonObject &reply) {
+                          logLine(Logger::Debug, "api",
+                                  QStringLiteral("dedicated games raw: ")
+                                      + QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+                          emit dedicatedGamesReceived(items(reply));
+                      },
+                      kPlain);
+}
+
+void ApiClient::fetchDedicatedGameServers(const QString &gameId)
+{
+    m_service.request(QStringLiteral("GET"),
+                      QStringLiteral("/api/games/") + encoded(gameId) + QStringLiteral("/servers"), {},
+                      [this, gameId](const QJsonObject &reply) {
+                          emit dedicatedGameServersReceived(gameId, items(reply));
+                      },
+                      kPlain);
+}
+
+void ApiClient::fetchPublicVlans(int page, int pageSize, const QString &search)
+{
+    QString path = QStringLiteral("/api/vlans/public?page=%1&page_size=%2").arg(page).arg(pageSize);
+    if (!search.isEmpty())
+        path += QStringLiteral("&search=") + encoded(search);
+    m_service.request(QStringLiteral("GET"), path, {},
+                      [this](const QJsonObject &reply) {
+                          emit vlansReceived(items(reply), number(reply, "total"), number(reply, "page"),
+                                             number(reply, "total_pages"));
+                      },
+                      kPlain);
+}
+
+void ApiClient::changePassword(const QString &oldPassword, const QString &newPassword)
+{
+    const QJsonObject body{{QStringLiteral("old_password"), oldPassword},
+                           {QStringLiteral("new_password"), newPassword}};
+    m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/change-password"), body,
+                      [this](const QJsonObject &reply) { emit passwordChanged(text(reply, "message")); },
+                      kGuarded);
+}
+
+void ApiClient::changeUsername(const QString &newUsername, const QString &password)
+{
+    const QJsonObject body{{QStringLiteral("new_username"), newUsername},
+                           {QStringLiteral("password"), password}};
+    m_service.request(QStringLiteral("POST"), QStringLiteral("/api/auth/change-username"), body,
+                      [this, newUsername](const QJsonObject &) {
+                          logLine(Logger::Info, "auth",
+                                  QStringLiteral("username changed: %1 -> %2").arg(m_username, newUsername));
+                          emit usernameChangedRemote(newUsername);
+                      },
+                      kGuarded);
+}
+
+void ApiClient::fetchAvatar(const QString &username)
+{
+    if (username.isEmpty())
+        return;
+    m_service.request(QStringLiteral("GET"),
+                      QStringLiteral("/api/users/") + encoded(username) + QStringLiteral("/avatar"), {},
+                      [this, username](const QJsonObject &reply) {
+                          const QString url = text(reply, "url");
+                          if (url.isEmpty())
+                              emit avatarFetchFailed(username);
+                          else
+                              emit avatarReceived(username, m_service.absoluteUrl(url), text(reply, "rotated_at"));
+                      },
+                      RequestOptions{false, true, true});
+}
+
+void ApiClient::fetchPfpList()
+{
+    m_service.request(QStringLiteral("GET"), QStringLiteral("/api/pfp/list"), {},
+                      [this](const QJsonObject &reply) { emit pfpListReceived(items(reply)); }, kPlain);
+}
+
+void ApiClient::setMyAvatar(qint64 imageId)
+{
+    // Own handling: a 429 carries the cool-down instead of an error.
+    QNetworkReply *reply = m_service.postTimed(QStringLiteral("/api/users/me/avatar"),
+                                               QJsonObject{{QStringLiteral("image_id"), imageId}},
+                                               m_service.accessToken());
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, imageId]() { onAvatarChangeReply(reply, imageId); });
+}
+
+void ApiClient::onAvatarChangeReply(QNetworkReply *reply, qint64 imageId)
+{
+    reply->deleteLater();
+    const QByteArray raw = reply->readAll();
+    if (ServiceClient::replyTooLarge(reply, raw)) {
+        emit requestError(serviceText(ServiceText::ResponseTooLarge, m_service.lang()));
+        return;
+    }
+    const QJsonObject object = QJsonDocument::fromJson(raw).object();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 429) {
+        emit avatarChangeCooldown(number(object, "cooldown_seconds"));
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError || status != 200) {
+        QString message = text(object, "detail");
+        if (message.isEmpty())
+            message = reply->errorString();
+        emit requestError(message);
+        return;
+    }
+    const QString url = m_service.absoluteUrl(text(object, "url"));
+    emit avatarChangeSuccess(imageId, url);
+    emit avatarReceived(m_username, url, QString());
+}
+
+void ApiClient::copyToClipboard(const QString &value)
+{
+    // Without a GUI application there is no clipboard to reach.
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(value, QClipboard::Clipboard);
+}
+
+void ApiClient::setDiscordEnabled(bool enabled)
+{
+    m_discord.setEnabled(enabled);
+    logLine(Logger::Info, "discord", enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+}
+
+bool ApiClient::discordEnabled() const
+{
+    return m_discord.enabled();
 }

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-// Flags of every ApiClient::request call.
+// Flags of every ServiceClient::request call.
 struct RequestOptions
 {
     bool busyGuard = false;  // refuse while busy, else hold busy until the reply

@@ -1,0 +1,1 @@
+#include "session/room_session.h"

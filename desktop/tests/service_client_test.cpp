@@ -1,0 +1,160 @@
+// The REST core on its own: tokens, headers, the busy count and renewal.
+#include "service/service_client.h"
+#include "shell/logger.h"
+#include "support/api_test_helpers.h"
+#include "support/test_main.h"
+#include "support/test_service.h"
+#include "support/wait_bounds.h"
+
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QJsonObject lastCallTo(TestService &service, const QString &path)
+{
+    const QJsonArray calls = service.requestsTo(path);
+    return calls.isEmpty() ? QJsonObject() : calls.last().toObject();
+}
+
+} // namespace
+
+class ServiceClientTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestService> service;
+    std::unique_ptr<ServiceClient> rest;
+
+    bool signIn()
+    {
+        bool done = false;
+        rest->request(QStringLiteral("POST"), QStringLiteral("/api/auth/login"),
+                      {{QStringLiteral("username"), QStringLiteral("demo")},
+                       {QStringLiteral("password"), QStringLiteral("demo1234")}},
+                      [&](const QJsonObject &reply) {
+                          rest->storeTokens(reply);
+                          done = true;
+                      },
+                      RequestOptions{});
+        return QTest::qWaitFor([&] { return done; }, kEventWaitMs) && !rest->accessToken().isEmpty();
+    }
+
+private slots:
+    void initTestCase() { Logger::instance().init(); }
+
+    void init()
+    {
+        service = std::make_unique<TestService>();
+        QVERIFY(service->start());
+        rest = std::make_unique<ServiceClient>();
+        rest->setBaseUrl(service->baseUrl());
+    }
+
+    void cleanup()
+    {
+        rest.reset();
+        service.reset();
+    }
+
+    void tokensChangeQuietlyAndEachCallCarriesTheOneItWasGiven()
+    {
+        QSignalSpy loggedIn(rest.get(), &ServiceClient::loggedInChanged);
+        QVERIFY(signIn());
+        QVERIFY(!rest->refreshToken().isEmpty());
+        // The owner of the account announces sign-ins and sign-outs, not the core.
+        QCOMPARE(loggedIn.count(), 0);
+
+        rest->setLang(QStringLiteral("fa"));
+        rest->postJson(QStringLiteral("/api/auth/motd"), {});
+        rest->postJsonAs(QStringLiteral("/api/auth/logout"), {}, QStringLiteral("held-token"));
+        QNetworkReply *bare = rest->postTimed(QStringLiteral("/api/auth/refresh"), {}, QString());
+        QSignalSpy bareDone(bare, &QNetworkReply::finished);
+        QVERIFY(bareDone.wait(kEventWaitMs));
+        bare->deleteLater();
+        QTRY_VERIFY_WITH_TIMEOUT(!lastCallTo(*service, QStringLiteral("/api/auth/logout")).isEmpty(), kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!lastCallTo(*service, QStringLiteral("/api/auth/motd")).isEmpty(), kEventWaitMs);
+
+        const auto header = [&](const char *path, const char *key) {
+            return lastCallTo(*service, QString::fromLatin1(path)).value(QLatin1String(key)).toString();
+        };
+        QCOMPARE(header("/api/auth/motd", "authorization"), QStringLiteral("Bearer ") + rest->accessToken());
+        QCOMPARE(header("/api/auth/logout", "authorization"), QStringLiteral("Bearer held-token"));
+        QCOMPARE(header("/api/auth/refresh", "authorization"), QString());
+        for (const char *path : {"/api/auth/motd", "/api/auth/logout", "/api/auth/refresh"})
+            QCOMPARE(header(path, "x_lang"), QStringLiteral("fa"));
+
+        rest->clearTokens();
+        QVERIFY(rest->accessToken().isEmpty());
+        QVERIFY(rest->refreshToken().isEmpty());
+        QCOMPARE(loggedIn.count(), 0);
+    }
+
+    void aGuardedCallHoldsBusyAndTurnsAwayASecond()
+    {
+        QVERIFY(signIn());
+        service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 300}});
+        QSignalSpy busy(rest.get(), &ServiceClient::busyChanged);
+        int answers = 0;
+        const RequestOptions guarded{true, false, false};
+        for (int i = 0; i < 2; ++i)
+            rest->request(QStringLiteral("GET"), QStringLiteral("/api/auth/motd"), {},
+                          [&](const QJsonObject &) { ++answers; }, guarded);
+        QVERIFY(rest->busy());
+        QTRY_COMPARE_WITH_TIMEOUT(answers, 1, kEventWaitMs);
+        QVERIFY(!rest->busy());
+        QCOMPARE(busy.count(), 2);
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/motd")).size(), 1);
+
+        // A failed guarded call frees the count as well, and says why.
+        service->nextCall(QStringLiteral("/api/auth/motd"),
+                          {{QStringLiteral("status"), 500}, {QStringLiteral("detail"), QStringLiteral("down")}});
+        QSignalSpy errors(rest.get(), &ServiceClient::requestError);
+        rest->request(QStringLiteral("GET"), QStringLiteral("/api/auth/motd"), {},
+                      [&](const QJsonObject &) { ++answers; }, guarded);
+        QVERIFY(errors.wait(kEventWaitMs));
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("down"));
+        QCOMPARE(answers, 1);
+        QVERIFY(!rest->busy());
+    }
+
+    void renewalReplaysWithTheNewTokenAndARefusalSignsOut()
+    {
+        QVERIFY(signIn());
+        const QString oldToken = rest->accessToken();
+        service->expireAccessTokens();
+        QStringList order;
+        connect(rest.get(), &ServiceClient::loggedInChanged, this, [&] { order << QStringLiteral("loggedIn"); });
+        connect(rest.get(), &ServiceClient::tokenRotated, this, [&] {
+            order << QStringLiteral("rotated:") + (rest->accessToken() != oldToken ? "new" : "old");
+        });
+        QJsonObject answer;
+        rest->request(QStringLiteral("GET"), QStringLiteral("/api/auth/motd"), {},
+                      [&](const QJsonObject &reply) { answer = reply; }, RequestOptions{false, true, false});
+        QTRY_VERIFY_WITH_TIMEOUT(!answer.isEmpty(), kEventWaitMs);
+        QCOMPARE(order, QStringList({"loggedIn", "rotated:new"}));
+        QCOMPARE(lastCallTo(*service, QStringLiteral("/api/auth/motd")).value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer ") + rest->accessToken());
+
+        // Refused: both tokens go, the parked call is dropped, sign-in is asked for.
+        service->expireAccessTokens();
+        service->revokeRefreshTokens();
+        order.clear();
+        QSignalSpy authRequired(rest.get(), &ServiceClient::authRequired);
+        bool replayed = false;
+        rest->request(QStringLiteral("GET"), QStringLiteral("/api/auth/games"), {},
+                      [&](const QJsonObject &) { replayed = true; }, RequestOptions{false, true, false});
+        QVERIFY(authRequired.wait(kEventWaitMs));
+        QCOMPARE(order, QStringList({"loggedIn"}));
+        QVERIFY(rest->accessToken().isEmpty());
+        QVERIFY(rest->refreshToken().isEmpty());
+        QVERIFY(!replayed);
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/auth/games")).size(), 1);
+    }
+};
+
+CORVANA_TEST_MAIN(ServiceClientTest)
+#include "service_client_test.moc"
