@@ -2,7 +2,7 @@
 // 1400-byte packets. "payload_Gbit/s" counts packet bytes only (no headers, tags or UDP).
 
 #include "device/packet_device.h"
-#include "driver/running_flag.h"
+#include "core/running_flag.h"
 #include "session/crypto.h"
 #include "session/session.h"
 #include "tunnel_server.h"
@@ -84,7 +84,7 @@ public:
         frame_[13] = 0x00;
     }
     std::string name() const override { return "bench0"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
+    std::expected<void, ClientError> configure(const HostSettings&) override { return {}; }
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override {
         if (left_ <= 0) {
             running_.clear();

@@ -26,14 +26,15 @@ using ::testing::HasSubstr;
 const Mac kSessionMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x05};
 const Mac kPeerMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
 
-AuthOk grant() {
-    AuthOk s;
+HostSettings grant(const Mac& sessionMac) {
+    HostSettings s;
     s.address = {10, 77, 0, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1380;
-    s.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid;
+    s.addressFlags = HostSettings::kIpv4Valid | HostSettings::kIpv6Valid;
     s.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
     s.prefix6 = 64;
+    s.sessionMac = sessionMac;
     return s;
 }
 
@@ -89,7 +90,7 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     ASSERT_FALSE(second);
     EXPECT_THAT(second.error().text(), HasSubstr("matching TAP adapter could not be opened"));
 
-    ASSERT_TRUE(device->configure(grant(), kSessionMac)) << "configure failed";
+    ASSERT_TRUE(device->configure(grant(kSessionMac))) << "configure failed";
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet 10.77.0.5/24 brd 10.77.0.255"));
     EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet6 fd77::5/64"));
     EXPECT_THAT(show({"ip", "link", "show", "dev", "vlantap0"}), HasSubstr("mtu 1380"));

@@ -23,14 +23,15 @@ using ::testing::StartsWith;
 
 const std::string kBin = CORVANA_BIN_DIR;
 
-AuthOk grant() {
-    AuthOk s;
+HostSettings grant(const Mac& sessionMac) {
+    HostSettings s;
     s.address = {10, 77, 1, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1400;
-    s.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid;
+    s.addressFlags = HostSettings::kIpv4Valid | HostSettings::kIpv6Valid;
     s.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 5};
     s.prefix6 = 64;
+    s.sessionMac = sessionMac;
     return s;
 }
 
@@ -75,7 +76,7 @@ TEST_F(WintunReal, CreatesConfiguresCarriesPacketsAndRemovesItsAdapter) {
     ASSERT_TRUE(opened) << opened.error().detail();
     auto device = std::move(*opened);
     EXPECT_EQ(device->name(), "vlan1");
-    ASSERT_TRUE(device->configure(grant(), Mac{})) << "configure failed";
+    ASSERT_TRUE(device->configure(grant(Mac{}))) << "configure failed";
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlan1"}), HasSubstr("inet 10.77.1.5/24"));
     EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlan1"}), HasSubstr("fd77:0:0:1::5/64"));
     EXPECT_THAT(show({"ip", "link", "show", "dev", "vlan1"}), HasSubstr("mtu 1400"));
@@ -129,7 +130,7 @@ TEST_F(WintunReal, ExistingPersistentAdapterIsReusedAndKept) {
     ASSERT_TRUE(opened) << opened.error().detail();
     auto device = std::move(*opened);
     EXPECT_EQ(device->name(), "Ostrel");
-    ASSERT_TRUE(device->configure(grant(), Mac{}));
+    ASSERT_TRUE(device->configure(grant(Mac{})));
     device.reset();
     std::string link = show({"ip", "addr", "show", "dev", "Ostrel"});
     EXPECT_THAT(link, HasSubstr("Ostrel"));
