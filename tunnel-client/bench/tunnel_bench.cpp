@@ -114,7 +114,7 @@ public:
 void BM_RunLoopToServer(benchmark::State& state) {
     auto size = static_cast<std::size_t>(state.range(0));
     test_server::ServerOptions options;
-    options.accounts.add({"bench", "bench-pw", "bench-node", test_server::NodeMode::l2, 4});
+    options.accounts.add({"bench", "bench-pw", "bench-node", TunnelMode::l2, 4});
     test_server::TunnelServer server(std::move(options));
     if (auto started = server.start(); !started) {
         state.SkipWithError(started.error().c_str());

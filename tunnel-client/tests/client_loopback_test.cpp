@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+using namespace ostrel;
 using namespace ostrel::testing;
 using namespace ostrel::test_server;
 using namespace std::chrono_literals;
@@ -20,7 +21,7 @@ constexpr const char* kPassword = "hunter2-very-secret";
 
 ServerOptions serverOptions() {
     ServerOptions options;
-    options.accounts.add({"u", kPassword, "n", NodeMode::l2, 4});
+    options.accounts.add({"u", kPassword, "n", TunnelMode::l2, 4});
     return options;
 }
 
@@ -36,7 +37,7 @@ std::vector<json> parse(const std::vector<std::string>& lines) {
     return out;
 }
 
-std::string keyHex(const wire::Key& key) {
+std::string keyHex(const Key32& key) {
     static const char* digits = "0123456789abcdef";
     std::string out;
     for (auto b : key) {
@@ -81,7 +82,7 @@ TEST(ClientLoopback, ConnectOnlyReportsEveryStepAndTheServerSeesTheNextCounter) 
 
 TEST(ClientLoopback, ServerAuthenticationKeyMustMatch) {
     ServerOptions options = serverOptions();
-    wire::Key key{};
+    Key32 key{};
     for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(0xA0 + i);
     options.authKey = key;
     TunnelServer server(std::move(options));
@@ -93,7 +94,7 @@ TEST(ClientLoopback, ServerAuthenticationKeyMustMatch) {
     ASSERT_FALSE(goodEvents.empty());
     EXPECT_EQ(goodEvents.back(), (json{{"event", "disconnected"}, {"reason", "user"}}));
 
-    wire::Key wrong = key;
+    Key32 wrong = key;
     wrong[31] ^= 0x80;
     ClientProcess bad(clientArgs(server, {"--connect-only", "--server-auth-key", keyHex(wrong)}));
     auto badEvents = parse(bad.readAll(20s));
@@ -134,7 +135,7 @@ TEST(ClientLoopback, StopDuringTheBackoffWaitExitsZeroWithoutAnotherEventAndHide
 TEST(ClientLoopback, APasswordThatBeginsWithADashAuthenticatesWhenJoinedWithEquals) {
     const std::string password = "-Pw-Secret-4711";
     ServerOptions options;
-    options.accounts.add({"dash", password, "n", NodeMode::l2, 4});
+    options.accounts.add({"dash", password, "n", TunnelMode::l2, 4});
     TunnelServer server(std::move(options));
     ASSERT_TRUE(server.start());
     std::vector<std::string> args{"--server", server.address(), "--user", "dash", "--node", "n", "--connect-only",

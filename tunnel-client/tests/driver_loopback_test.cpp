@@ -141,8 +141,8 @@ Args argsFor(const TunnelServer& server, const std::string& user) {
 
 ServerOptions twoUsers() {
     ServerOptions options;
-    options.accounts.add({"a", "pw-a", "lan", NodeMode::l2, 4});
-    options.accounts.add({"b", "pw-b", "lan", NodeMode::l2, 4});
+    options.accounts.add({"a", "pw-a", "lan", TunnelMode::l2, 4});
+    options.accounts.add({"b", "pw-b", "lan", TunnelMode::l2, 4});
     return options;
 }
 
