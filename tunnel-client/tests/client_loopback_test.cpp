@@ -1,6 +1,7 @@
 // The real ostrel-client program against the test tunnel server on loopback.
 
 #include "child_program.h"
+#include "support/session_fixtures.h"
 #include "tunnel_server.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 using namespace ostrel;
 using corvana::process::ChildProgram;
 using namespace ostrel::test_server;
+using ostrel::testing::toHex;
 using namespace std::chrono_literals;
 using json = nlohmann::json;
 
@@ -43,15 +45,6 @@ std::vector<json> parse(const std::vector<std::string>& lines) {
     return out;
 }
 
-std::string keyHex(const Key32& key) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (auto b : key) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -94,7 +87,7 @@ TEST(ClientLoopback, ServerAuthenticationKeyMustMatch) {
     TunnelServer server(std::move(options));
     ASSERT_TRUE(server.start());
 
-    ChildProgram good(clientCommand(clientArgs(server, {"--connect-only", "--server-auth-key", keyHex(key)})));
+    ChildProgram good(clientCommand(clientArgs(server, {"--connect-only", "--server-auth-key", toHex(key)})));
     auto goodEvents = parse(good.readAll(20s));
     EXPECT_EQ(good.wait(20s), 0);
     ASSERT_FALSE(goodEvents.empty());
@@ -102,7 +95,7 @@ TEST(ClientLoopback, ServerAuthenticationKeyMustMatch) {
 
     Key32 wrong = key;
     wrong[31] ^= 0x80;
-    ChildProgram bad(clientCommand(clientArgs(server, {"--connect-only", "--server-auth-key", keyHex(wrong)})));
+    ChildProgram bad(clientCommand(clientArgs(server, {"--connect-only", "--server-auth-key", toHex(wrong)})));
     auto badEvents = parse(bad.readAll(20s));
     EXPECT_EQ(bad.wait(20s), 1);
     ASSERT_FALSE(badEvents.empty());
