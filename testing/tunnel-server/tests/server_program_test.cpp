@@ -41,7 +41,8 @@ TEST(ServerProgram, ListensReportsItsPortAndStopsOnSigterm) {
 TEST(ServerProgram, RejectsABadCommandLineWithStatusTwo) {
     for (std::vector<std::string> args : {std::vector<std::string>{}, {"--account", "broken"}, {"--bogus"}}) {
         ChildProgram program(serverCommand(args));
-        EXPECT_EQ(program.readLine(std::chrono::seconds(10)), std::nullopt);
-        EXPECT_EQ(program.wait(std::chrono::seconds(20)), 2) << program.state();
+        auto finished = program.finish(std::chrono::seconds(20));
+        EXPECT_EQ(finished.out, "");
+        EXPECT_EQ(finished.exitStatus, 2) << program.state();
     }
 }
