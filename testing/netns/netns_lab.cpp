@@ -1,17 +1,15 @@
 #include "netns_lab.h"
 
+#include "child_program.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-extern char** environ;
 
 namespace corvana::netns {
 
@@ -32,34 +30,13 @@ std::string NetnsLab::unavailableReason() {
 }
 
 int NetnsLab::runHere(const std::vector<std::string>& argv, std::string* output) {
-    int pipeFds[2] = {-1, -1};
-    if (output && ::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (output) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (output) ::close(pipeFds[1]);
-    if (rc != 0) {
-        if (output) ::close(pipeFds[0]);
-        return -1;
-    }
-    if (output) {
-        output->clear();
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-            if (n > 0) output->append(buf, static_cast<std::size_t>(n));
-        ::close(pipeFds[0]);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Without an output to fill, the command writes where the test does.
+    process::ChildProgram command(argv, {.errors = process::ChildProgram::Errors::inherit, .output = output ? -1 : 1});
+    if (!command.started()) return -1;
+    // Set-up commands finish at once; the bound only stops a hung one from holding the test forever.
+    auto finished = command.finish(std::chrono::minutes(10));
+    if (output) *output = std::move(finished.out);
+    return finished.exitStatus.value_or(-1);
 }
 
 int NetnsLab::run(const std::string& ns, const std::vector<std::string>& argv, std::string* output) {

@@ -43,9 +43,9 @@ std::expected<Account, std::string> parseAccount(const std::string& text) {
         return std::unexpected("account has an empty user, password or node: " + text);
     if (parts.size() >= 4) {
         if (parts[3] == "l2") {
-            account.mode = NodeMode::l2;
+            account.mode = TunnelMode::l2;
         } else if (parts[3] == "l3") {
-            account.mode = NodeMode::l3;
+            account.mode = TunnelMode::l3;
         } else {
             return std::unexpected("node mode must be l2 or l3: " + parts[3]);
         }
@@ -65,7 +65,7 @@ void AccountTable::add(const Account& account) {
     accounts_[account.user] = account;
     if (!nodes_.contains(account.node)) {
         auto index = static_cast<unsigned>(nodes_.size());
-        nodes_[account.node] = Node{account.mode, account.capacity, index};
+        nodes_.insert_or_assign(account.node, Node{account.mode, account.capacity, index});
     }
 }
 
@@ -100,9 +100,9 @@ const Account* AccountTable::find(const std::string& user) const {
 
 bool AccountTable::hasNode(const std::string& node) const { return nodes_.contains(node); }
 
-NodeMode AccountTable::nodeMode(const std::string& node) const {
+TunnelMode AccountTable::nodeMode(const std::string& node) const {
     auto it = nodes_.find(node);
-    return it == nodes_.end() ? NodeMode::l2 : it->second.mode;
+    return it == nodes_.end() ? TunnelMode(TunnelMode::l2) : it->second.mode;
 }
 
 unsigned AccountTable::nodeCapacity(const std::string& node) const {

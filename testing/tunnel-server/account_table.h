@@ -3,6 +3,8 @@
 //   parseAccount("user:pass:node[:l2|l3[:capacity]]") -> Account or an error text
 //   AccountTable::load(path) reads one account per line ('#' starts a comment)
 
+#include "core/tunnel_mode.h"
+
 #include <cstdint>
 #include <expected>
 #include <map>
@@ -12,13 +14,11 @@
 
 namespace ostrel::test_server {
 
-enum class NodeMode : std::uint8_t { l2 = 0, l3 = 1 };
-
 struct Account {
     std::string user;
     std::string password;
     std::string node;
-    NodeMode mode = NodeMode::l2;
+    TunnelMode mode = TunnelMode::l2;
     unsigned capacity = 16;
 };
 
@@ -34,7 +34,7 @@ public:
 
     const Account* find(const std::string& user) const;
     bool hasNode(const std::string& node) const;
-    NodeMode nodeMode(const std::string& node) const;
+    TunnelMode nodeMode(const std::string& node) const;
     unsigned nodeCapacity(const std::string& node) const;
     // Stable small number per node, used to give each node its own subnet.
     unsigned nodeIndex(const std::string& node) const;
@@ -42,7 +42,7 @@ public:
 
 private:
     struct Node {
-        NodeMode mode;
+        TunnelMode mode;
         unsigned capacity;
         unsigned index;
     };

@@ -18,7 +18,7 @@ void Segment::leave(std::uint64_t sessionId) {
 
 void Segment::route(std::uint64_t from, std::span<const std::uint8_t> packet, std::vector<std::uint64_t>& to) {
     to.clear();
-    if (mode_ == NodeMode::l2) {
+    if (mode_ == TunnelMode::l2) {
         routeFrame(from, packet, to);
     } else {
         routePacket(from, packet, to);

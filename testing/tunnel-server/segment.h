@@ -6,6 +6,7 @@
 //       broadcast and multicast reach every other member, unknown drops.
 
 #include "account_table.h"
+#include "core/addresses.h"
 
 #include <array>
 #include <cstdint>
@@ -15,19 +16,17 @@
 
 namespace ostrel::test_server {
 
-using Mac = std::array<std::uint8_t, 6>;
-
 struct Member {
     std::uint64_t sessionId = 0;
     Mac mac{};
-    std::array<std::uint8_t, 4> ip4{};
-    std::array<std::uint8_t, 16> ip6{};
+    Ipv4Address ip4{};
+    Ipv6Address ip6{};
     bool hasIp6 = false;
 };
 
 class Segment {
 public:
-    explicit Segment(NodeMode mode) : mode_(mode) {}
+    explicit Segment(TunnelMode mode) : mode_(mode) {}
 
     void join(const Member& member);
     void leave(std::uint64_t sessionId);
@@ -42,7 +41,7 @@ private:
     void routeFrame(std::uint64_t from, std::span<const std::uint8_t> frame, std::vector<std::uint64_t>& to);
     void routePacket(std::uint64_t from, std::span<const std::uint8_t> packet, std::vector<std::uint64_t>& to) const;
 
-    NodeMode mode_;
+    TunnelMode mode_;
     std::vector<Member> members_;
     std::map<Mac, std::uint64_t> macs_;
 };

@@ -46,9 +46,9 @@ std::expected<void, std::string> applyMisbehaviour(const std::string& what, Misb
 
 }  // namespace
 
-std::expected<wire::Key, std::string> parseHexKey(const std::string& text) {
+std::expected<Key32, std::string> parseHexKey(const std::string& text) {
     if (text.size() != 64) return std::unexpected("server key must be 64 hexadecimal digits");
-    wire::Key key{};
+    Key32 key{};
     for (std::size_t i = 0; i < 32; ++i) {
         int high = hexValue(text[2 * i]);
         int low = hexValue(text[2 * i + 1]);

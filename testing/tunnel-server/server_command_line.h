@@ -18,7 +18,7 @@
 namespace ostrel::test_server {
 
 std::expected<ServerOptions, std::string> parseServerCommandLine(const std::vector<std::string>& args);
-std::expected<wire::Key, std::string> parseHexKey(const std::string& text);
+std::expected<Key32, std::string> parseHexKey(const std::string& text);
 std::string serverUsage();
 
 }  // namespace ostrel::test_server

@@ -77,9 +77,8 @@ constexpr std::size_t kMaxBatchEntries = 64;
 struct Pending {
     Clock::time_point created = Clock::now();
     unsigned authsSeen = 0;
-    wire::Key clientPublic{};
-    wire::KeyPair server;
-    wire::Keys keys;
+    Key32 clientPublic{};
+    SessionKeys keys;
     bool keysValid = false;
     std::uint64_t sessionId = 0;          // set once AUTH succeeded
     std::vector<std::uint8_t> lastReply;  // resent when the client retries AUTH
@@ -90,7 +89,7 @@ struct Client {
     std::string user;
     std::string node;
     Endpoint endpoint;
-    wire::Keys keys;
+    SessionKeys keys;
     std::uint64_t sendCounter = 0;
     Window window;
     std::uint64_t authTries = 0;
@@ -112,7 +111,7 @@ struct Received {
 
 struct TunnelServer::State {
     ServerOptions options;
-    wire::Key cookieSecret{};
+    Key32 cookieSecret{};
     std::map<Endpoint, Pending> pending;
     std::map<std::uint64_t, Client> clients;
     std::map<std::string, Segment> segments;
@@ -152,10 +151,10 @@ struct TunnelServer::State {
         if (udp) outbox->send(*udp);
     }
 
-    bool openInPlace(const Client& client, const wire::Header& header, std::span<std::uint8_t> datagram) {
-        if ((header.counter & wire::kServerCounterBit) != 0 || datagram.size() < ostrel::kSealOverhead) return false;
-        return cipher.open(client.keys.clientToServer, header.counter, datagram.subspan(wire::kHeaderSize),
-                           datagram.first(wire::kHeaderSize), datagram.subspan(wire::kHeaderSize));
+    bool openInPlace(const Client& client, const PacketHeader& header, std::span<std::uint8_t> datagram) {
+        if ((header.counter & ostrel::kServerCounterBit) != 0 || datagram.size() < ostrel::kSealOverhead) return false;
+        return cipher.open(client.keys.clientToServer, header.counter, datagram.subspan(ostrel::kHeaderSize),
+                           datagram.first(ostrel::kHeaderSize), datagram.subspan(ostrel::kHeaderSize));
     }
 
     void sendTo(const Endpoint& endpoint, std::span<const std::uint8_t> datagram) {
@@ -164,17 +163,17 @@ struct TunnelServer::State {
     }
 
     // Queues the datagram with the member's next counter; it is sealed when it goes out.
-    void sendSealed(Client& client, std::uint8_t type, std::span<const std::uint8_t> payload) {
+    void sendSealed(Client& client, MessageType type, std::span<const std::uint8_t> payload) {
         if (!udp || payload.size() > ostrel::kMaxPayload) return;
-        room().addSealed(sockaddrOf(client.endpoint), client.keys.serverToClient, type, client.sessionId,
-                         wire::kServerCounterBit | client.sendCounter++, payload);
+        room().addSealed(sockaddrOf(client.endpoint), client.keys.serverToClient, static_cast<std::uint8_t>(type), client.sessionId,
+                         ostrel::kServerCounterBit | client.sendCounter++, payload);
     }
 
     void flushBatch(Client& client) {
         if (client.batchEntries == 1)
-            sendSealed(client, wire::Data, std::span(client.batch.data() + 2, client.batchUsed - 2));
+            sendSealed(client, MessageType::Data, std::span(client.batch.data() + 2, client.batchUsed - 2));
         else if (client.batchEntries > 1)
-            sendSealed(client, wire::Batch, std::span(client.batch.data(), client.batchUsed));
+            sendSealed(client, MessageType::Batch, std::span(client.batch.data(), client.batchUsed));
         client.batchUsed = client.batchEntries = 0;
     }
 
@@ -186,7 +185,7 @@ struct TunnelServer::State {
         const bool alone = n < 14 || n + 2 > ostrel::kMaxPayload || (packet[12] == 0x88 && packet[13] == 0xB6);
         if (alone) {
             flushBatch(to);
-            sendSealed(to, wire::Data, packet);
+            sendSealed(to, MessageType::Data, packet);
             return;
         }
         if (to.batchEntries > 0 && (to.batchEntries >= kMaxBatchEntries || to.batchUsed + 2 + n > ostrel::kMaxPayload))
@@ -200,7 +199,7 @@ struct TunnelServer::State {
         ++to.batchEntries;
     }
 
-    wire::Key cookieFor(const Endpoint& endpoint) const {
+    Key32 cookieFor(const Endpoint& endpoint) const {
         std::uint8_t data[6];
         std::memcpy(data, &endpoint.first, 4);
         std::memcpy(data + 4, &endpoint.second, 2);
@@ -221,16 +220,16 @@ struct TunnelServer::State {
         ++stats.datagrams;
         const Misbehaviour& mis = options.misbehave;
         if (mis.silent) return;
-        auto header = wire::readHeader(datagram);
-        if (!header || header->version != wire::kVersion) {
+        auto header = PacketHeader::decode(datagram);
+        if (!header || header->version != kProtocolVersion) {
             ++stats.dropped;
             return;
         }
-        switch (header->type) {
-        case wire::HandshakeInit:
+        switch (static_cast<MessageType>(header->type)) {
+        case MessageType::HandshakeInit:
             handshakeInit(from, datagram);
             break;
-        case wire::Auth:
+        case MessageType::Auth:
             auth(from, *header, datagram);
             break;
         default:
@@ -245,41 +244,40 @@ struct TunnelServer::State {
             ++stats.dropped;
             return;
         }
-        wire::Key clientPublic;
+        Key32 clientPublic;
         std::memcpy(clientPublic.data(), datagram.data() + 18, 32);
-        wire::Key cookie = cookieFor(from);
+        Key32 cookie = cookieFor(from);
         if (datagram.size() < 82 || std::memcmp(datagram.data() + 50, cookie.data(), 32) != 0) {
-            std::uint8_t reply[50];
-            wire::writeHeader(reply, wire::Cookie, 0, 0);
-            std::memcpy(reply + 18, cookie.data(), 32);
+            auto reply = wire::plainHeader(MessageType::Cookie);
+            reply.insert(reply.end(), cookie.begin(), cookie.end());
             sendTo(from, reply);
             return;
         }
         if (options.misbehave.noServerHello) return;
         Pending p;
         p.clientPublic = clientPublic;
-        p.server = wire::newKeyPair();
-        if (options.misbehave.lowOrderKey) p.server.publicKey = {};
-        if (auto keys = wire::deriveServerKeys(p.server.secret, clientPublic, p.server.publicKey)) {
+        // The secret is wiped when the pair goes out of scope.
+        EphemeralKeyPair server;
+        EphemeralKeyPair::generate(server);
+        if (options.misbehave.lowOrderKey) server.publicKey = {};
+        if (auto keys = Handshake::deriveServerKeys(server.secret, clientPublic, server.publicKey)) {
             p.keys = *keys;
             p.keysValid = true;
         }
-        std::vector<std::uint8_t> hello(50);
-        wire::writeHeader(hello.data(), wire::ServerHello, 0, 0);
-        std::memcpy(hello.data() + 18, p.server.publicKey.data(), 32);
+        auto hello = wire::plainHeader(MessageType::ServerHello);
+        hello.insert(hello.end(), server.publicKey.begin(), server.publicKey.end());
         if (options.authKey || options.misbehave.wrongProof) {
-            wire::Key proof = options.authKey
-                                  ? wire::serverProof(*options.authKey, clientPublic, cookie, p.server.publicKey)
-                                  : wire::Key{};
+            Key32 proof = options.authKey
+                                  ? Handshake::serverProof(*options.authKey, clientPublic, cookie, server.publicKey)
+                                  : Key32{};
             if (options.misbehave.wrongProof) proof[0] ^= 0x01;
             hello.insert(hello.end(), proof.begin(), proof.end());
         }
-        ostrel::wipe(p.server.secret.data(), p.server.secret.size());
         pending[from] = std::move(p);
         sendTo(from, hello);
     }
 
-    void auth(const Endpoint& from, const wire::Header& header, std::span<const std::uint8_t> datagram) {
+    void auth(const Endpoint& from, const PacketHeader& header, std::span<const std::uint8_t> datagram) {
         ++stats.authRequests;
         auto it = pending.find(from);
         if (it == pending.end() || !it->second.keysValid || datagram.size() < 18 + 16 + 16 ||
@@ -299,11 +297,11 @@ struct TunnelServer::State {
             sendTo(from, p.lastReply);
             return;
         }
-        auto request = wire::decodeAuthRequest(plain);
-        std::uint64_t counter = wire::kServerCounterBit;
+        auto request = AuthRequest::decode(plain);
+        std::uint64_t counter = ostrel::kServerCounterBit;
         auto fail = [&](std::uint8_t code, const std::string& reason) {
-            auto body = wire::encodeAuthFail(code, reason);
-            p.lastReply = wire::seal(p.keys.serverToClient, wire::AuthFail, 0, counter, body);
+            auto body = AuthFail::encode(code, reason);
+            p.lastReply = wire::seal(p.keys.serverToClient, MessageType::AuthFail, 0, counter, body);
             sendTo(from, p.lastReply);
         };
         if (options.misbehave.authFail) {
@@ -323,7 +321,7 @@ struct TunnelServer::State {
             fail(2, "");
             return;
         }
-        NodeMode nodeMode = options.accounts.nodeMode(request->node);
+        TunnelMode nodeMode = options.accounts.nodeMode(request->node);
         if (nodeMode != request->mode && !options.misbehave.otherMode) {
             fail(7, "");
             return;
@@ -362,38 +360,36 @@ struct TunnelServer::State {
         client.sendCounter = 1;  // counter 0 went into AUTH_OK
         client.authTries = header.counter + 1;
 
-        wire::Grant grant;
+        AuthOk grant;
         grant.sessionId = client.sessionId;
         grant.address = {10, 77, index, host};
         grant.netmask = {255, 255, 255, 0};
         grant.gateway = {10, 77, index, 1};
         grant.mtu = options.mtu;
-        bool l3 = (nodeMode == NodeMode::l3) != options.misbehave.otherMode;
+        bool l3 = (nodeMode == TunnelMode::l3) != options.misbehave.otherMode;
         grant.mode = l3 ? 1 : 0;
         grant.addressFlags = (options.grantIpv4 ? 1 : 0) | (options.grantIpv6 ? 2 : 0);
         grant.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, index, 0, 0, 0, 0, 0, 0, 0, host};
         grant.prefix6 = 64;
         grant.gateway6 = {0xfd, 0x77, 0, 0, 0, 0, 0, index, 0, 0, 0, 0, 0, 0, 0, 1};
-        auto body = wire::encodeAuthOk(grant);
+        auto encoded = grant.encode();
+        std::vector<std::uint8_t> body(encoded.begin(), encoded.end());
         if (options.misbehave.shortAuthOk) body.resize(76);
 
         client.member.sessionId = client.sessionId;
-        client.member.mac = {0x02, 0x00, static_cast<std::uint8_t>(client.sessionId >> 24),
-                             static_cast<std::uint8_t>(client.sessionId >> 16),
-                             static_cast<std::uint8_t>(client.sessionId >> 8),
-                             static_cast<std::uint8_t>(client.sessionId)};
+        client.member.mac = sessionMac(client.sessionId);
         client.member.ip4 = grant.address;
         client.member.ip6 = grant.address6;
         client.member.hasIp6 = options.grantIpv6;
         segment.join(client.member);
 
         p.sessionId = client.sessionId;
-        p.lastReply = wire::seal(p.keys.serverToClient, wire::AuthOk, client.sessionId, counter, body);
+        p.lastReply = wire::seal(p.keys.serverToClient, MessageType::AuthOk, client.sessionId, counter, body);
         sendTo(from, p.lastReply);
         clients[client.sessionId] = std::move(client);
     }
 
-    void established(Received& received, const wire::Header& header) {
+    void established(Received& received, const PacketHeader& header) {
         auto it = clients.find(header.sessionId);
         if (it == clients.end() || !openInPlace(it->second, header, received.datagram) ||
             !it->second.window.accept(header.counter)) {
@@ -402,25 +398,25 @@ struct TunnelServer::State {
         }
         const Endpoint& from = received.from;
         const std::span<const std::uint8_t> payload =
-            received.datagram.subspan(wire::kHeaderSize, received.datagram.size() - ostrel::kSealOverhead);
+            received.datagram.subspan(ostrel::kHeaderSize, received.datagram.size() - ostrel::kSealOverhead);
         Client& client = it->second;
         client.endpoint = from;  // follow the client across a changed source port
         client.lastSeen = Clock::now();
-        switch (header.type) {
-        case wire::Keepalive:
+        switch (static_cast<MessageType>(header.type)) {
+        case MessageType::Keepalive:
             ++stats.keepalives;
-            sendSealed(client, wire::Keepalive, {});
+            sendSealed(client, MessageType::Keepalive, {});
             break;
-        case wire::Data:
+        case MessageType::Data:
             ++stats.dataPackets;
             stats.dataBytes += payload.size();
-            if (options.accounts.nodeMode(client.node) == NodeMode::l2 && isCgnatRequest(payload)) {
+            if (options.accounts.nodeMode(client.node) == TunnelMode::l2 && isCgnatRequest(payload)) {
                 cgnatReply(client);
             } else {
                 relay(client, payload);
             }
             break;
-        case wire::Batch: {
+        case MessageType::Batch: {
             const std::span<const std::uint8_t> batch = payload;
             std::size_t at = 0;
             while (batch.size() - at >= 2) {
@@ -433,7 +429,7 @@ struct TunnelServer::State {
             }
             break;
         }
-        case wire::Disconnect:
+        case MessageType::Disconnect:
             disconnects.push_back({client.sessionId, client.user, header.counter, client.authTries});
             removeClient(client.sessionId);
             break;
@@ -481,7 +477,7 @@ struct TunnelServer::State {
             frame[34] = static_cast<std::uint8_t>(node >> 8);
             frame[35] = static_cast<std::uint8_t>(node);
         }
-        sendSealed(client, wire::Data, frame);
+        sendSealed(client, MessageType::Data, frame);
     }
 };
 
@@ -604,7 +600,7 @@ bool TunnelServer::kick(const std::string& user) {
     std::lock_guard lock(mutex_);
     for (auto& [id, client] : state_->clients) {
         if (client.user == user) {
-            state_->sendSealed(client, wire::Kick, {});
+            state_->sendSealed(client, MessageType::Kick, {});
             state_->removeClient(id);
             state_->flush();
             ++generation_;

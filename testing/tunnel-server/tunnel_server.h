@@ -38,7 +38,7 @@ struct Misbehaviour {
 
 struct ServerOptions {
     AccountTable accounts;
-    std::optional<wire::Key> authKey;  // proves the server to clients that know it
+    std::optional<Key32> authKey;  // proves the server to clients that know it
     Misbehaviour misbehave;
     std::string bind = "127.0.0.1";  // an IPv4 address; loopback unless told otherwise
     std::uint16_t port = 0;  // 0: any free port

@@ -2,7 +2,7 @@
 // 1400-byte packets. "payload_Gbit/s" counts packet bytes only (no headers, tags or UDP).
 
 #include "device/packet_device.h"
-#include "driver/running_flag.h"
+#include "core/running_flag.h"
 #include "session/crypto.h"
 #include "session/session.h"
 #include "tunnel_server.h"
@@ -84,7 +84,7 @@ public:
         frame_[13] = 0x00;
     }
     std::string name() const override { return "bench0"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
+    std::expected<void, ClientError> configure(const HostSettings&) override { return {}; }
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override {
         if (left_ <= 0) {
             running_.clear();
@@ -114,7 +114,7 @@ public:
 void BM_RunLoopToServer(benchmark::State& state) {
     auto size = static_cast<std::size_t>(state.range(0));
     test_server::ServerOptions options;
-    options.accounts.add({"bench", "bench-pw", "bench-node", test_server::NodeMode::l2, 4});
+    options.accounts.add({"bench", "bench-pw", "bench-node", TunnelMode::l2, 4});
     test_server::TunnelServer server(std::move(options));
     if (auto started = server.start(); !started) {
         state.SkipWithError(started.error().c_str());

@@ -31,7 +31,7 @@ public:
     std::size_t minimum = 14;
     std::size_t written = 0;
     std::string name() const override { return "fuzz"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
+    std::expected<void, ClientError> configure(const HostSettings&) override { return {}; }
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t>) override {
         return std::optional<std::size_t>{};
     }

@@ -11,8 +11,7 @@ src="$here/../src"
 binary="${OSTREL_FUZZ_DIR:-$root/build/fuzz}/ostrel_fuzz"
 gcc_libfuzzer_build "$binary" -I"$src" -I"$here" \
     "$here/fuzz_targets.cpp" "$here/device_fuzz_targets.cpp" "$here/libfuzzer_main.cpp" \
-    "$src"/session/*.cpp "$src"/events/*.cpp "$src"/device/frame_rewrite.cpp "$src"/device/internet_checksum.cpp \
+    "$src"/session/*.cpp "$src"/events/*.cpp "$src"/device/frame_rewrite.cpp "$src"/core/*.cpp \
     "$src"/platform/udp_socket.cpp "$src"/platform/linux/udp_socket_linux.cpp "$src"/platform/linux/udp_burst.cpp \
-    "$src"/cli/text_utils.cpp \
     $(pkg-config --cflags --libs libsodium)
 gcc_libfuzzer_run "$binary" "$here/corpus" "$@"

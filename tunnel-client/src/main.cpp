@@ -1,3 +1,3 @@
-#include "driver/client.h"
+#include "cli/program.h"
 
-int main(int argc, char** argv) { return ostrel::Client::run(argc, argv); }
+int main(int argc, char** argv) { return ostrel::runProgram(argc, argv); }

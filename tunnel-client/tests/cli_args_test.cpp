@@ -1,4 +1,4 @@
-#include "cli/args.h"
+#include "cli/args_parser.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ std::vector<std::string> base(std::vector<std::string> extra = {})
 
 void expectError(const std::vector<std::string>& args, const std::string& stderrText)
 {
-    auto r = Args::tryParse(std::span<const std::string>(args));
+    auto r = ArgsParser::tryParse(std::span<const std::string>(args));
     ASSERT_FALSE(r.has_value()) << stderrText;
     EXPECT_EQ(r.error().status, 2);
     EXPECT_EQ(r.error().standardOutput, "");
@@ -33,7 +33,7 @@ void expectError(const std::vector<std::string>& args, const std::string& stderr
 
 Args parsed(const std::vector<std::string>& args)
 {
-    auto r = Args::tryParse(std::span<const std::string>(args));
+    auto r = ArgsParser::tryParse(std::span<const std::string>(args));
     EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().standardError);
     return r ? *r : Args{};
 }
@@ -149,13 +149,13 @@ TEST(ArgsParse, InvalidValuesAndUtf8)
 TEST(ArgsParse, HelpGoesToStandardOutput)
 {
     for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"-h"}, {"--mode", "l2", "--help", "--x"}}) {
-        auto r = Args::tryParse(std::span<const std::string>(args));
+        auto r = ArgsParser::tryParse(std::span<const std::string>(args));
         ASSERT_FALSE(r.has_value());
         EXPECT_EQ(r.error().status, 0);
         EXPECT_EQ(r.error().standardError, "");
-        EXPECT_EQ(r.error().standardOutput, Args::helpText());
+        EXPECT_EQ(r.error().standardOutput, ArgsParser::helpText());
     }
-    const std::string help = Args::helpText();
+    const std::string help = ArgsParser::helpText();
     EXPECT_EQ(help.find("Usage: " + kFullUsage + "\n"), help.find("Usage: "));
     EXPECT_NE(help.find("--mode <MODE>"), std::string::npos);
     EXPECT_NE(help.find("[possible values: l2, l3]"), std::string::npos);

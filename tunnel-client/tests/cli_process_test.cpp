@@ -1,11 +1,9 @@
 // Runs the built ostrel-client and checks its streams and exit status.
+#include "child_program.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
+
+using corvana::process::ChildProgram;
 
 const std::string kClient = CORVANA_BIN_DIR "/ostrel-client";
 
@@ -27,62 +25,28 @@ struct Result {
     int status = -1;
 };
 
-std::vector<char*> argvFor(std::vector<std::string>& args)
+std::vector<std::string> clientCommand(const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(kClient.c_str()));
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return argv;
+    std::vector<std::string> command{kClient};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
 }
 
-Result run(std::vector<std::string> args)
+Result run(const std::vector<std::string>& args)
 {
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    auto argv = argvFor(args);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, kClient.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
+    ChildProgram client(clientCommand(args), {.errors = ChildProgram::Errors::capture});
     Result result;
-    if (rc != 0) {
+    if (!client.started()) {
         ADD_FAILURE() << "cannot start " << kClient;
-        close(out[0]);
-        close(err[0]);
         return result;
     }
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0 && poll(fds, 2, 20000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            char buffer[4096];
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, n);
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0)
-            close(f.fd);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    auto finished = client.finish(std::chrono::seconds(30));
+    result.out = std::move(finished.out);
+    result.err = std::move(finished.err);
+    if (finished.exitStatus)
+        result.status = *finished.exitStatus;
+    else if (finished.signal != 0)
+        result.status = 128 + finished.signal;
     return result;
 }
 
@@ -210,13 +174,9 @@ TEST(ClientProcess, PasswordGoneFromProcCmdlineWhileRunning)
         }
         const std::string& hidden = form == 0 ? secret : joined;
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        auto argv = argvFor(args);
-        pid_t pid = -1;
-        ASSERT_EQ(posix_spawn(&pid, kClient.c_str(), &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        ChildProgram client(clientCommand(args), {.errors = ChildProgram::Errors::inherit, .output = out[1]});
+        ASSERT_TRUE(client.started());
+        const pid_t pid = client.pid();
 
         std::string cmdline;
         bool scrubbed = false;
@@ -230,8 +190,7 @@ TEST(ClientProcess, PasswordGoneFromProcCmdlineWhileRunning)
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        int status = 0;
-        EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "client ended before /proc was read";
+        EXPECT_TRUE(client.running()) << "client ended before /proc was read";
         EXPECT_TRUE(scrubbed) << cmdline;
         // The rest of the line is untouched.
         EXPECT_NE(cmdline.find(std::string("--server\0x\0--user\0u", 19)), std::string::npos);
@@ -240,7 +199,7 @@ TEST(ClientProcess, PasswordGoneFromProcCmdlineWhileRunning)
         // Drain the pipe so the client can finish; its lines follow the filler.
         std::string lines;
         fcntl(out[0], F_SETFL, O_NONBLOCK);
-        while (waitpid(pid, &status, WNOHANG) == 0) {
+        while (client.running()) {
             char buffer[8192];
             ssize_t n = read(out[0], buffer, sizeof buffer);
             if (n > 0)
@@ -255,7 +214,7 @@ TEST(ClientProcess, PasswordGoneFromProcCmdlineWhileRunning)
                 break;
             lines.append(buffer, n);
         }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        EXPECT_EQ(client.wait(std::chrono::seconds(0)), 1) << client.state();
         EXPECT_NE(lines.find("{\"event\":\"connecting\""), std::string::npos);
         // Refill for the next run.
         fcntl(out[1], F_SETFL, O_NONBLOCK);

@@ -1,6 +1,7 @@
 // The real ostrel-client program against the test tunnel server on loopback.
 
-#include "support/client_process.h"
+#include "child_program.h"
+#include "support/session_fixtures.h"
 #include "tunnel_server.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-using namespace ostrel::testing;
+using namespace ostrel;
+using corvana::process::ChildProgram;
 using namespace ostrel::test_server;
+using ostrel::testing::toHex;
 using namespace std::chrono_literals;
 using json = nlohmann::json;
 
@@ -20,8 +23,14 @@ constexpr const char* kPassword = "hunter2-very-secret";
 
 ServerOptions serverOptions() {
     ServerOptions options;
-    options.accounts.add({"u", kPassword, "n", NodeMode::l2, 4});
+    options.accounts.add({"u", kPassword, "n", TunnelMode::l2, 4});
     return options;
+}
+
+// The built ostrel-client with `args`.
+std::vector<std::string> clientCommand(std::vector<std::string> args) {
+    args.insert(args.begin(), std::string(CORVANA_BIN_DIR) + "/ostrel-client");
+    return args;
 }
 
 std::vector<std::string> clientArgs(const TunnelServer& server, std::vector<std::string> extra) {
@@ -36,22 +45,13 @@ std::vector<json> parse(const std::vector<std::string>& lines) {
     return out;
 }
 
-std::string keyHex(const wire::Key& key) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (auto b : key) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
 
 }  // namespace
 
 TEST(ClientLoopback, ConnectOnlyReportsEveryStepAndTheServerSeesTheNextCounter) {
     TunnelServer server(serverOptions());
     ASSERT_TRUE(server.start());
-    ClientProcess client(clientArgs(server, {"--connect-only", "--insecure-skip-server-auth"}));
+    ChildProgram client(clientCommand(clientArgs(server, {"--connect-only", "--insecure-skip-server-auth"})));
     auto events = parse(client.readAll(20s));
     ASSERT_EQ(client.wait(20s), 0);
 
@@ -81,21 +81,21 @@ TEST(ClientLoopback, ConnectOnlyReportsEveryStepAndTheServerSeesTheNextCounter) 
 
 TEST(ClientLoopback, ServerAuthenticationKeyMustMatch) {
     ServerOptions options = serverOptions();
-    wire::Key key{};
+    Key32 key{};
     for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(0xA0 + i);
     options.authKey = key;
     TunnelServer server(std::move(options));
     ASSERT_TRUE(server.start());
 
-    ClientProcess good(clientArgs(server, {"--connect-only", "--server-auth-key", keyHex(key)}));
+    ChildProgram good(clientCommand(clientArgs(server, {"--connect-only", "--server-auth-key", toHex(key)})));
     auto goodEvents = parse(good.readAll(20s));
     EXPECT_EQ(good.wait(20s), 0);
     ASSERT_FALSE(goodEvents.empty());
     EXPECT_EQ(goodEvents.back(), (json{{"event", "disconnected"}, {"reason", "user"}}));
 
-    wire::Key wrong = key;
+    Key32 wrong = key;
     wrong[31] ^= 0x80;
-    ClientProcess bad(clientArgs(server, {"--connect-only", "--server-auth-key", keyHex(wrong)}));
+    ChildProgram bad(clientCommand(clientArgs(server, {"--connect-only", "--server-auth-key", toHex(wrong)})));
     auto badEvents = parse(bad.readAll(20s));
     EXPECT_EQ(bad.wait(20s), 1);
     ASSERT_FALSE(badEvents.empty());
@@ -110,7 +110,7 @@ TEST(ClientLoopback, StopDuringTheBackoffWaitExitsZeroWithoutAnotherEventAndHide
     options.misbehave.silent = true;
     TunnelServer server(std::move(options));
     ASSERT_TRUE(server.start());
-    ClientProcess client(clientArgs(server, {"--reconnect", "--insecure-skip-server-auth"}));
+    ChildProgram client(clientCommand(clientArgs(server, {"--reconnect", "--insecure-skip-server-auth"})));
 
     ASSERT_TRUE(client.readUntil("connecting", 10s));
     // The client is now in its cookie phase: its arguments must no longer show the password.
@@ -134,7 +134,7 @@ TEST(ClientLoopback, StopDuringTheBackoffWaitExitsZeroWithoutAnotherEventAndHide
 TEST(ClientLoopback, APasswordThatBeginsWithADashAuthenticatesWhenJoinedWithEquals) {
     const std::string password = "-Pw-Secret-4711";
     ServerOptions options;
-    options.accounts.add({"dash", password, "n", NodeMode::l2, 4});
+    options.accounts.add({"dash", password, "n", TunnelMode::l2, 4});
     TunnelServer server(std::move(options));
     ASSERT_TRUE(server.start());
     std::vector<std::string> args{"--server", server.address(), "--user", "dash", "--node", "n", "--connect-only",
@@ -142,7 +142,7 @@ TEST(ClientLoopback, APasswordThatBeginsWithADashAuthenticatesWhenJoinedWithEqua
 
     auto joined = args;
     joined.push_back("--pass=" + password);
-    ClientProcess client(joined);
+    ChildProgram client(clientCommand(joined));
     auto events = parse(client.readAll(20s));
     EXPECT_EQ(client.wait(5s), 0);
     ASSERT_GE(events.size(), 2u);
@@ -152,7 +152,7 @@ TEST(ClientLoopback, APasswordThatBeginsWithADashAuthenticatesWhenJoinedWithEqua
     // As two words the password reads as an option: a command-line error, nothing sent.
     auto split = args;
     split.insert(split.end(), {"--pass", password});
-    ClientProcess refused(split);
+    ChildProgram refused(clientCommand(split));
     EXPECT_TRUE(refused.readAll(10s).empty());
     EXPECT_EQ(refused.wait(5s), 2);
     EXPECT_EQ(server.stats().authRequests, 1u);
@@ -161,8 +161,8 @@ TEST(ClientLoopback, APasswordThatBeginsWithADashAuthenticatesWhenJoinedWithEqua
 TEST(ClientLoopback, RefusedAccountsReportTheServersCode) {
     TunnelServer server(serverOptions());
     ASSERT_TRUE(server.start());
-    ClientProcess client({"--server", server.address(), "--user", "u", "--pass", "wrong", "--node", "n",
-                          "--connect-only", "--insecure-skip-server-auth"});
+    ChildProgram client(clientCommand({"--server", server.address(), "--user", "u", "--pass", "wrong", "--node",
+                                       "n", "--connect-only", "--insecure-skip-server-auth"}));
     auto events = parse(client.readAll(20s));
     EXPECT_EQ(client.wait(20s), 1);
     ASSERT_FALSE(events.empty());
@@ -170,7 +170,7 @@ TEST(ClientLoopback, RefusedAccountsReportTheServersCode) {
     EXPECT_EQ(events.back()["detail"], "authentication failed: code=1");
 
     server.setMisbehaviour({.authFail = std::pair<std::uint8_t, std::string>{3, "room \"full\""}});
-    ClientProcess full(clientArgs(server, {"--connect-only", "--insecure-skip-server-auth"}));
+    ChildProgram full(clientCommand(clientArgs(server, {"--connect-only", "--insecure-skip-server-auth"})));
     auto fullEvents = parse(full.readAll(20s));
     EXPECT_EQ(full.wait(20s), 1);
     ASSERT_FALSE(fullEvents.empty());
@@ -182,7 +182,7 @@ TEST(ClientLoopback, ADeviceThatCannotOpenGetsTheNoticeBeforeTheError) {
     TunnelServer server(serverOptions());
     ASSERT_TRUE(server.start());
     std::string missing = "ostrel-missing-" + std::to_string(::getpid());
-    ClientProcess client(clientArgs(server, {"--insecure-skip-server-auth", "--tap", missing}));
+    ChildProgram client(clientCommand(clientArgs(server, {"--insecure-skip-server-auth", "--tap", missing})));
     auto events = parse(client.readAll(20s));
     EXPECT_EQ(client.wait(20s), 1);
     ASSERT_GE(events.size(), 2u);

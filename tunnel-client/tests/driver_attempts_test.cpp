@@ -291,3 +291,37 @@ TEST(DriverAttempts, AStopDuringConnectEndsWithoutRetry) {
                               "cgnat", "ready", "run stopped", "notice", "device released", "session released",
                               "disconnected reason=user"}));
 }
+
+// The adapter is configured from what the server granted, under the session's MAC:
+// every field lands in its own slot and only the granted address families count.
+TEST(DriverHostSettings, TakesEachGrantedFieldAndOnlyTheValidFamilies) {
+    AuthOk granted;
+    granted.sessionId = 0x0102030405060708;
+    granted.address = {10, 77, 0, 5};
+    granted.netmask = {255, 255, 0, 0};
+    granted.gateway = {10, 77, 0, 1};
+    granted.dns = {10, 77, 0, 53};
+    granted.mtu = 1380;
+    granted.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
+    granted.prefix6 = 48;
+    granted.dns6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x53};
+    const Mac mac = sessionMac(granted.sessionId);
+
+    granted.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid | 0x80;
+    HostSettings both = hostSettingsFor(granted, mac);
+    EXPECT_EQ(both.address, granted.address);
+    EXPECT_EQ(both.netmask, granted.netmask);
+    EXPECT_EQ(both.dns, granted.dns);
+    EXPECT_EQ(both.mtu, 1380);
+    EXPECT_EQ(both.address6, granted.address6);
+    EXPECT_EQ(both.prefix6, 48);
+    EXPECT_EQ(both.dns6, granted.dns6);
+    EXPECT_EQ(both.sessionMac, mac);
+    // Bits the grant sets beyond the two families mean nothing to the host.
+    EXPECT_EQ(both.addressFlags, HostSettings::kIpv4Valid | HostSettings::kIpv6Valid);
+
+    granted.addressFlags = AuthOk::kIpv6Valid;
+    EXPECT_EQ(hostSettingsFor(granted, mac).addressFlags, HostSettings::kIpv6Valid);
+    granted.addressFlags = 0;
+    EXPECT_EQ(hostSettingsFor(granted, mac).addressFlags, 0);
+}

@@ -2,7 +2,7 @@
 // silent server on an injected clock, and whole sessions with a test device.
 
 #include "support/driver_fakes.h"
-#include "events/text_forms.h"
+#include "core/text.h"
 #include "tunnel_server.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +44,7 @@ private:
 class QueueDevice final : public PacketDevice {
 public:
     std::string name() const override { return "queue0"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
+    std::expected<void, ClientError> configure(const HostSettings&) override { return {}; }
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override {
         std::lock_guard lock(mutex_);
         if (outgoing_.empty()) return std::optional<std::size_t>{};
@@ -141,8 +141,8 @@ Args argsFor(const TunnelServer& server, const std::string& user) {
 
 ServerOptions twoUsers() {
     ServerOptions options;
-    options.accounts.add({"a", "pw-a", "lan", NodeMode::l2, 4});
-    options.accounts.add({"b", "pw-b", "lan", NodeMode::l2, 4});
+    options.accounts.add({"a", "pw-a", "lan", TunnelMode::l2, 4});
+    options.accounts.add({"b", "pw-b", "lan", TunnelMode::l2, 4});
     return options;
 }
 

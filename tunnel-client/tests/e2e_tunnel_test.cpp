@@ -17,20 +17,26 @@
 #include <random>
 #include <thread>
 
+#include "child_program.h"
 #include "netns_lab.h"
-#include "ns_process.h"
 #include "udp_relay.h"
 
 namespace {
 
 using corvana::netns::NetnsLab;
-using corvana::netns::NsProcess;
+using corvana::process::ChildProgram;
 using corvana::netns::UdpRelay;
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 const std::string kBin = CORVANA_BIN_DIR;
+
+// A program inside one of the lab's namespaces, its errors on the test's own stream.
+std::unique_ptr<ChildProgram> startIn(const std::string& ns, const std::vector<std::string>& argv) {
+    return std::make_unique<ChildProgram>(
+        argv, ChildProgram::Options{.errors = ChildProgram::Errors::inherit, .netns = ns});
+}
 constexpr std::uint16_t kServerPort = 7100;  // on the server namespace's loopback
 constexpr std::uint16_t kRelayPort = 7000;   // what the clients dial
 
@@ -60,7 +66,7 @@ protected:
     }
 
     void startServer() {
-        server_ = std::make_unique<NsProcess>(
+        server_ = startIn(
             lab_->serverNs(),
             std::vector<std::string>{kBin + "/ostrel-tunnel-server", "--port", std::to_string(kServerPort),
                                      "--account", "alice:pw-a:lan2:l2", "--account", "bob:pw-b:lan2:l2",
@@ -84,11 +90,11 @@ protected:
             argv.insert(argv.end(), {"--wintun", f.adapter});
         }
         if (reconnect) argv.push_back("--reconnect");
-        clients_.push_back(std::make_unique<NsProcess>(lab_->clientNs(i), argv));
+        clients_.push_back(startIn(lab_->clientNs(i), argv));
         return awaitUp(*clients_.back());
     }
 
-    static nlohmann::json awaitUp(NsProcess& client) {
+    static nlohmann::json awaitUp(ChildProgram& client) {
         auto adapter = client.readUntil("\"event\":\"adapter\"", 90s);
         EXPECT_TRUE(adapter) << "no adapter event; output so far: " << joined(client);
         auto configured = client.readLine(30s);
@@ -100,7 +106,7 @@ protected:
     }
 
     // Its output so far and how it stands: a client ended from outside shows here.
-    static std::string joined(NsProcess& p) {
+    static std::string joined(ChildProgram& p) {
         std::string all;
         for (const auto& l : p.lines) all += l + "\n";
         return all + "(" + p.state() + ")\n";
@@ -240,7 +246,7 @@ protected:
         EXPECT_TRUE(received == data) << "TCP data changed on the way";
     }
 
-    void stopClient(NsProcess& client) {
+    void stopClient(ChildProgram& client) {
         client.signal(SIGINT);
         auto line = client.readUntil("\"event\":\"disconnected\"", 30s);
         ASSERT_TRUE(line) << joined(client);
@@ -271,9 +277,9 @@ protected:
     }
 
     std::unique_ptr<NetnsLab> lab_;
-    std::unique_ptr<NsProcess> server_;
+    std::unique_ptr<ChildProgram> server_;
     std::unique_ptr<UdpRelay> relay_;
-    std::vector<std::unique_ptr<NsProcess>> clients_;
+    std::vector<std::unique_ptr<ChildProgram>> clients_;
 };
 
 TEST_F(EndToEnd, LayerTwoOverTapPingsBroadcastsAndLeavesNothing) {
@@ -363,7 +369,7 @@ protected:
     std::string state() { return adapterState(lab_->clientNs(0), "vlan0"); }
 
     void startServer() {
-        server_ = std::make_unique<NsProcess>(
+        server_ = startIn(
             lab_->serverNs(), std::vector<std::string>{kBin + "/ostrel-tunnel-server", "--bind", "0.0.0.0", "--port",
                                                        std::to_string(kDirectPort), "--account", "alice:pw-a:lan2:l2"});
         ASSERT_TRUE(server_->started());
@@ -381,7 +387,7 @@ protected:
                                       "alice", "--pass", "pw-a", "--node", "lan2", "--mode", "l2", "--tap", "vlan0",
                                       "--insecure-skip-server-auth"};
         if (reconnect) argv.push_back("--reconnect");
-        client_ = std::make_unique<NsProcess>(lab_->clientNs(0), argv);
+        client_ = startIn(lab_->clientNs(0), argv);
         ASSERT_TRUE(client_->started());
         awaitReady();
     }
@@ -410,8 +416,8 @@ protected:
     }
 
     std::unique_ptr<NetnsLab> lab_;
-    std::unique_ptr<NsProcess> server_;
-    std::unique_ptr<NsProcess> client_;
+    std::unique_ptr<ChildProgram> server_;
+    std::unique_ptr<ChildProgram> client_;
     std::string before_;
 };
 

@@ -2,7 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "device/host_config.h"
-#include "events/text_forms.h"
+#include "core/text.h"
 #include "support/fake_platform.h"
 
 namespace ostrel {
@@ -14,7 +14,7 @@ using testing::FakePlatform;
 
 constexpr std::uint32_t kIndex = 7;
 const std::string kName = "vlan0";
-const FrameRewrite::Mac kMac{0x02, 0x00, 0x12, 0x34, 0x56, 0x78};
+const Mac kMac{0x02, 0x00, 0x12, 0x34, 0x56, 0x78};
 
 HostSettings both() {
     HostSettings s;
@@ -26,6 +26,7 @@ HostSettings both() {
     s.address6 = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
     s.prefix6 = 64;
     s.dns6 = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    s.sessionMac = kMac;
     return s;
 }
 
@@ -43,7 +44,7 @@ TEST(HostConfigConfigure, TapRunsEveryStepInOrderAndTeardownUndoesExactlyThat) {
     fx.ipHelper.addresses = {existing(AddressFamily::V4, 99, kIndex), existing(AddressFamily::V4, 42, kIndex + 1)};
     HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
 
-    ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, both()));
     EXPECT_THAT(fx.log,
                 ElementsAre("link-get 7", "netsh interface set interface name=vlan0 admin=enabled", "table v4",
                             "addr- 10.8.0.99/24@7", "table v6", "metric-get v4", "metric-set v4 5", "metric-get v6",
@@ -90,7 +91,7 @@ TEST(HostConfigConfigure, ExistingSubnetRouteIsNotOursButBroadcastRouteIs) {
     fx.log.clear();
 
     HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-    ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, both()));
     ASSERT_EQ(host.keptRoutes().size(), 1u);
     EXPECT_EQ(host.keptRoutes()[0].destination, (Ipv4Address{255, 255, 255, 255}));
 
@@ -104,7 +105,7 @@ TEST(HostConfigConfigure, AddressAlreadyPresentIsKeptOnTapButRemovedOnWintun) {
         FakePlatform fx;
         fx.ipHelper.addIpAddressResult = code;
         HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-        ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac)) << code;
+        ASSERT_TRUE(host.configure(kName, kIndex, both())) << code;
         EXPECT_FALSE(host.ipv4Added());
         host.teardown(kName, kIndex);
         EXPECT_TRUE(fx.calls("ipaddr-").empty()) << code;
@@ -113,7 +114,7 @@ TEST(HostConfigConfigure, AddressAlreadyPresentIsKeptOnTapButRemovedOnWintun) {
     FakePlatform fx;
     fx.ipHelper.unicastResults[AddressFamily::V4] = 5010;
     HostConfig host(HostConfig::Style::Wintun, fx.ipHelper, fx.commands);
-    ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, both()));
     EXPECT_TRUE(host.ipv4Added());
     EXPECT_FALSE(host.macRewrite());
     EXPECT_THAT(fx.calls("addr+ 10."), ElementsAre("addr+ 10.8.0.5/24@7"));
@@ -130,7 +131,7 @@ TEST(HostConfigConfigure, HostMaskGivesPrefix32AndZeroDnsGivesFallback) {
     s.netmask = {255, 255, 255, 255};
     s.dns = {0, 0, 0, 0};
     HostConfig host(HostConfig::Style::Wintun, fx.ipHelper, fx.commands);
-    ASSERT_TRUE(host.configure(kName, kIndex, s, kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, s));
     EXPECT_THAT(fx.calls("addr+ 10."), ElementsAre("addr+ 10.8.0.5/32@7"));
     EXPECT_THAT(fx.calls("route+"), ElementsAre("route+ 10.8.0.5/32", "route+ 255.255.255.255/32"));
     EXPECT_EQ(host.broadcastAddress(), (Ipv4Address{10, 8, 0, 5}));
@@ -145,7 +146,7 @@ TEST(HostConfigConfigure, NoAddressFamiliesStillEnablesCleansAndSetsMtu) {
     s.addressFlags = 0;
     s.mtu = 1280;
     HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-    ASSERT_TRUE(host.configure(kName, kIndex, s, kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, s));
     EXPECT_THAT(fx.calls("netsh"), ElementsAre("netsh interface set interface name=vlan0 admin=enabled",
                                                "netsh interface ipv4 set subinterface vlan0 mtu=1280 store=active",
                                                "netsh interface ipv6 set subinterface vlan0 mtu=1280 store=active"));
@@ -158,7 +159,7 @@ TEST(HostConfigConfigure, NoAddressFamiliesStillEnablesCleansAndSetsMtu) {
     s.addressFlags = 2;
     s.prefix6 = 0;
     HostConfig host6(HostConfig::Style::Tap, fx6.ipHelper, fx6.commands);
-    ASSERT_TRUE(host6.configure(kName, kIndex, s, kMac));
+    ASSERT_TRUE(host6.configure(kName, kIndex, s));
     EXPECT_TRUE(fx6.calls("addr+").empty());
     EXPECT_TRUE(fx6.calls("netsh interface ipv6 set dns").empty());
     EXPECT_FALSE(host6.dns6Set());
@@ -169,14 +170,14 @@ TEST(HostConfigConfigure, FailingDnsAndMtuRunsDoNotFailButEnableDoes) {
     fx.commands.rules = {{"set dns", std::unexpected(std::string("No such file or directory"))},
                          {"subinterface", 1u}};
     HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-    EXPECT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    EXPECT_TRUE(host.configure(kName, kIndex, both()));
     EXPECT_TRUE(host.dns4Set());
     EXPECT_TRUE(host.dns6Set());
 
     FakePlatform start;
     start.commands.rules = {{"admin=enabled", std::unexpected(std::string("No such file or directory"))}};
     HostConfig h1(HostConfig::Style::Tap, start.ipHelper, start.commands);
-    auto r1 = h1.configure(kName, kIndex, both(), kMac);
+    auto r1 = h1.configure(kName, kIndex, both());
     ASSERT_FALSE(r1);
     EXPECT_EQ(r1.error(), "failed to run netsh: No such file or directory");
     EXPECT_EQ(start.log.size(), 2u);  // the link was only read; nothing else was touched
@@ -185,7 +186,7 @@ TEST(HostConfigConfigure, FailingDnsAndMtuRunsDoNotFailButEnableDoes) {
         FakePlatform exit;
         exit.commands.rules = {{"admin=enabled", code}};
         HostConfig h(HostConfig::Style::Wintun, exit.ipHelper, exit.commands);
-        auto r = h.configure(kName, kIndex, both(), kMac);
+        auto r = h.configure(kName, kIndex, both());
         ASSERT_FALSE(r);
         EXPECT_EQ(r.error(),
                   "netsh interface set interface name=vlan0 admin=enabled exited with exit code: " + text);
@@ -197,7 +198,7 @@ TEST(HostConfigConfigure, FailuresNameTheCallAndKeepWhatWasRecorded) {
         FakePlatform fx;
         fx.ipHelper.addIpAddressResult = 87;
         HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-        auto r = host.configure(kName, kIndex, both(), kMac);
+        auto r = host.configure(kName, kIndex, both());
         ASSERT_FALSE(r);
         EXPECT_EQ(r.error(), "AddIPAddress failed on vlan0: error 87");
     }
@@ -205,14 +206,14 @@ TEST(HostConfigConfigure, FailuresNameTheCallAndKeepWhatWasRecorded) {
         FakePlatform fx;
         fx.ipHelper.unicastResults[AddressFamily::V4] = 87;
         HostConfig host(HostConfig::Style::Wintun, fx.ipHelper, fx.commands);
-        EXPECT_EQ(host.configure(kName, kIndex, both(), kMac).error(),
+        EXPECT_EQ(host.configure(kName, kIndex, both()).error(),
                   "CreateUnicastIpAddressEntry(v4) failed on vlan0: error 87");
     }
     {
         FakePlatform fx;
         fx.ipHelper.unicastResults[AddressFamily::V6] = 5;
         HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-        EXPECT_EQ(host.configure(kName, kIndex, both(), kMac).error(),
+        EXPECT_EQ(host.configure(kName, kIndex, both()).error(),
                   "CreateUnicastIpAddressEntry(v6) failed on vlan0: error 5");
         // The IPv4 half stays recorded and teardown removes it.
         host.teardown(kName, kIndex);
@@ -224,7 +225,7 @@ TEST(HostConfigConfigure, FailuresNameTheCallAndKeepWhatWasRecorded) {
         FakePlatform fx;
         fx.ipHelper.routeResults["255.255.255.255/32"] = 1;
         HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-        EXPECT_EQ(host.configure(kName, kIndex, both(), kMac).error(),
+        EXPECT_EQ(host.configure(kName, kIndex, both()).error(),
                   "CreateIpForwardEntry2(255.255.255.255/32) failed on vlan0: error 1");
         EXPECT_EQ(host.keptRoutes().size(), 1u);
         EXPECT_FALSE(host.broadcastRewrite());
@@ -238,10 +239,10 @@ TEST(HostConfigConfigure, FailuresNameTheCallAndKeepWhatWasRecorded) {
 TEST(HostConfigConfigure, SecondConfigureReplacesTheFirstAndTeardownRunsOnce) {
     FakePlatform fx;
     HostConfig host(HostConfig::Style::Wintun, fx.ipHelper, fx.commands);
-    ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, both()));
     HostSettings other = both();
     other.address = {10, 9, 0, 5};
-    ASSERT_TRUE(host.configure(kName, kIndex, other, kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, other));
     ASSERT_EQ(fx.ipHelper.routes.size(), 2u);
     EXPECT_EQ(fx.ipHelper.routes[0].destination, (Ipv4Address{10, 9, 0, 0}));
     EXPECT_EQ(fx.ipHelper.routes[1].destination, (Ipv4Address{255, 255, 255, 255}));
@@ -260,11 +261,11 @@ TEST(HostConfigConfigure, TeardownLeavesTheLinkAsItWasFound) {
     FakePlatform fx;
     fx.ipHelper.link = LinkRow{9000, false};
     HostConfig host(HostConfig::Style::Tap, fx.ipHelper, fx.commands);
-    ASSERT_TRUE(host.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, both()));
     HostSettings other = both();
     other.mtu = 1380;
     fx.ipHelper.link = LinkRow{1380, true};  // what the first configure left; not what was found
-    ASSERT_TRUE(host.configure(kName, kIndex, other, kMac));
+    ASSERT_TRUE(host.configure(kName, kIndex, other));
     fx.log.clear();
     host.teardown(kName, kIndex);
     ASSERT_GE(fx.log.size(), 3u);
@@ -280,7 +281,7 @@ TEST(HostConfigConfigure, TeardownLeavesTheLinkAsItWasFound) {
     FakePlatform same;
     same.ipHelper.link = LinkRow{1420, true};
     HostConfig kept(HostConfig::Style::Wintun, same.ipHelper, same.commands);
-    ASSERT_TRUE(kept.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(kept.configure(kName, kIndex, both()));
     kept.teardown(kName, kIndex);
     EXPECT_EQ(same.calls("netsh interface ipv4 set subinterface").size(), 1u);
     EXPECT_TRUE(same.calls("netsh interface set interface name=vlan0 admin=disabled").empty());
@@ -289,7 +290,7 @@ TEST(HostConfigConfigure, TeardownLeavesTheLinkAsItWasFound) {
     FakePlatform unread;
     unread.ipHelper.link = std::unexpected(19u);
     HostConfig blind(HostConfig::Style::Tap, unread.ipHelper, unread.commands);
-    ASSERT_TRUE(blind.configure(kName, kIndex, both(), kMac));
+    ASSERT_TRUE(blind.configure(kName, kIndex, both()));
     EXPECT_FALSE(blind.linkFound());
     blind.teardown(kName, kIndex);
     EXPECT_EQ(unread.calls("netsh interface ipv4 set subinterface").size(), 1u);

@@ -1,6 +1,6 @@
 // TCP offloads of the Linux TAP: large frames from the kernel cut into valid segments, and
 // segments for the kernel joined into frames it can take in one write.
-#include "device/internet_checksum.h"
+#include "core/internet_checksum.h"
 #include "platform/linux/tap_offload.h"
 
 #include <gtest/gtest.h>

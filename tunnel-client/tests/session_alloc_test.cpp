@@ -52,7 +52,7 @@ public:
     std::function<void()> onWait;
 
     std::string name() const override { return "quiet"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
+    std::expected<void, ClientError> configure(const HostSettings&) override { return {}; }
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override {
         if (deliveredThisPass == perPass) return std::optional<std::size_t>{};
         ++deliveredThisPass;

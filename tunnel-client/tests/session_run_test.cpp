@@ -252,12 +252,12 @@ TEST(SessionRun, BatchWalkAndCgnatFrames) {
     ASSERT_EQ(h.c->events.bridges.size(), 2u);
     const BridgeInfo& ok = h.c->events.bridges[0];
     EXPECT_TRUE(ok.available);
-    EXPECT_EQ(ok.ip, (Ipv4{10, 77, 0, 5}));
-    EXPECT_EQ(ok.cgnatIp, (Ipv4{100, 64, 1, 2}));
+    EXPECT_EQ(ok.ip, (Ipv4Address{10, 77, 0, 5}));
+    EXPECT_EQ(ok.cgnatIp, (Ipv4Address{100, 64, 1, 2}));
     EXPECT_EQ(ok.instanceId, 0x0102);
     EXPECT_EQ(ok.nodeId, 7);
     EXPECT_FALSE(h.c->events.bridges[1].available);
-    EXPECT_EQ(h.c->events.bridges[1].ip, (Ipv4{10, 77, 0, 5}));
+    EXPECT_EQ(h.c->events.bridges[1].ip, (Ipv4Address{10, 77, 0, 5}));
 
     // In l3 the same frame is just a packet.
     Harness l3(TunnelMode::l3);

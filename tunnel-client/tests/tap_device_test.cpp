@@ -40,13 +40,13 @@ std::string openError(FakePlatform& fx, std::string_view filter) {
     return device.error().text();
 }
 
-AuthOk grant() {
-    AuthOk s;
-    s.sessionId = 0x12345678;
+HostSettings grant(const Mac& sessionMac) {
+    HostSettings s;
     s.address = {10, 8, 0, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1400;
-    s.addressFlags = AuthOk::kIpv4Valid;
+    s.addressFlags = HostSettings::kIpv4Valid;
+    s.sessionMac = sessionMac;
     return s;
 }
 
@@ -222,7 +222,7 @@ TEST(TapDeviceFrames, MacRewritingLearnsOnlyRealAdapterAddresses) {
     twoAdapters(fx);
     auto device = std::move(*TapDevice::open("", fx.platform));
     testing::FakeTapFile& file = *fx.tapFiles.last;
-    ASSERT_TRUE(device->configure(grant(), kSessionMac));
+    ASSERT_TRUE(device->configure(grant(kSessionMac)));
     Bytes buffer(1500);
 
     // Before anything was learned a frame to the session MAC goes to the adapter as it is.
@@ -283,7 +283,7 @@ TEST(TapDeviceFrames, LimitedBroadcastFromTunnelGetsDirectedAddressAndChecksum) 
     ASSERT_TRUE(device->send(frame));
     EXPECT_EQ(file.written.back(), frame);
 
-    ASSERT_TRUE(device->configure(grant(), kSessionMac));
+    ASSERT_TRUE(device->configure(grant(kSessionMac)));
     ASSERT_TRUE(device->send(frame));
     const Bytes& out = file.written.back();
     EXPECT_EQ(Bytes(out.begin() + 30, out.begin() + 34), (Bytes{10, 8, 0, 255}));
@@ -306,7 +306,7 @@ TEST(TapDeviceClose, DropUndoesConfigurationThenReleasesTheAdapter) {
     FakePlatform fx;
     twoAdapters(fx);
     auto device = std::move(*TapDevice::open("", fx.platform));
-    ASSERT_TRUE(device->configure(grant(), kSessionMac));
+    ASSERT_TRUE(device->configure(grant(kSessionMac)));
     ASSERT_TRUE(device->wait(5, 1ms));  // leaves a read pending
     fx.log.clear();
     device.reset();
@@ -324,7 +324,7 @@ TEST(TapDeviceConfigure, FailureIsAConfigurationError) {
     twoAdapters(fx);
     auto device = std::move(*TapDevice::open("Gaming", fx.platform));
     fx.commands.rules = {{"admin=enabled", 1u}};
-    auto r = device->configure(grant(), kSessionMac);
+    auto r = device->configure(grant(kSessionMac));
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code(), "tap_config_failed");
     EXPECT_EQ(r.error().text(), "netsh interface set interface name=Gaming admin=enabled exited with exit code: 1");

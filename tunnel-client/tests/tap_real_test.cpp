@@ -13,6 +13,7 @@
 
 #include "device/windows_tap/tap_device.h"
 #include "netns_lab.h"
+#include "support/lab_namespace.h"
 #include "platform/linux/interface_guid.h"
 
 namespace ostrel {
@@ -26,14 +27,15 @@ using ::testing::HasSubstr;
 const Mac kSessionMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x05};
 const Mac kPeerMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
 
-AuthOk grant() {
-    AuthOk s;
+HostSettings grant(const Mac& sessionMac) {
+    HostSettings s;
     s.address = {10, 77, 0, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1380;
-    s.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid;
+    s.addressFlags = HostSettings::kIpv4Valid | HostSettings::kIpv6Valid;
     s.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
     s.prefix6 = 64;
+    s.sessionMac = sessionMac;
     return s;
 }
 
@@ -54,28 +56,13 @@ std::optional<Bytes> nextFrame(TapDevice& device, int socket, const std::functio
     return std::nullopt;
 }
 
-class TapReal : public ::testing::Test {
+class TapReal : public testing::InLabNamespace {
 protected:
     void SetUp() override {
-        if (auto why = NetnsLab::unavailableReason(); !why.empty()) GTEST_SKIP() << "real TAP test skipped: " << why;
-        lab_ = std::make_unique<NetnsLab>(0);
-        ASSERT_TRUE(lab_->ok()) << lab_->error();
+        InLabNamespace::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         ASSERT_EQ(NetnsLab::run(lab_->serverNs(), {"ip", "tuntap", "add", "mode", "tap", "name", "vlantap0"}), 0);
-        in_ = std::make_unique<NetnsLab::Enter>(lab_->serverNs());
-        ASSERT_TRUE(in_->ok());
     }
-    void TearDown() override {
-        in_.reset();
-        lab_.reset();
-    }
-    std::string show(const std::vector<std::string>& argv) {
-        std::string out;
-        NetnsLab::run(lab_->serverNs(), argv, &out);
-        return out;
-    }
-
-    std::unique_ptr<NetnsLab> lab_;
-    std::unique_ptr<NetnsLab::Enter> in_;
 };
 
 TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
@@ -89,7 +76,7 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     ASSERT_FALSE(second);
     EXPECT_THAT(second.error().text(), HasSubstr("matching TAP adapter could not be opened"));
 
-    ASSERT_TRUE(device->configure(grant(), kSessionMac)) << "configure failed";
+    ASSERT_TRUE(device->configure(grant(kSessionMac))) << "configure failed";
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet 10.77.0.5/24 brd 10.77.0.255"));
     EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet6 fd77::5/64"));
     EXPECT_THAT(show({"ip", "link", "show", "dev", "vlantap0"}), HasSubstr("mtu 1380"));
@@ -97,21 +84,11 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     EXPECT_THAT(routes, HasSubstr("10.77.0.0/24 proto static scope link metric 1"));
     EXPECT_THAT(routes, HasSubstr("255.255.255.255 proto static scope link metric 1"));
 
-    int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int udp = boundUdp(4555, true);
     ASSERT_GE(udp, 0);
-    int on = 1;
-    ASSERT_EQ(::setsockopt(udp, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(4555);
-    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
 
     // The kernel asks for a peer's MAC; the request leaves with the session MAC in both places.
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(4556);
-    inet_pton(AF_INET, "10.77.0.9", &peer.sin_addr);
-    ASSERT_EQ(::sendto(udp, "hi", 2, 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer), 2);
+    ASSERT_EQ(sendUdp(udp, "10.77.0.9", 4556, "hi"), 2);
     auto request = nextFrame(*device, udp, [](const Bytes& f) { return FrameRewrite::isArpIpv4(f) && f[21] == 1; });
     ASSERT_TRUE(request);
     EXPECT_TRUE(std::equal(kSessionMac.begin(), kSessionMac.end(), request->begin() + 6));

@@ -141,12 +141,13 @@ protected:
     FakePlatform fx;
 };
 
-AuthOk grant() {
-    AuthOk s;
+HostSettings grant(const Mac& sessionMac) {
+    HostSettings s;
     s.address = {10, 8, 0, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1400;
-    s.addressFlags = AuthOk::kIpv4Valid;
+    s.addressFlags = HostSettings::kIpv4Valid;
+    s.sessionMac = sessionMac;
     return s;
 }
 
@@ -245,7 +246,7 @@ TEST_F(WintunDeviceTest, SendFiltersVersionsAndRewritesOnlyHonestBroadcasts) {
     ASSERT_TRUE(device->send(broadcast));
     EXPECT_EQ(ring.sent.back(), broadcast);  // no rewrite before configure
 
-    ASSERT_TRUE(device->configure(grant(), Mac{}));
+    ASSERT_TRUE(device->configure(grant(Mac{})));
     ASSERT_TRUE(device->send(broadcast));
     EXPECT_EQ(ring.sent.back()[19], 255);
     EXPECT_EQ(ring.sent.back()[18], 0);
@@ -288,7 +289,7 @@ TEST_F(WintunDeviceTest, DropTearsDownThenClosesInOrder) {
                                     "unload " + defaultWintunLibrary()));
 
     auto device = openDevice();
-    ASSERT_TRUE(device->configure(grant(), Mac{}));
+    ASSERT_TRUE(device->configure(grant(Mac{})));
     fx.log.clear();
     device.reset();
     EXPECT_THAT(fx.log, ElementsAre("route- 10.8.0.0/24", "route- 255.255.255.255/32",

@@ -11,6 +11,7 @@
 
 #include "device/wintun/wintun_device.h"
 #include "netns_lab.h"
+#include "support/lab_namespace.h"
 
 namespace ostrel {
 namespace {
@@ -23,38 +24,19 @@ using ::testing::StartsWith;
 
 const std::string kBin = CORVANA_BIN_DIR;
 
-AuthOk grant() {
-    AuthOk s;
+HostSettings grant(const Mac& sessionMac) {
+    HostSettings s;
     s.address = {10, 77, 1, 5};
     s.netmask = {255, 255, 255, 0};
     s.mtu = 1400;
-    s.addressFlags = AuthOk::kIpv4Valid | AuthOk::kIpv6Valid;
+    s.addressFlags = HostSettings::kIpv4Valid | HostSettings::kIpv6Valid;
     s.address6 = {0xfd, 0x77, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 5};
     s.prefix6 = 64;
+    s.sessionMac = sessionMac;
     return s;
 }
 
-class WintunReal : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (auto why = NetnsLab::unavailableReason(); !why.empty()) GTEST_SKIP() << "real Wintun test skipped: " << why;
-        lab_ = std::make_unique<NetnsLab>(0);
-        ASSERT_TRUE(lab_->ok()) << lab_->error();
-        in_ = std::make_unique<NetnsLab::Enter>(lab_->serverNs());
-        ASSERT_TRUE(in_->ok());
-    }
-    void TearDown() override {
-        in_.reset();
-        lab_.reset();
-    }
-    std::string show(const std::vector<std::string>& argv) {
-        std::string out;
-        NetnsLab::run(lab_->serverNs(), argv, &out);
-        return out;
-    }
-    std::unique_ptr<NetnsLab> lab_;
-    std::unique_ptr<NetnsLab::Enter> in_;
-};
+using WintunReal = testing::InLabNamespace;
 
 TEST_F(WintunReal, LibraryLoadAndBindFailuresKeepTheirTexts) {
     auto missing = WintunDevice::open(kBin + "/libwintun_incomplete.so", "vlan1", systemPlatform());
@@ -75,24 +57,16 @@ TEST_F(WintunReal, CreatesConfiguresCarriesPacketsAndRemovesItsAdapter) {
     ASSERT_TRUE(opened) << opened.error().detail();
     auto device = std::move(*opened);
     EXPECT_EQ(device->name(), "vlan1");
-    ASSERT_TRUE(device->configure(grant(), Mac{})) << "configure failed";
+    ASSERT_TRUE(device->configure(grant(Mac{}))) << "configure failed";
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlan1"}), HasSubstr("inet 10.77.1.5/24"));
     EXPECT_THAT(show({"ip", "-6", "addr", "show", "dev", "vlan1"}), HasSubstr("fd77:0:0:1::5/64"));
     EXPECT_THAT(show({"ip", "link", "show", "dev", "vlan1"}), HasSubstr("mtu 1400"));
 
-    int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int udp = boundUdp(4666);
     ASSERT_GE(udp, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(4666);
-    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
 
     // A datagram to a VLAN peer comes out of the ring as a whole IPv4 packet.
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(4667);
-    inet_pton(AF_INET, "10.77.1.9", &peer.sin_addr);
-    ASSERT_EQ(::sendto(udp, "ring", 4, 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer), 4);
+    ASSERT_EQ(sendUdp(udp, "10.77.1.9", 4667, "ring"), 4);
     Bytes buf(1500);
     std::optional<std::size_t> length;
     for (auto until = std::chrono::steady_clock::now() + 20s; !length && std::chrono::steady_clock::now() < until;) {
@@ -129,7 +103,7 @@ TEST_F(WintunReal, ExistingPersistentAdapterIsReusedAndKept) {
     ASSERT_TRUE(opened) << opened.error().detail();
     auto device = std::move(*opened);
     EXPECT_EQ(device->name(), "Ostrel");
-    ASSERT_TRUE(device->configure(grant(), Mac{}));
+    ASSERT_TRUE(device->configure(grant(Mac{})));
     device.reset();
     std::string link = show({"ip", "addr", "show", "dev", "Ostrel"});
     EXPECT_THAT(link, HasSubstr("Ostrel"));

@@ -96,10 +96,10 @@ TEST(WireFormats, AuthOkDecodesVectorAndRoundTrips) {
     auto ok = AuthOk::decode(plain);
     ASSERT_TRUE(ok.has_value());
     EXPECT_EQ(ok->sessionId, 0xaabbccdd11223344ull);
-    EXPECT_EQ(ok->address, (Ipv4{10, 77, 0, 5}));
-    EXPECT_EQ(ok->netmask, (Ipv4{255, 255, 255, 0}));
-    EXPECT_EQ(ok->gateway, (Ipv4{10, 77, 0, 1}));
-    EXPECT_EQ(ok->dns, (Ipv4{0, 0, 0, 0}));
+    EXPECT_EQ(ok->address, (Ipv4Address{10, 77, 0, 5}));
+    EXPECT_EQ(ok->netmask, (Ipv4Address{255, 255, 255, 0}));
+    EXPECT_EQ(ok->gateway, (Ipv4Address{10, 77, 0, 1}));
+    EXPECT_EQ(ok->dns, (Ipv4Address{0, 0, 0, 0}));
     EXPECT_EQ(ok->mtu, 1420);
     EXPECT_EQ(ok->serverMode(), TunnelMode::l2);
     EXPECT_EQ(ok->addressFlags, 3);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <unistd.h>
 
+using namespace ostrel;
 using namespace ostrel::test_server;
 
 TEST(AccountTable, ParsesAccountsAndRejectsMalformedOnes) {
@@ -14,12 +15,12 @@ TEST(AccountTable, ParsesAccountsAndRejectsMalformedOnes) {
     EXPECT_EQ(full->user, "alice");
     EXPECT_EQ(full->password, "secret");
     EXPECT_EQ(full->node, "lan1");
-    EXPECT_EQ(full->mode, NodeMode::l3);
+    EXPECT_EQ(full->mode, TunnelMode::l3);
     EXPECT_EQ(full->capacity, 4u);
 
     auto defaults = parseAccount("bob:pw:lan2");
     ASSERT_TRUE(defaults);
-    EXPECT_EQ(defaults->mode, NodeMode::l2);
+    EXPECT_EQ(defaults->mode, TunnelMode::l2);
     EXPECT_EQ(defaults->capacity, 16u);
 
     for (const char* bad : {"alice:pw", "alice::lan", "a:b:c:l4", "a:b:c:l2:0", "a:b:c:l2:x", "a:b:c:l2:3:extra"})
@@ -31,7 +32,7 @@ TEST(AccountTable, NodesKeepTheirFirstModeAndGetDistinctIndexes) {
     ASSERT_TRUE(table.addText("a:pa:red:l3:2"));
     ASSERT_TRUE(table.addText("b:pb:red:l2:9"));
     ASSERT_TRUE(table.addText("c:pc:blue"));
-    EXPECT_EQ(table.nodeMode("red"), NodeMode::l3);
+    EXPECT_EQ(table.nodeMode("red"), TunnelMode::l3);
     EXPECT_EQ(table.nodeCapacity("red"), 2u);
     EXPECT_NE(table.nodeIndex("red"), table.nodeIndex("blue"));
     EXPECT_FALSE(table.hasNode("green"));

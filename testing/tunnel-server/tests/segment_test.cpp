@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+using namespace ostrel;
 using namespace ostrel::test_server;
 
 namespace {
@@ -41,7 +42,7 @@ std::vector<std::uint64_t> sorted(std::vector<std::uint64_t> v) {
 }  // namespace
 
 TEST(Segment, L2DeliversUnicastByMacAndFloodsTheRest) {
-    Segment seg(NodeMode::l2);
+    Segment seg(TunnelMode::l2);
     seg.join(member(1, 2));
     seg.join(member(2, 3));
     seg.join(member(3, 4));
@@ -77,7 +78,7 @@ TEST(Segment, L2DeliversUnicastByMacAndFloodsTheRest) {
 }
 
 TEST(Segment, L3RoutesByDestinationAddress) {
-    Segment seg(NodeMode::l3);
+    Segment seg(TunnelMode::l3);
     seg.join(member(1, 2));
     seg.join(member(2, 3));
     seg.join(member(3, 4));

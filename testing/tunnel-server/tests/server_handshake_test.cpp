@@ -49,9 +49,9 @@ Attempt connectTo(const TunnelServer& server, TunnelMode mode = TunnelMode::l2,
 
 ServerOptions accounts() {
     ServerOptions options;
-    options.accounts.add({"u", "pw", "n", NodeMode::l2, 1});
-    options.accounts.add({"v", "pw", "n", NodeMode::l2, 1});
-    options.accounts.add({"w", "pw", "n3", NodeMode::l3, 4});
+    options.accounts.add({"u", "pw", "n", TunnelMode::l2, 1});
+    options.accounts.add({"v", "pw", "n", TunnelMode::l2, 1});
+    options.accounts.add({"w", "pw", "n3", TunnelMode::l3, 4});
     return options;
 }
 
@@ -123,8 +123,8 @@ TEST(ServerHandshake, AccountsModesAndCapacityDecideTheAnswer) {
     const AuthOk& granted = (*first.result)->settings();
     EXPECT_TRUE(granted.ipv4Valid());
     EXPECT_FALSE(granted.ipv6Valid());
-    EXPECT_EQ(granted.address, (Ipv4{10, 77, 0, 2}));
-    EXPECT_EQ(granted.gateway, (Ipv4{10, 77, 0, 1}));
+    EXPECT_EQ(granted.address, (Ipv4Address{10, 77, 0, 2}));
+    EXPECT_EQ(granted.gateway, (Ipv4Address{10, 77, 0, 1}));
     EXPECT_EQ(granted.mtu, 1420);
     EXPECT_EQ((*first.result)->sendCounter(), 1u);
 

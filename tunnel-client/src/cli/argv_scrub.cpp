@@ -1,6 +1,6 @@
 #include "cli/argv_scrub.h"
 
-#include "cli/args.h"
+#include "cli/args_parser.h"
 
 #include <sodium.h>
 
@@ -11,7 +11,7 @@ namespace ostrel {
 
 std::size_t scrubPassword(int argc, char** argv)
 {
-    const CommandSpec spec = Args::command();
+    const CommandSpec spec = ArgsParser::command();
     std::size_t cleared = 0;
     // sodium_memzero is not optimised away; the kernel reads this memory for /proc.
     auto clear = [&](char* text) {

@@ -1,6 +1,6 @@
 #include "cli/command_line_parser.h"
 
-#include "cli/text_utils.h"
+#include "core/text.h"
 
 #include <algorithm>
 

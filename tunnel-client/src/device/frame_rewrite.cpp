@@ -1,6 +1,6 @@
 #include "device/frame_rewrite.h"
 
-#include "device/internet_checksum.h"
+#include "core/internet_checksum.h"
 
 namespace ostrel {
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/addresses.h"
 #include "platform/ip_helper.h"
 
 namespace ostrel {
@@ -13,8 +14,6 @@ namespace ostrel {
 // between the tunnel and the adapter. None reads outside the span it is given.
 class FrameRewrite {
 public:
-    using Mac = std::array<std::uint8_t, 6>;
-
     // RFC 1071 sum over data (odd last byte padded with zero), folded and inverted.
     static std::uint16_t internetChecksum(std::span<const std::uint8_t> data, std::uint32_t seed = 0);
 

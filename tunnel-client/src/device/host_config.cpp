@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "events/text_forms.h"
+#include "core/text.h"
 #include "platform/os_errors.h"
 
 namespace ostrel {
@@ -91,7 +91,7 @@ UnicastRow HostConfig::unicastRow(AddressFamily family, const Ipv6Address& addre
 }
 
 std::expected<void, std::string> HostConfig::configure(const std::string& name, std::uint32_t index,
-                                                       const HostSettings& s, const FrameRewrite::Mac& sessionMac) {
+                                                       const HostSettings& s) {
     // What the adapter was before we touched it, so teardown can leave it that way again.
     if (!linkFound_) {
         if (auto link = ip_.getLink(index)) linkFound_ = *link;
@@ -121,10 +121,10 @@ std::expected<void, std::string> HostConfig::configure(const std::string& name, 
 
     if (style_ == Style::Tap) {
         macRewrite_ = true;
-        sessionMac_ = sessionMac;
+        sessionMac_ = s.sessionMac;
     }
 
-    if (s.addressFlags & 0x01) {
+    if (s.addressFlags & HostSettings::kIpv4Valid) {
         const auto prefix = static_cast<std::uint8_t>(prefixFromNetmask(s.netmask));
         if (style_ == Style::Tap) {
             auto added = ip_.addIpAddress(s.address, s.netmask, index);
@@ -161,7 +161,7 @@ std::expected<void, std::string> HostConfig::configure(const std::string& name, 
         dns4Set_ = true;
     }
 
-    if ((s.addressFlags & 0x02) && s.prefix6 != 0) {
+    if ((s.addressFlags & HostSettings::kIpv6Valid) && s.prefix6 != 0) {
         std::uint32_t result = ip_.createUnicast(unicastRow(AddressFamily::V6, s.address6, index, s.prefix6));
         if (result != 0 && result != kErrorObjectAlreadyExists)
             return std::unexpected("CreateUnicastIpAddressEntry(v6) failed on " + name + ": error " +

@@ -8,22 +8,11 @@
 #include <vector>
 
 #include "device/frame_rewrite.h"
+#include "device/host_settings.h"
 #include "platform/command_runner.h"
 #include "platform/ip_helper.h"
 
 namespace ostrel {
-
-// What the host configuration reads from the server's grant.
-struct HostSettings {
-    Ipv4Address address{};
-    Ipv4Address netmask{};
-    Ipv4Address dns{};
-    std::uint16_t mtu = 0;
-    std::uint8_t addressFlags = 0;  // bit 0: IPv4 valid, bit 1: IPv6 valid
-    Ipv6Address address6{};
-    std::uint8_t prefix6 = 0;
-    Ipv6Address dns6{};
-};
 
 // The host side of an adapter: puts the granted addresses, routes, DNS servers
 // and MTU on it, records each change, and undoes exactly those at teardown.
@@ -36,7 +25,7 @@ public:
 
     // Error text on failure; whatever was recorded before it stays recorded.
     std::expected<void, std::string> configure(const std::string& name, std::uint32_t index,
-                                               const HostSettings& settings, const FrameRewrite::Mac& sessionMac);
+                                               const HostSettings& settings);
     // Ignores every failure; safe to call on a never-configured adapter. Puts the
     // MTU and the enabled state back as configure found them.
     void teardown(const std::string& name, std::uint32_t index);
@@ -58,7 +47,7 @@ public:
     bool macRewrite() const { return macRewrite_; }
     // The link as the first configure found it, when it could be read.
     const std::optional<LinkRow>& linkFound() const { return linkFound_; }
-    const FrameRewrite::Mac& sessionMac() const { return sessionMac_; }
+    const Mac& sessionMac() const { return sessionMac_; }
 
 private:
     void deleteKeptRoutes();
@@ -83,7 +72,7 @@ private:
     bool broadcastRewrite_ = false;
     Ipv4Address broadcastAddress_{};
     bool macRewrite_ = false;
-    FrameRewrite::Mac sessionMac_{};
+    Mac sessionMac_{};
     std::optional<LinkRow> linkFound_;
     bool enabledByUs_ = false;
     bool mtuSet_ = false;

@@ -1,14 +1,11 @@
 #include "driver/client.h"
 
-#include "cli/argv_scrub.h"
 #include "driver/config_checks.h"
 #include "events/event_log.h"
 #include "events/exit_status.h"
-#include "events/text_forms.h"
-#include "platform/console_control.h"
+#include "core/text.h"
 
 #include <algorithm>
-#include <csignal>
 #include <chrono>
 
 namespace ostrel {
@@ -120,7 +117,7 @@ Client::Next Client::attempt() {
     std::unique_ptr<PacketDevice> device = std::move(*opened);
 
     // A8
-    if (auto configured = device->configure(session->settings(), session->mac()); !configured) {
+    if (auto configured = device->configure(hostSettingsFor(session->settings(), session->mac())); !configured) {
         session->sendDisconnect();
         device.reset();  // undoes whatever configure had already changed
         session.reset();
@@ -142,21 +139,6 @@ Client::Next Client::attempt() {
     // the wait before the next attempt starts again at one second.
     if (!ended) return failed(ended.error(), true);
     return sessionEnded(*ended);
-}
-
-int Client::run(int argc, char** argv) {
-    // A reader that went away must not kill the client before it can clean up.
-    std::signal(SIGPIPE, SIG_IGN);
-    Args args = Args::parse(argc, argv);
-    // Other local users can read a process's arguments: drop the password from them now.
-    scrubPassword(argc, argv);
-    static RunningFlag running;
-    auto console = ConsoleControl::create();
-    // Without a handler the client still runs; a stop then ends it the system's way.
-    (void)console->install([] { onConsoleControl(running); });
-    RealTunnelSteps steps;
-    Client client(std::move(args), {steps, DriverEvents::eventLog(), Clock::system(), running});
-    return client.runAttempts();
 }
 
 namespace {

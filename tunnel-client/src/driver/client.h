@@ -2,13 +2,12 @@
 // Client: the tunnel client's driver. Runs connection attempts until an exit status:
 // connect, open and configure the device, run the session, release both, then retry
 // with back-off (1, 2, 4, 8, 16, 30 s) or end with status 0 or 1.
-//   Client::run(argc, argv)   the program: parse, console control, real steps
 //   Client(args, context).runAttempts()   the attempt loop, with injectable steps and clock
 //   Client::onConsoleControl  what every console control event does: clear RunningFlag
 
-#include "cli/args.h"
+#include "driver/args.h"
 #include "driver/driver_events.h"
-#include "driver/running_flag.h"
+#include "core/running_flag.h"
 #include "driver/tunnel_steps.h"
 #include "session/clock.h"
 
@@ -31,7 +30,6 @@ public:
     // Exit status 0 or 1.
     int runAttempts();
 
-    static int run(int argc, char** argv);
     static void onConsoleControl(RunningFlag& running) { running.clear(); }
 
     static constexpr unsigned kMaxBackoff = 30;

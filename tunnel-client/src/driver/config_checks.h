@@ -4,7 +4,7 @@
 //   selectTunnelMode(args) -> TunnelMode, or Config error on a --mode/--device clash   (A1)
 //   settleServerAuth(args) -> optional 32-byte key, or Config/Protocol error          (A3)
 
-#include "cli/args.h"
+#include "driver/args.h"
 #include "events/client_error.h"
 
 #include <array>

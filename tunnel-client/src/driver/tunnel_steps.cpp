@@ -21,6 +21,22 @@ private:
 
 }  // namespace
 
+HostSettings hostSettingsFor(const AuthOk& granted, const Mac& sessionMac) {
+    HostSettings settings;
+    settings.address = granted.address;
+    settings.netmask = granted.netmask;
+    settings.dns = granted.dns;
+    settings.mtu = granted.mtu;
+    settings.addressFlags = 0;
+    if (granted.ipv4Valid()) settings.addressFlags |= HostSettings::kIpv4Valid;
+    if (granted.ipv6Valid()) settings.addressFlags |= HostSettings::kIpv6Valid;
+    settings.address6 = granted.address6;
+    settings.prefix6 = granted.prefix6;
+    settings.dns6 = granted.dns6;
+    settings.sessionMac = sessionMac;
+    return settings;
+}
+
 std::expected<std::unique_ptr<TunnelSession>, ClientError> RealTunnelSteps::connect(const ConnectRequest& request) {
     auto session = Session::connect(request.server, request.user, request.password, request.node, request.mode,
                                     request.serverAuthKey, options_);

@@ -5,10 +5,11 @@
 //   TunnelSteps::openDevice   PacketDevice::open
 //   TunnelSession             what the driver does with an established session
 //   RealTunnelSteps           the program's own: real sessions and devices
+//   hostSettingsFor           what the adapter is configured with, from the server's grant
 
-#include "cli/args.h"
+#include "driver/args.h"
 #include "device/packet_device.h"
-#include "driver/running_flag.h"
+#include "core/running_flag.h"
 #include "events/client_error.h"
 #include "session/crypto.h"
 #include "session/session.h"
@@ -28,6 +29,8 @@ struct ConnectRequest {
     TunnelMode mode = TunnelMode::l2;
     std::optional<Key32> serverAuthKey;
 };
+
+HostSettings hostSettingsFor(const AuthOk& granted, const Mac& sessionMac);
 
 class TunnelSession {
 public:

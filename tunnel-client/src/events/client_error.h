@@ -8,7 +8,7 @@
 //   e.kind(), e.code() ("resolve_failed", ...), e.message(), e.detail()
 //   authFailCode(byte) -> {word, message}: the AUTH_FAIL code table
 
-#include "cli/tunnel_mode.h"
+#include "core/tunnel_mode.h"
 #include "events/io_error.h"
 
 #include <cstdint>

@@ -5,12 +5,11 @@
 #include <expected>
 #include <vector>
 
+#include "core/addresses.h"
 #include "platform/guid.h"
 
 namespace ostrel {
 
-using Ipv4Address = std::array<std::uint8_t, 4>;
-using Ipv6Address = std::array<std::uint8_t, 16>;
 
 enum class AddressFamily : std::uint8_t { V4, V6 };
 

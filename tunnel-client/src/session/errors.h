@@ -1,7 +1,7 @@
 #pragma once
 // The error values the session produces, in one place.
 
-#include "cli/tunnel_mode.h"
+#include "core/tunnel_mode.h"
 #include "events/client_error.h"
 #include "events/io_error.h"
 

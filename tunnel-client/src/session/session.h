@@ -8,8 +8,8 @@
 //   sendDisconnect     best-effort DISCONNECT
 // Destroying a Session closes the socket and wipes its keys.
 
-#include "cli/tunnel_mode.h"
-#include "driver/running_flag.h"
+#include "core/tunnel_mode.h"
+#include "core/running_flag.h"
 #include "events/client_error.h"
 #include "platform/udp_socket.h"
 #include "session/clock.h"

@@ -1,7 +1,7 @@
 #include "session/session_events.h"
 
 #include "events/event_log.h"
-#include "events/text_forms.h"
+#include "core/text.h"
 
 namespace ostrel {
 

@@ -12,8 +12,8 @@ namespace ostrel {
 
 struct BridgeInfo {
     bool available = false;
-    Ipv4 ip{};
-    Ipv4 cgnatIp{};
+    Ipv4Address ip{};
+    Ipv4Address cgnatIp{};
     std::uint16_t instanceId = 0;
     std::uint16_t nodeId = 0;
 };

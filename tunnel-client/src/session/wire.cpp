@@ -1,6 +1,6 @@
 #include "session/wire.h"
 
-#include "cli/text_utils.h"
+#include "core/text.h"
 #include "session/errors.h"
 
 #include <algorithm>

@@ -6,7 +6,8 @@
 //   AuthOk::decode/encode         AUTH_OK plaintext (77 bytes of granted settings)
 //   sessionMac(id)                02:00 + low 32 bits of the session id, big-endian
 
-#include "cli/tunnel_mode.h"
+#include "core/addresses.h"
+#include "core/tunnel_mode.h"
 #include "events/client_error.h"
 
 #include <array>
@@ -61,9 +62,6 @@ struct PacketHeader {
     static std::optional<PacketHeader> decode(std::span<const std::uint8_t> datagram);
 };
 
-using Mac = std::array<std::uint8_t, 6>;
-using Ipv4 = std::array<std::uint8_t, 4>;
-using Ipv6 = std::array<std::uint8_t, 16>;
 
 Mac sessionMac(std::uint64_t sessionId);
 
@@ -95,17 +93,17 @@ struct AuthOk {
     static constexpr std::uint8_t kIpv6Valid = 2;
 
     std::uint64_t sessionId = 0;
-    Ipv4 address{};
-    Ipv4 netmask{};
-    Ipv4 gateway{};
-    Ipv4 dns{};
+    Ipv4Address address{};
+    Ipv4Address netmask{};
+    Ipv4Address gateway{};
+    Ipv4Address dns{};
     std::uint16_t mtu = 0;
     std::uint8_t mode = 0;
     std::uint8_t addressFlags = 0;
-    Ipv6 address6{};
+    Ipv6Address address6{};
     std::uint8_t prefix6 = 0;
-    Ipv6 gateway6{};
-    Ipv6 dns6{};
+    Ipv6Address gateway6{};
+    Ipv6Address dns6{};
 
     bool ipv4Valid() const { return (addressFlags & kIpv4Valid) != 0; }
     bool ipv6Valid() const { return (addressFlags & kIpv6Valid) != 0; }

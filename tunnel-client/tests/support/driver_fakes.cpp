@@ -38,7 +38,7 @@ public:
         : timeline_(timeline), configureError_(std::move(configureError)) {}
     ~ScriptedDevice() override { timeline_.push_back("device released"); }
     std::string name() const override { return "tap-test"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override {
+    std::expected<void, ClientError> configure(const HostSettings&) override {
         timeline_.push_back("configure");
         if (configureError_) return std::unexpected(*configureError_);
         return {};

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "device/host_config.h"
-#include "events/text_forms.h"
+#include "core/text.h"
 #include "platform/os_errors.h"
 
 namespace ostrel::testing {

@@ -1,5 +1,7 @@
 #include "support/session_fixtures.h"
 
+#include "server_protocol.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/time.h>
@@ -121,12 +123,7 @@ void TestPeer::join() {
 
 Bytes TestPeer::seal(MessageType type, std::span<const std::uint8_t> payload, std::uint64_t counter,
                      std::uint64_t session) const {
-    auto header = PacketHeader(type, session, counter).encode();
-    auto sealed = SessionCipher::seal(keys.serverToClient, counter, payload, header);
-    Bytes out(header.size() + sealed->size());
-    std::memcpy(out.data(), header.data(), header.size());
-    std::memcpy(out.data() + header.size(), sealed->data(), sealed->size());
-    return out;
+    return test_server::wire::seal(keys.serverToClient, type, session, counter, payload);
 }
 
 void TestPeer::run(PeerScript script) {
@@ -162,14 +159,12 @@ void TestPeer::run(PeerScript script) {
                 reply(junk);
                 continue;
             }
-            auto h = PacketHeader(MessageType::Cookie, 0, 0).encode();
-            Bytes cookie(h.begin(), h.end());
+            Bytes cookie = test_server::wire::plainHeader(MessageType::Cookie);
             cookie.insert(cookie.end(), script.cookie.begin(), script.cookie.end());
             reply(cookie, script.cookieFromOtherSocket);
         } else if (type == MessageType::HandshakeInit && d.size() == 82) {
             std::memcpy(clientPublic.data(), d.data() + 18, 32);
-            auto h = PacketHeader(MessageType::ServerHello, 0, 0).encode();
-            Bytes hello(h.begin(), h.end());
+            Bytes hello = test_server::wire::plainHeader(MessageType::ServerHello);
             hello.insert(hello.end(), serverPublic.begin(), serverPublic.end());
             if (script.authKey && !script.helloWithoutProof) {
                 Key32 proof = Handshake::serverProof(*script.authKey, clientPublic, script.cookie, serverPublic);
@@ -186,9 +181,8 @@ void TestPeer::run(PeerScript script) {
         } else if (type == MessageType::Auth && d.size() >= 50) {
             auto header = PacketHeader::decode(d);
             if (static_cast<int>(header->counter) != script.answerOnTry) continue;
-            auto body = SessionCipher::open(keys.clientToServer, header->counter,
-                                            std::span(d.data() + 34, d.size() - 34), std::span(d.data(), 18));
-            if (!body) continue;
+            Bytes body;
+            if (!test_server::wire::open(keys.clientToServer, d, 34, body)) continue;
             Bytes plain;
             MessageType answerType = MessageType::AuthOk;
             if (script.answer == PeerScript::Answer::ok) {
@@ -234,12 +228,8 @@ std::optional<TestPeer::Opened> TestPeer::receiveOpened(std::chrono::millisecond
     Opened o;
     o.length = d->size();
     auto h = PacketHeader::decode(*d);
-    if (!h || d->size() < kSealOverhead) return std::nullopt;
+    if (!h || !test_server::wire::open(keys.clientToServer, *d, kHeaderSize, o.plaintext)) return std::nullopt;
     o.header = *h;
-    auto plain = SessionCipher::open(keys.clientToServer, h->counter, std::span(d->data() + 18, d->size() - 18),
-                                     std::span(d->data(), 18));
-    if (!plain) return std::nullopt;
-    o.plaintext = *plain;
     return o;
 }
 

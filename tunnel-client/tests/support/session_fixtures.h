@@ -53,7 +53,7 @@ public:
     int settleMs = 1000;
 
     std::string name() const override { return "fake0"; }
-    std::expected<void, ClientError> configure(const AuthOk&, const Mac&) override { return {}; }
+    std::expected<void, ClientError> configure(const HostSettings&) override { return {}; }
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override;
     std::expected<void, ClientError> send(std::span<const std::uint8_t> packet) override;
     std::expected<void, ClientError> wait(int socket, std::chrono::nanoseconds timeout) override;

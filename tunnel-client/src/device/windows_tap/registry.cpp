@@ -1,7 +1,7 @@
 #include "device/windows_tap/registry.h"
 
-#include "cli/text_utils.h"
-#include "device/text_util.h"
+#include "core/text.h"
+#include "core/text.h"
 
 namespace ostrel {
 
@@ -9,7 +9,7 @@ std::string Registry::decode(std::string_view bytes) {
     auto nul = bytes.find('\0');
     if (nul != std::string_view::npos) bytes = bytes.substr(0, nul);
     std::string text = lossyUtf8(bytes);
-    return std::string(TextUtil::trim(text));
+    return std::string(trim(text));
 }
 
 std::expected<std::string, std::string> Registry::queryString(RegistryView::Key key, std::string_view valueName) {

@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "device/device_errors.h"
-#include "device/text_util.h"
-#include "device/wait_timeout.h"
+#include "core/text.h"
 #include "device/windows_tap/registry.h"
 
 namespace ostrel {
@@ -18,7 +17,7 @@ struct Candidate {
 };
 
 bool isTapComponent(std::string_view id) {
-    return TextUtil::equalsFolded(id, "tap0901") || TextUtil::equalsFolded(id, "root\\tap0901");
+    return equalsFolded(id, "tap0901") || equalsFolded(id, "root\\tap0901");
 }
 
 std::vector<Candidate> listCandidates(Registry& registry, RegistryView::Key classKey) {
@@ -56,13 +55,13 @@ std::expected<std::unique_ptr<TapDevice>, ClientError> TapDevice::open(std::stri
     std::vector<Candidate> candidates = listCandidates(registry, *classKey);
     platform.registry.closeKey(*classKey);
 
-    std::string_view filter = TextUtil::trim(tapFilter);
+    std::string_view filter = trim(tapFilter);
     // "ostrel0" is the command line's default name, not a real choice.
-    bool anyAdapter = filter.empty() || TextUtil::equalsFolded(filter, "ostrel0");
+    bool anyAdapter = filter.empty() || equalsFolded(filter, "ostrel0");
 
     int matched = 0;
     for (const Candidate& c : candidates) {
-        if (!anyAdapter && !TextUtil::equalsFolded(filter, c.friendlyName) && !TextUtil::equalsFolded(filter, c.guid))
+        if (!anyAdapter && !equalsFolded(filter, c.friendlyName) && !equalsFolded(filter, c.guid))
             continue;
         ++matched;
 
@@ -97,12 +96,8 @@ std::expected<std::unique_ptr<TapDevice>, ClientError> TapDevice::open(std::stri
 
 TapDevice::TapDevice(Platform& platform, std::unique_ptr<TapFile> file, EventWait::SocketEvent socketEvent,
                      std::string name, std::uint32_t index)
-    : platform_(platform),
+    : AdapterDevice(platform, HostConfig::Style::Tap, socketEvent, std::move(name), index),
       file_(std::move(file)),
-      socketEvent_(socketEvent),
-      name_(std::move(name)),
-      index_(index),
-      host_(HostConfig::Style::Tap, platform.ipHelper, platform.commands),
       readBuffer_(kReadBufferSize) {
     sendCopy_.reserve(kReadBufferSize);
 }
@@ -112,7 +107,7 @@ TapDevice::~TapDevice() { close(); }
 void TapDevice::close() {
     if (closed_) return;
     closed_ = true;
-    host_.teardown(name_, index_);
+    undoHostChanges();
     if (file_) {
         file_->setMediaStatus(false);
         if (readPending_) {
@@ -120,18 +115,8 @@ void TapDevice::close() {
             readPending_ = false;
         }
     }
-    if (socketEventOpen_) {
-        platform_.events.closeSocketEvent(socketEvent_);
-        socketEventOpen_ = false;
-    }
+    closeSocketEvent();
     file_.reset();
-}
-
-std::expected<void, ClientError> TapDevice::configure(const AuthOk& s, const Mac& mac) {
-    HostSettings settings{s.address, s.netmask, s.dns, s.mtu, s.addressFlags, s.address6, s.prefix6, s.dns6};
-    if (auto r = host_.configure(name_, index_, settings, mac); !r)
-        return std::unexpected(device_errors::config(r.error()));
-    return {};
 }
 
 void TapDevice::rewriteOutgoing(std::span<std::uint8_t> frame) {
@@ -219,15 +204,7 @@ std::expected<void, ClientError> TapDevice::wait(int socket, std::chrono::nanose
         }
         readPending_ = true;
     }
-    if (!socketAssociated_) {
-        if (auto tied = platform_.events.selectSocket(socketEvent_, socket); !tied)
-            return std::unexpected(device_errors::io(tied.error()));
-        socketAssociated_ = true;
-    }
-    auto woken = platform_.events.waitAny(file_->readEvent(), socketEvent_, WaitTimeout::millis(timeout));
-    if (!woken) return std::unexpected(device_errors::io(woken.error()));
-    if (*woken == EventWait::Woken::Socket) platform_.events.resetSocketEvent(socketEvent_);
-    return {};
+    return waitWithSocket(file_->readEvent(), socket, timeout);
 }
 
 }  // namespace ostrel

@@ -5,16 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "device/host_config.h"
-#include "device/packet_device.h"
-#include "platform/platform.h"
+#include "device/adapter_device.h"
 
 namespace ostrel {
 
 // The layer-2 adapter: finds a TAP adapter through the registry, moves whole
 // Ethernet frames, and keeps the session MAC on the tunnel side while the
 // adapter keeps seeing its own MAC.
-class TapDevice : public PacketDevice {
+class TapDevice : public AdapterDevice {
 public:
     static constexpr std::size_t kReadBufferSize = 1756;
 
@@ -22,20 +20,13 @@ public:
                                                                       Platform& platform);
     ~TapDevice() override;
 
-    std::string name() const override { return name_; }
-    std::expected<void, ClientError> configure(const AuthOk& settings, const Mac& mac) override;
     std::expected<std::optional<std::size_t>, ClientError> receive(std::span<std::uint8_t> buffer) override;
     std::expected<void, ClientError> send(std::span<const std::uint8_t> frame) override;
     std::expected<void, ClientError> flush() override;
     std::expected<void, ClientError> wait(int socket, std::chrono::nanoseconds timeout) override;
 
-    std::uint32_t interfaceIndex() const { return index_; }
-    const HostConfig& hostConfig() const { return host_; }
     bool adapterMacLearned() const { return learned_; }
     const Mac& adapterMac() const { return adapterMac_; }
-
-    TapDevice(const TapDevice&) = delete;
-    TapDevice& operator=(const TapDevice&) = delete;
 
 private:
     TapDevice(Platform& platform, std::unique_ptr<TapFile> file, EventWait::SocketEvent socketEvent,
@@ -44,13 +35,7 @@ private:
     void close();
     void rewriteOutgoing(std::span<std::uint8_t> frame);
 
-    Platform& platform_;
     std::unique_ptr<TapFile> file_;
-    EventWait::SocketEvent socketEvent_;
-    bool socketEventOpen_ = true;
-    std::string name_;
-    std::uint32_t index_;
-    HostConfig host_;
     bool closed_ = false;
 
     std::vector<std::uint8_t> readBuffer_;
@@ -58,7 +43,6 @@ private:
     bool readPending_ = false;
     bool completedWaiting_ = false;
     std::size_t completedLength_ = 0;
-    bool socketAssociated_ = false;
 
     bool learned_ = false;
     Mac adapterMac_{};

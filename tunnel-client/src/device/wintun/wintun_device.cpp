@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "device/device_errors.h"
-#include "device/text_util.h"
-#include "device/wait_timeout.h"
+#include "core/text.h"
 #include "platform/os_errors.h"
 
 namespace ostrel {
@@ -28,11 +27,11 @@ std::string numbered(std::string_view text, std::uint32_t error) {
 
 std::expected<std::unique_ptr<WintunDevice>, ClientError> WintunDevice::open(
     const std::optional<std::string>& libraryPath, std::string_view adapterName, Platform& platform) {
-    std::string name(TextUtil::trim(adapterName));
+    std::string name(trim(adapterName));
     if (name.empty()) name = kDefaultAdapterName;
 
     // A given path is used as typed; only a blank one falls back to the default.
-    std::string path = libraryPath && !TextUtil::trim(*libraryPath).empty() ? *libraryPath : defaultWintunLibrary();
+    std::string path = libraryPath && !trim(*libraryPath).empty() ? *libraryPath : defaultWintunLibrary();
     LibraryLoader& loader = platform.libraries;
     auto library = loader.load(path);
     if (!library)
@@ -105,16 +104,12 @@ std::expected<std::unique_ptr<WintunDevice>, ClientError> WintunDevice::open(
 WintunDevice::WintunDevice(Platform& platform, LibraryLoader::Handle library, const Api& api, void* adapter,
                            void* session, void* readEvent, EventWait::SocketEvent socketEvent, std::string name,
                            std::uint32_t index)
-    : platform_(platform),
+    : AdapterDevice(platform, HostConfig::Style::Wintun, socketEvent, std::move(name), index),
       library_(library),
       api_(api),
       adapter_(adapter),
       session_(session),
-      readEvent_(readEvent),
-      socketEvent_(socketEvent),
-      name_(std::move(name)),
-      index_(index),
-      host_(HostConfig::Style::Wintun, platform.ipHelper, platform.commands) {
+      readEvent_(readEvent) {
     sendCopy_.reserve(1756);
 }
 
@@ -126,11 +121,8 @@ WintunDevice::~WintunDevice() {
 void WintunDevice::close() {
     if (closed_) return;
     closed_ = true;
-    host_.teardown(name_, index_);
-    if (socketEventOpen_) {
-        platform_.events.closeSocketEvent(socketEvent_);
-        socketEventOpen_ = false;
-    }
+    undoHostChanges();
+    closeSocketEvent();
     if (session_) {
         api_.endSession(session_);
         session_ = nullptr;
@@ -139,13 +131,6 @@ void WintunDevice::close() {
         api_.closeAdapter(adapter_);
         adapter_ = nullptr;
     }
-}
-
-std::expected<void, ClientError> WintunDevice::configure(const AuthOk& s, const Mac& mac) {
-    HostSettings settings{s.address, s.netmask, s.dns, s.mtu, s.addressFlags, s.address6, s.prefix6, s.dns6};
-    if (auto r = host_.configure(name_, index_, settings, mac); !r)
-        return std::unexpected(device_errors::config(r.error()));
-    return {};
 }
 
 std::expected<std::optional<std::size_t>, ClientError> WintunDevice::receive(std::span<std::uint8_t> buffer) {
@@ -179,16 +164,7 @@ std::expected<void, ClientError> WintunDevice::send(std::span<const std::uint8_t
 }
 
 std::expected<void, ClientError> WintunDevice::wait(int socket, std::chrono::nanoseconds timeout) {
-    if (!socketAssociated_) {
-        if (auto tied = platform_.events.selectSocket(socketEvent_, socket); !tied)
-            return std::unexpected(device_errors::io(tied.error()));
-        socketAssociated_ = true;
-    }
-    auto woken = platform_.events.waitAny(platform_.waitableFromEvent(readEvent_), socketEvent_,
-                                          WaitTimeout::millis(timeout));
-    if (!woken) return std::unexpected(device_errors::io(woken.error()));
-    if (*woken == EventWait::Woken::Socket) platform_.events.resetSocketEvent(socketEvent_);
-    return {};
+    return waitWithSocket(platform_.waitableFromEvent(readEvent_), socket, timeout);
 }
 
 }  // namespace ostrel

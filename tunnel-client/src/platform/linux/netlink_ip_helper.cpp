@@ -12,7 +12,7 @@
 #include <ctime>
 #include <vector>
 
-#include "events/text_forms.h"
+#include "core/text.h"
 #include "platform/linux/interface_guid.h"
 #include "platform/linux/rtnetlink.h"
 #include "platform/os_errors.h"

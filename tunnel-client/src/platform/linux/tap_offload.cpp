@@ -4,7 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "device/internet_checksum.h"
+#include "core/internet_checksum.h"
 
 namespace ostrel {
 

@@ -1,6 +1,7 @@
-#include "cli/text_utils.h"
+#include "core/text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace ostrel {
@@ -136,6 +137,102 @@ double jaroSimilarity(std::string_view aText, std::string_view bText)
     transpositions /= 2;
     double m = static_cast<double>(matches);
     return (m / a.size() + m / b.size() + (m - transpositions) / m) / 3.0;
+}
+
+std::string_view trim(std::string_view text) {
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    while (!text.empty() && space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool equalsFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+std::string ipv4Text(const Ipv4Address& a)
+{
+    return std::to_string(a[0]) + '.' + std::to_string(a[1]) + '.' + std::to_string(a[2]) + '.' +
+           std::to_string(a[3]);
+}
+
+std::string ipv6CompressedText(const Ipv6Address& a)
+{
+    std::array<unsigned, 8> groups{};
+    for (int i = 0; i < 8; ++i)
+        groups[i] = (unsigned(a[2 * i]) << 8) | a[2 * i + 1];
+
+    // Longest run of at least two zero groups; the first one wins a tie.
+    int bestStart = -1, bestLength = 0;
+    for (int i = 0; i < 8;) {
+        if (groups[i] != 0) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < 8 && groups[j] == 0)
+            ++j;
+        if (j - i > bestLength && j - i >= 2) {
+            bestStart = i;
+            bestLength = j - i;
+        }
+        i = j;
+    }
+
+    std::string out;
+    char buffer[8];
+    for (int i = 0; i < 8; ++i) {
+        if (i == bestStart) {
+            out += "::";
+            i += bestLength - 1;
+            continue;
+        }
+        if (!out.empty() && out.back() != ':')
+            out += ':';
+        std::snprintf(buffer, sizeof buffer, "%x", groups[i]);
+        out += buffer;
+    }
+    return out;
+}
+
+std::string ipv6Text(const Ipv6Address& a)
+{
+    // IPv4-mapped addresses keep the dotted tail (::ffff:a.b.c.d).
+    bool mapped = a[10] == 0xff && a[11] == 0xff;
+    for (int i = 0; i < 10; ++i)
+        mapped = mapped && a[i] == 0;
+    if (mapped)
+        return "::ffff:" + ipv4Text({a[12], a[13], a[14], a[15]});
+    return ipv6CompressedText(a);
+}
+
+std::string sessionText(std::uint64_t sessionId)
+{
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(sessionId));
+    return buffer;
+}
+
+unsigned prefixFromNetmask(const Ipv4Address& netmask)
+{
+    unsigned count = 0;
+    for (std::uint8_t octet : netmask) {
+        for (int bit = 7; bit >= 0; --bit) {
+            if (!(octet & (1u << bit)))
+                return count;
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::string decimalText(std::uint64_t value)
+{
+    return std::to_string(value);
 }
 
 } // namespace ostrel

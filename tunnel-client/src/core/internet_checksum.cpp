@@ -1,4 +1,4 @@
-#include "device/internet_checksum.h"
+#include "core/internet_checksum.h"
 
 #include <bit>
 #include <cstring>

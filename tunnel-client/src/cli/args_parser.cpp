@@ -1,4 +1,4 @@
-#include "cli/args.h"
+#include "cli/args_parser.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +36,7 @@ OptionSpec flagOption(std::string_view id, std::string_view longName)
 
 } // namespace
 
-CommandSpec Args::command()
+CommandSpec ArgsParser::command()
 {
     CommandSpec spec;
     spec.name = "ostrel-client";
@@ -59,13 +59,13 @@ CommandSpec Args::command()
     return spec;
 }
 
-std::expected<Args, CommandLineExit> Args::tryParse(std::initializer_list<std::string> arguments)
+std::expected<Args, CommandLineExit> ArgsParser::tryParse(std::initializer_list<std::string> arguments)
 {
     std::vector<std::string> list(arguments);
     return tryParse(std::span<const std::string>(list));
 }
 
-std::expected<Args, CommandLineExit> Args::tryParse(std::span<const std::string> arguments)
+std::expected<Args, CommandLineExit> ArgsParser::tryParse(std::span<const std::string> arguments)
 {
     CommandLineParser parser(command());
     auto parsed = parser.parse(arguments);
@@ -106,7 +106,7 @@ std::expected<Args, CommandLineExit> Args::tryParse(std::span<const std::string>
     return args;
 }
 
-Args Args::parse(int argc, char** argv)
+Args ArgsParser::parse(int argc, char** argv)
 {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
@@ -122,12 +122,12 @@ Args Args::parse(int argc, char** argv)
     std::exit(exit.status);
 }
 
-std::string Args::helpText()
+std::string ArgsParser::helpText()
 {
     return CommandLineParser(command()).helpText();
 }
 
-std::string Args::usage()
+std::string ArgsParser::usage()
 {
     return CommandLineParser(command()).usage();
 }

@@ -5,7 +5,7 @@
 //   d.pairedMode() -> TunnelMode::l3;  DeviceKind::forMode(TunnelMode::l2) -> tap
 //   DeviceKind::fromWord("tap") -> std::optional;  DeviceKind::possibleValues() -> {"tap", "wintun"}
 
-#include "cli/tunnel_mode.h"
+#include "core/tunnel_mode.h"
 
 namespace ostrel {
 

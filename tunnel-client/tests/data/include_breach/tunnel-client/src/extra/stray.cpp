@@ -1,0 +1,2 @@
+// A folder no rule places.
+#include "core/text.h"
