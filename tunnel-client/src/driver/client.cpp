@@ -81,20 +81,20 @@ EventFields Client::settingsFields(const AuthOk& s, bool connectedEvent, TunnelM
 }
 
 Client::Next Client::attempt() {
-    // A1-A3: the option rules are checked again at every attempt.
+    // The option rules are checked again at every attempt.
     auto mode = selectTunnelMode(args_);
     if (!mode) return failed(mode.error());
     context_.events.emit("connecting", {{"mode", modeWord(*mode)}, {"node", args_.node}, {"server", server_}});
     auto authKey = settleServerAuth(args_);
     if (!authKey) return failed(authKey.error());
 
-    // A4-A5
+    // Handshake and authentication.
     auto connected = context_.steps.connect({server_, args_.user, args_.password, args_.node, *mode, *authKey});
     if (!connected) return failed(connected.error());
     std::unique_ptr<TunnelSession> session = std::move(*connected);
     context_.events.emit("connected", settingsFields(session->settings(), true, *mode));
 
-    // A6
+    // --connect-only: prove the credentials, then leave.
     if (args_.connect_only) {
         session->sendDisconnect();
         session.reset();
@@ -102,7 +102,7 @@ Client::Next Client::attempt() {
         return Next::exitOk;
     }
 
-    // A7
+    // The adapter the mode calls for.
     DeviceOptions deviceOptions;
     deviceOptions.kind = *mode == TunnelMode::l3 ? DeviceKind::wintun : DeviceKind::tap;
     deviceOptions.tap = args_.tap;
@@ -116,7 +116,7 @@ Client::Next Client::attempt() {
     }
     std::unique_ptr<PacketDevice> device = std::move(*opened);
 
-    // A8
+    // The adapter takes the addresses the server granted.
     if (auto configured = device->configure(hostSettingsFor(session->settings(), session->mac())); !configured) {
         session->sendDisconnect();
         device.reset();  // undoes whatever configure had already changed
@@ -124,13 +124,12 @@ Client::Next Client::attempt() {
         return failed(configured.error());
     }
 
-    // A9-A11
     context_.events.emit("adapter", {{"name", device->name()}});
     context_.events.emit("configured", settingsFields(session->settings(), false, *mode));
     if (*mode == TunnelMode::l2) session->sendCgnatAnnounce();
     context_.events.emit("ready", {});
 
-    // A12-A14: the adapter goes before the session, both before the outcome is printed.
+    // The adapter goes before the session, both before the outcome is printed.
     auto ended = session->run(*device, context_.running);
     if (ended && (*ended == DisconnectReason::user || *ended == DisconnectReason::timeout)) session->sendDisconnect();
     device.reset();

@@ -1,8 +1,8 @@
 #pragma once
 // Option checks the driver makes at the start of every connection attempt.
 //   serverAddress("host") -> "host:7100"; text with any colon is kept as it is
-//   selectTunnelMode(args) -> TunnelMode, or Config error on a --mode/--device clash   (A1)
-//   settleServerAuth(args) -> optional 32-byte key, or Config/Protocol error          (A3)
+//   selectTunnelMode(args) -> TunnelMode, or Config error on a --mode/--device clash
+//   settleServerAuth(args) -> optional 32-byte key, or Config/Protocol error
 
 #include "driver/args.h"
 #include "events/client_error.h"
