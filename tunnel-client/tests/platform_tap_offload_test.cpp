@@ -38,6 +38,34 @@ std::uint16_t plainChecksum(std::span<const std::uint8_t> d, std::uint32_t seed 
     return static_cast<std::uint16_t>(~sum);
 }
 
+// The IP header at `ip` (its EtherType just before it) for a packet of `length` bytes from
+// 10.77.0.2 to 10.77.0.3, or fd77::2 to fd77::3; IPv4 with don't-fragment set.
+void putIpHeader(std::uint8_t* ip, bool ipv4, std::uint8_t protocol, std::size_t length, std::uint16_t id) {
+    if (ipv4) {
+        put16(ip - 2, 0x0800);
+        ip[0] = 0x45;
+        put16(ip + 2, static_cast<std::uint16_t>(length));
+        put16(ip + 4, id);
+        ip[6] = 0x40;
+        ip[8] = 64;
+        ip[9] = protocol;
+        const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
+        std::memcpy(ip + 12, addresses, 8);
+        put16(ip + 10, plainChecksum(std::span(ip, 20)));
+        return;
+    }
+    put16(ip - 2, 0x86DD);
+    ip[0] = 0x60;
+    put16(ip + 4, static_cast<std::uint16_t>(length - 40));
+    ip[6] = protocol;
+    ip[7] = 64;
+    const std::uint8_t site[2] = {0xfd, 0x77};
+    std::memcpy(ip + 8, site, 2);
+    ip[23] = 2;
+    std::memcpy(ip + 24, site, 2);
+    ip[39] = 3;
+}
+
 struct Flow {
     bool ipv4 = true;
     std::uint32_t seq = 0xFFFFF000;  // wraps within a burst
@@ -66,31 +94,7 @@ struct Flow {
             put16(p + 12, 0x8100);
             put16(p + 14, 42);
         }
-        std::uint8_t* ip = p + ipAt();
-        if (ipv4) {
-            put16(ip - 2, 0x0800);
-            ip[0] = 0x45;
-            put16(ip + 2, static_cast<std::uint16_t>(f.size() - ipAt()));
-            put16(ip + 4, id);
-            ip[6] = 0x40;  // don't fragment
-            ip[8] = 64;
-            ip[9] = 6;
-            const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
-            std::memcpy(ip + 12, addresses, 8);
-            put16(ip + 10, plainChecksum(std::span(ip, 20)));
-        } else {
-            put16(ip - 2, 0x86DD);
-            ip[0] = 0x60;
-            put16(ip + 4, static_cast<std::uint16_t>(f.size() - ipAt() - 40));
-            ip[6] = 6;
-            ip[7] = 64;
-            ip[8] = 0xfd;
-            ip[9] = 0x77;
-            ip[23] = 2;
-            ip[24] = 0xfd;
-            ip[25] = 0x77;
-            ip[39] = 3;
-        }
+        putIpHeader(p + ipAt(), ipv4, 6, f.size() - ipAt(), id);
         std::uint8_t* t = p + tcpAt();
         put16(t, srcPort);
         put16(t + 2, 40000);
@@ -182,29 +186,7 @@ struct UdpFlow {
         std::uint8_t* p = f.data();
         const std::uint8_t macs[12] = {2, 0, 1, 1, 1, 1, 2, 0, 2, 2, 2, 2};
         std::memcpy(p, macs, 12);
-        std::uint8_t* ip = p + 14;
-        if (ipv4) {
-            put16(p + 12, 0x0800);
-            ip[0] = 0x45;
-            put16(ip + 2, static_cast<std::uint16_t>(f.size() - 14));
-            put16(ip + 4, id++);
-            ip[6] = 0x40;
-            ip[8] = 64;
-            ip[9] = 17;
-            const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
-            std::memcpy(ip + 12, addresses, 8);
-            put16(ip + 10, plainChecksum(std::span(ip, 20)));
-        } else {
-            put16(p + 12, 0x86DD);
-            ip[0] = 0x60;
-            put16(ip + 4, static_cast<std::uint16_t>(f.size() - 54));
-            ip[6] = 17;
-            ip[7] = 64;
-            ip[8] = 0xfd;
-            ip[23] = 2;
-            ip[24] = 0xfd;
-            ip[39] = 3;
-        }
+        putIpHeader(p + 14, ipv4, 17, f.size() - 14, id++);
         std::uint8_t* u = p + udpAt();
         put16(u, srcPort);
         put16(u + 2, dstPort);

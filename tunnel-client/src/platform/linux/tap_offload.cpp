@@ -246,6 +246,24 @@ std::size_t datagramUdp(std::span<const std::uint8_t> f, bool& ipv4) {
     return udp;
 }
 
+// Makes an untagged frame of `length` bytes joined from segments of `size` data bytes whole
+// for the kernel: IP length, the pseudo-header sum in the checksum field for the kernel to
+// finish, and the header that asks it to.
+VnetHeader joinedHeader(std::uint8_t* f, bool ipv4, std::size_t length, std::uint8_t protocol, std::size_t transport,
+                        std::size_t headers, std::size_t size) {
+    const std::size_t field = protocol == kTcp ? 16 : 6;
+    fixIpLength(f, ipv4, kEthernet, length);
+    putBe16(f + transport + field, InternetChecksum::fold(pseudoSum(f, ipv4, kEthernet, length - transport, protocol)));
+    VnetHeader h;
+    h.flags = VnetHeader::kNeedsChecksum;
+    h.gsoType = protocol == kUdp ? VnetHeader::kGsoUdp : ipv4 ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6;
+    h.headerLength = static_cast<std::uint16_t>(headers);
+    h.gsoSize = static_cast<std::uint16_t>(size);
+    h.checksumStart = static_cast<std::uint16_t>(transport);
+    h.checksumOffset = static_cast<std::uint16_t>(field);
+    return h;
+}
+
 }  // namespace
 
 bool TcpCoalescer::start(std::span<const std::uint8_t> frame) {
@@ -295,14 +313,7 @@ std::span<const std::uint8_t> TcpCoalescer::take() {
     if (held_ > 1) {
         // The kernel finishes the checksum from the pseudo-header sum left in the field, and
         // cuts the frame back into segments of the first one's size wherever it must.
-        fixIpLength(f, ipv4_, kEthernet, length_);
-        putBe16(f + tcp_ + 16, InternetChecksum::fold(pseudoSum(f, ipv4_, kEthernet, length_ - tcp_)));
-        header.flags = VnetHeader::kNeedsChecksum;
-        header.gsoType = ipv4_ ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6;
-        header.headerLength = static_cast<std::uint16_t>(headers_);
-        header.gsoSize = static_cast<std::uint16_t>(mss_);
-        header.checksumStart = static_cast<std::uint16_t>(tcp_);
-        header.checksumOffset = 16;
+        header = joinedHeader(f, ipv4_, length_, kTcp, tcp_, headers_, mss_);
     }
     header.write(buffer_);
     held_ = 0;
@@ -348,15 +359,8 @@ std::span<std::uint8_t> UdpCoalescer::take() {
     if (held_ > 1) {
         // The kernel cuts the frame back into datagrams of the first one's size and finishes
         // each checksum from the pseudo-header sum of the whole, which it adjusts per datagram.
-        fixIpLength(f, ipv4_, kEthernet, length_);
         putBe16(f + udp_ + 4, static_cast<std::uint16_t>(length_ - udp_));
-        putBe16(f + udp_ + 6, InternetChecksum::fold(pseudoSum(f, ipv4_, kEthernet, length_ - udp_, kUdp)));
-        header.flags = VnetHeader::kNeedsChecksum;
-        header.gsoType = VnetHeader::kGsoUdp;
-        header.headerLength = static_cast<std::uint16_t>(udp_ + kUdpHeader);
-        header.gsoSize = static_cast<std::uint16_t>(size_);
-        header.checksumStart = static_cast<std::uint16_t>(udp_);
-        header.checksumOffset = 6;
+        header = joinedHeader(f, ipv4_, length_, kUdp, udp_, udp_ + kUdpHeader, size_);
     }
     header.write(buffer_);
     held_ = 0;
