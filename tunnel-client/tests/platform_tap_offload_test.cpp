@@ -1,5 +1,5 @@
-// TCP offloads of the Linux TAP: large frames from the kernel cut into valid segments, and
-// segments for the kernel joined into frames it can take in one write.
+// TCP and UDP offloads of the Linux TAP: large frames from the kernel cut into valid
+// segments, and segments for the kernel joined into frames it can take in one write.
 #include "core/internet_checksum.h"
 #include "platform/linux/tap_offload.h"
 
@@ -38,6 +38,34 @@ std::uint16_t plainChecksum(std::span<const std::uint8_t> d, std::uint32_t seed 
     return static_cast<std::uint16_t>(~sum);
 }
 
+// The IP header at `ip` (its EtherType just before it) for a packet of `length` bytes from
+// 10.77.0.2 to 10.77.0.3, or fd77::2 to fd77::3; IPv4 with don't-fragment set.
+void putIpHeader(std::uint8_t* ip, bool ipv4, std::uint8_t protocol, std::size_t length, std::uint16_t id) {
+    if (ipv4) {
+        put16(ip - 2, 0x0800);
+        ip[0] = 0x45;
+        put16(ip + 2, static_cast<std::uint16_t>(length));
+        put16(ip + 4, id);
+        ip[6] = 0x40;
+        ip[8] = 64;
+        ip[9] = protocol;
+        const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
+        std::memcpy(ip + 12, addresses, 8);
+        put16(ip + 10, plainChecksum(std::span(ip, 20)));
+        return;
+    }
+    put16(ip - 2, 0x86DD);
+    ip[0] = 0x60;
+    put16(ip + 4, static_cast<std::uint16_t>(length - 40));
+    ip[6] = protocol;
+    ip[7] = 64;
+    const std::uint8_t site[2] = {0xfd, 0x77};
+    std::memcpy(ip + 8, site, 2);
+    ip[23] = 2;
+    std::memcpy(ip + 24, site, 2);
+    ip[39] = 3;
+}
+
 struct Flow {
     bool ipv4 = true;
     std::uint32_t seq = 0xFFFFF000;  // wraps within a burst
@@ -66,31 +94,7 @@ struct Flow {
             put16(p + 12, 0x8100);
             put16(p + 14, 42);
         }
-        std::uint8_t* ip = p + ipAt();
-        if (ipv4) {
-            put16(ip - 2, 0x0800);
-            ip[0] = 0x45;
-            put16(ip + 2, static_cast<std::uint16_t>(f.size() - ipAt()));
-            put16(ip + 4, id);
-            ip[6] = 0x40;  // don't fragment
-            ip[8] = 64;
-            ip[9] = 6;
-            const std::uint8_t addresses[8] = {10, 77, 0, 2, 10, 77, 0, 3};
-            std::memcpy(ip + 12, addresses, 8);
-            put16(ip + 10, plainChecksum(std::span(ip, 20)));
-        } else {
-            put16(ip - 2, 0x86DD);
-            ip[0] = 0x60;
-            put16(ip + 4, static_cast<std::uint16_t>(f.size() - ipAt() - 40));
-            ip[6] = 6;
-            ip[7] = 64;
-            ip[8] = 0xfd;
-            ip[9] = 0x77;
-            ip[23] = 2;
-            ip[24] = 0xfd;
-            ip[25] = 0x77;
-            ip[39] = 3;
-        }
+        putIpHeader(p + ipAt(), ipv4, 6, f.size() - ipAt(), id);
         std::uint8_t* t = p + tcpAt();
         put16(t, srcPort);
         put16(t + 2, 40000);
@@ -159,6 +163,64 @@ Bytes finishLikeTheKernel(std::span<const std::uint8_t> written) {
         put16(f.data() + h.checksumStart + h.checksumOffset, sum);
     }
     return f;
+}
+
+
+// Datagrams of one UDP flow, as a game or a stream sends them.
+struct UdpFlow {
+    bool ipv4 = true;
+    std::uint16_t srcPort = 7000;
+    std::uint16_t dstPort = 7001;
+    std::uint16_t id = 300;  // of the next IPv4 datagram
+    bool unsummed = false;   // IPv4 without a UDP checksum
+
+    std::size_t udpAt() const { return ipv4 ? 34 : 54; }
+    std::size_t headers() const { return udpAt() + 8; }
+    std::uint32_t pseudo(const std::uint8_t* f, std::size_t udpLength) const {
+        return ipv4 ? InternetChecksum::sum(std::span(f + 26, 8), 17 + static_cast<std::uint32_t>(udpLength))
+                    : InternetChecksum::sum(std::span(f + 22, 32), 17 + static_cast<std::uint32_t>(udpLength));
+    }
+
+    Bytes datagram(std::span<const std::uint8_t> payload) {
+        Bytes f(headers() + payload.size());
+        std::uint8_t* p = f.data();
+        const std::uint8_t macs[12] = {2, 0, 1, 1, 1, 1, 2, 0, 2, 2, 2, 2};
+        std::memcpy(p, macs, 12);
+        putIpHeader(p + 14, ipv4, 17, f.size() - 14, id++);
+        std::uint8_t* u = p + udpAt();
+        put16(u, srcPort);
+        put16(u + 2, dstPort);
+        put16(u + 4, static_cast<std::uint16_t>(f.size() - udpAt()));
+        if (!payload.empty()) std::memcpy(u + 8, payload.data(), payload.size());
+        if (!unsummed) {
+            std::uint16_t sum = plainChecksum(std::span(f).subspan(udpAt()), pseudo(p, f.size() - udpAt()));
+            put16(u + 6, sum == 0 ? 0xFFFF : sum);
+        }
+        return f;
+    }
+};
+
+// Joins the datagrams as the TAP's writer does: the frames written, in order.
+std::vector<Bytes> joinAll(const std::vector<Bytes>& datagrams) {
+    UdpCoalescer joiner;
+    std::vector<Bytes> written;
+    for (const Bytes& d : datagrams) {
+        if (joiner.holding() && joiner.append(d)) continue;
+        if (joiner.holding()) {
+            auto out = joiner.take();
+            written.emplace_back(out.begin(), out.end());
+        }
+        if (!joiner.start(d)) {
+            Bytes alone(VnetHeader::kSize, 0);
+            alone.insert(alone.end(), d.begin(), d.end());
+            written.push_back(alone);
+        }
+    }
+    if (joiner.holding()) {
+        auto out = joiner.take();
+        written.emplace_back(out.begin(), out.end());
+    }
+    return written;
 }
 
 }  // namespace
@@ -250,8 +312,11 @@ TEST(TsoSplitter, FinishesPartialChecksumsAndDropsWhatItCannotCut) {
 
     Flow flow;
     Bytes udpGso = flow.burst(payloadOf(3000), kAck);
-    udpGso[1] = 5;  // UDP segmentation, never asked for
+    udpGso[1] = VnetHeader::kGsoUdp;  // says UDP, carries TCP
     EXPECT_TRUE(split(udpGso).empty());
+    Bytes unknown = flow.burst(payloadOf(3000), kAck);
+    unknown[1] = 3;  // fragmenting UDP, never asked for
+    EXPECT_TRUE(split(unknown).empty());
     Bytes lying = flow.burst(payloadOf(3000), kAck);
     lying[1] = VnetHeader::kGsoTcp6;  // says IPv6, carries IPv4
     EXPECT_TRUE(split(lying).empty());
@@ -352,4 +417,130 @@ TEST(TcpCoalescer, KeepsApartWhatTheKernelWouldNotJoin) {
     }
     EXPECT_EQ(joined, (65535 - 20 - 32) / kMss);
     EXPECT_TRUE(flow.valid(finishLikeTheKernel(joiner.take())));
+}
+
+TEST(UdpCoalescer, JoinsEqualDatagramsIntoOneFrameThatCutsBackIntoTheSameBytes) {
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind == 0 ? "IPv4" : kind == 1 ? "IPv6" : "IPv4 without UDP checksums");
+        UdpFlow flow;
+        flow.ipv4 = kind != 1;
+        flow.unsummed = kind == 2;
+        std::vector<Bytes> sent;
+        for (std::size_t i = 0; i < 9; ++i) sent.push_back(flow.datagram(payloadOf(i < 8 ? 64 : 20, static_cast<std::uint8_t>(i))));
+        auto written = joinAll(sent);
+        ASSERT_EQ(written.size(), 1u) << "one write for the whole run, its shorter last datagram too";
+
+        const VnetHeader h = VnetHeader::read(written[0]);
+        EXPECT_EQ(h.flags, VnetHeader::kNeedsChecksum);
+        EXPECT_EQ(h.gsoType, VnetHeader::kGsoUdp);
+        EXPECT_EQ(h.gsoSize, 64);
+        EXPECT_EQ(h.headerLength, flow.headers());
+        EXPECT_EQ(h.checksumStart, flow.udpAt());
+        EXPECT_EQ(h.checksumOffset, 6);
+        // As one datagram the frame is whole: lengths and, once finished, the checksum.
+        Bytes whole = finishLikeTheKernel(written[0]);
+        EXPECT_EQ(whole.size(), flow.headers() + 8 * 64 + 20);
+        EXPECT_EQ(be16(whole.data() + flow.udpAt() + 4), whole.size() - flow.udpAt());
+        EXPECT_EQ(plainChecksum(std::span(whole).subspan(flow.udpAt()), flow.pseudo(whole.data(), whole.size() - flow.udpAt())), 0);
+        if (flow.ipv4) {
+            EXPECT_EQ(plainChecksum(std::span(whole).subspan(14, 20)), 0);
+        }
+
+        // Cut as the kernel cuts it, each datagram comes back as it was sent (IPv4
+        // identifications counting up from the first, checksums recomputed where there were none).
+        auto back = split(written[0], 1600);
+        ASSERT_EQ(back.size(), sent.size());
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            Bytes expected = sent[i];
+            if (flow.unsummed) {
+                std::uint16_t sum = plainChecksum(std::span(expected).subspan(flow.udpAt()),
+                                                  flow.pseudo(expected.data(), expected.size() - flow.udpAt()));
+                put16(expected.data() + flow.udpAt() + 6, sum == 0 ? 0xFFFF : sum);
+            }
+            EXPECT_EQ(back[i], expected) << "datagram " << i;
+        }
+    }
+}
+
+TEST(UdpCoalescer, KeepsApartWhatIsNotOneRunOfOneFlow) {
+    UdpFlow flow;
+    const Bytes first = flow.datagram(payloadOf(64));
+    auto refusesSecond = [&](Bytes second, const char* why) {
+        UdpCoalescer joiner;
+        ASSERT_TRUE(joiner.start(first));
+        EXPECT_FALSE(joiner.append(second)) << why;
+        // What was held goes out exactly as it came, with an empty header.
+        auto alone = joiner.take();
+        EXPECT_EQ(Bytes(alone.begin(), alone.begin() + VnetHeader::kSize), Bytes(VnetHeader::kSize, 0)) << why;
+        EXPECT_EQ(Bytes(alone.begin() + VnetHeader::kSize, alone.end()), first) << why;
+    };
+    UdpFlow other = flow;
+    other.srcPort = 7002;
+    refusesSecond(other.datagram(payloadOf(64)), "another source port");
+    other = flow;
+    other.dstPort = 7003;
+    refusesSecond(other.datagram(payloadOf(64)), "another destination port");
+    other = flow;
+    refusesSecond(other.datagram(payloadOf(65)), "longer than the first");
+    // Changed headers with their checksums made right again.
+    auto resum = [&](Bytes f) {
+        put16(f.data() + 24, 0);
+        put16(f.data() + 24, plainChecksum(std::span(f).subspan(14, 20)));
+        put16(f.data() + flow.udpAt() + 6, 0);
+        put16(f.data() + flow.udpAt() + 6,
+              plainChecksum(std::span(f).subspan(flow.udpAt()), flow.pseudo(f.data(), f.size() - flow.udpAt())));
+        return f;
+    };
+    Bytes hops = flow.datagram(payloadOf(64));
+    hops[22] = 63;
+    refusesSecond(resum(hops), "another TTL");
+    Bytes address = flow.datagram(payloadOf(64));
+    address[33] = 4;
+    refusesSecond(resum(address), "another destination address");
+    Bytes mac = flow.datagram(payloadOf(64));
+    mac[5] = 9;
+    refusesSecond(mac, "another destination MAC");
+    Bytes corrupt = flow.datagram(payloadOf(64));
+    corrupt.back() ^= 1;
+    refusesSecond(corrupt, "a checksum that does not verify");
+    UdpFlow v6 = flow;
+    v6.ipv4 = false;
+    refusesSecond(v6.datagram(payloadOf(64)), "IPv6 after IPv4");
+
+    UdpCoalescer joiner;
+    EXPECT_FALSE(joiner.start(corrupt)) << "bad checksum";
+    EXPECT_FALSE(joiner.start(flow.datagram({}))) << "no data";
+    Bytes fragment = flow.datagram(payloadOf(64));
+    fragment[20] = 0x20;  // more fragments
+    EXPECT_FALSE(joiner.start(resum(fragment))) << "fragment";
+    Bytes options = first;
+    options[14] = 0x46;  // an IPv4 header with options
+    EXPECT_FALSE(joiner.start(options)) << "IPv4 options";
+    Bytes lengthLies = flow.datagram(payloadOf(64));
+    put16(lengthLies.data() + flow.udpAt() + 4, 50);
+    EXPECT_FALSE(joiner.start(lengthLies)) << "a UDP length that does not match";
+    Bytes tagged(first.begin(), first.begin() + 12);
+    tagged.insert(tagged.end(), {0x81, 0x00, 0x00, 42});
+    tagged.insert(tagged.end(), first.begin() + 12, first.end());
+    EXPECT_FALSE(joiner.start(tagged)) << "VLAN-tagged frames are written as they are";
+    Bytes v6v4 = v6.datagram(payloadOf(64));
+    put16(v6v4.data() + 12, 0x0800);  // says IPv4, carries IPv6
+    EXPECT_FALSE(joiner.start(v6v4));
+
+    // After a shorter datagram nothing joins; nor past 64 datagrams or the IP length limit.
+    ASSERT_TRUE(joiner.start(flow.datagram(payloadOf(64))));
+    ASSERT_TRUE(joiner.append(flow.datagram(payloadOf(10))));
+    EXPECT_FALSE(joiner.append(flow.datagram(payloadOf(10))));
+    (void)joiner.take();
+    ASSERT_TRUE(joiner.start(flow.datagram(payloadOf(64))));
+    std::size_t joined = 1;
+    while (joiner.append(flow.datagram(payloadOf(64)))) ++joined;
+    EXPECT_EQ(joined, 64u);
+    (void)joiner.take();
+    ASSERT_TRUE(joiner.start(flow.datagram(payloadOf(1400))));
+    for (joined = 1; joiner.append(flow.datagram(payloadOf(1400)));) ++joined;
+    EXPECT_EQ(joined, (65535 - 20 - 8) / 1400);
+    auto big = joiner.take();
+    EXPECT_FALSE(joiner.holding());
+    EXPECT_EQ(split(Bytes(big.begin(), big.end()), 1600).size(), joined);
 }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 
 #include "device/windows_tap/tap_device.h"
 #include "netns_lab.h"
@@ -125,6 +127,7 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     Bytes udpHeader{0x11, 0xCC, 0x11, 0xCB, 0, 13, 0, 0, 'h', 'e', 'l', 'l', 'o'};
     std::copy(udpHeader.begin(), udpHeader.end(), frame.begin() + 34);
     ASSERT_TRUE(device->send(frame));
+    ASSERT_TRUE(device->flush());  // a datagram may wait there for others of its flow
     pollfd p{udp, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 20000), 1) << "the rewritten broadcast did not arrive";
     char got[64];
@@ -163,4 +166,124 @@ TEST_F(TapReal, RegistryViewListsTheTapWithItsDerivedGuid) {
 }
 
 }  // namespace
+}  // namespace ostrel
+
+namespace ostrel {
+namespace {
+
+std::uint16_t be16At(const Bytes& f, std::size_t at) { return static_cast<std::uint16_t>(f[at] << 8 | f[at + 1]); }
+
+// The UDP checksum of a whole IPv4 frame with no VLAN tag verifies (or is absent).
+bool udpChecksumVerifies(const Bytes& f) {
+    if (be16At(f, 40) == 0) return true;
+    std::uint32_t sum = 17 + static_cast<std::uint32_t>(f.size() - 34);
+    for (std::size_t i = 26; i < 34; i += 2) sum += be16At(f, i);
+    for (std::size_t i = 34; i < f.size(); i += 2) sum += i + 1 < f.size() ? be16At(f, i) : static_cast<std::uint32_t>(f[i] << 8);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum == 0xFFFF;
+}
+
+}  // namespace
+
+TEST_F(TapReal, RunsOfSmallDatagramsCrossTheTapIntactBothWays) {
+    auto opened = TapDevice::open("vlantap0", systemPlatform());
+    ASSERT_TRUE(opened) << opened.error().detail();
+    auto device = std::move(*opened);
+    ASSERT_TRUE(device->configure(grant(), kSessionMac)) << "configure failed";
+    const std::string link = show({"ip", "link", "show", "dev", "vlantap0"});
+    const auto at = link.find("link/ether ");
+    ASSERT_NE(at, std::string::npos) << link;
+    Mac tapMac{};
+    for (std::size_t i = 0; i < 6; ++i)
+        tapMac[i] = static_cast<std::uint8_t>(std::stoi(link.substr(at + 11 + 3 * i, 2), nullptr, 16));
+
+    int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(udp, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(4560);
+    inet_pton(AF_INET, "10.77.0.5", &local.sin_addr);
+    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+
+    // Into the kernel: a run of one flow's datagrams, the last one shorter, written as the
+    // run loop writes them. Each must arrive whole and in order (the kernel drops a
+    // datagram whose checksum is wrong).
+    std::vector<std::string> payloads;
+    for (int i = 0; i < 12; ++i) payloads.push_back(std::string(i < 11 ? 64 : 30, static_cast<char>('a' + i)));
+    std::uint16_t id = 500;
+    for (const std::string& payload : payloads) {
+        Bytes frame(42 + payload.size(), 0);
+        std::copy(tapMac.begin(), tapMac.end(), frame.begin());
+        std::copy(kPeerMac.begin(), kPeerMac.end(), frame.begin() + 6);
+        frame[12] = 0x08;
+        const auto total = static_cast<std::uint16_t>(28 + payload.size());
+        Bytes ip{0x45, 0, static_cast<std::uint8_t>(total >> 8), static_cast<std::uint8_t>(total),
+                 static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id), 0x40, 0, 64, 17, 0, 0,
+                 10, 77, 0, 9, 10, 77, 0, 5};
+        ++id;
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < 20; i += 2) sum += static_cast<std::uint32_t>(ip[i] << 8 | ip[i + 1]);
+        while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+        ip[10] = static_cast<std::uint8_t>(~sum >> 8);
+        ip[11] = static_cast<std::uint8_t>(~sum);
+        std::copy(ip.begin(), ip.end(), frame.begin() + 14);
+        const auto udpLength = static_cast<std::uint16_t>(8 + payload.size());
+        Bytes header{0x11, 0xD1, 0x11, 0xD0, static_cast<std::uint8_t>(udpLength >> 8), static_cast<std::uint8_t>(udpLength), 0, 0};
+        std::copy(header.begin(), header.end(), frame.begin() + 34);
+        std::copy(payload.begin(), payload.end(), frame.begin() + 42);
+        ASSERT_TRUE(device->send(frame));
+    }
+    ASSERT_TRUE(device->flush());
+    for (const std::string& payload : payloads) {
+        pollfd p{udp, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 20000), 1) << "datagram '" << payload[0] << "' did not arrive";
+        char got[128];
+        ssize_t n = ::recv(udp, got, sizeof got, 0);
+        EXPECT_EQ(std::string(got, static_cast<std::size_t>(n > 0 ? n : 0)), payload);
+    }
+
+    // Out of the kernel: one send of several datagrams in one segmentation request comes
+    // out of the adapter as the separate datagrams, each valid.
+    ASSERT_EQ(NetnsLab::run(lab_->serverNs(), {"ip", "neigh", "replace", "10.77.0.9", "lladdr", "02:00:00:00:00:09",
+                                              "dev", "vlantap0"}),
+              0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(4561);
+    inet_pton(AF_INET, "10.77.0.9", &peer.sin_addr);
+    std::string burst;
+    for (int i = 0; i < 5; ++i) burst += std::string(100, static_cast<char>('A' + i));
+    burst += std::string(40, 'Z');
+    iovec iov{burst.data(), burst.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint16_t))] = {};
+    msghdr m{};
+    m.msg_name = &peer;
+    m.msg_namelen = sizeof peer;
+    m.msg_iov = &iov;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&m);
+    c->cmsg_level = SOL_UDP;
+    c->cmsg_type = UDP_SEGMENT;
+    c->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
+    const std::uint16_t segment = 100;
+    std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
+    ASSERT_EQ(::sendmsg(udp, &m, 0), static_cast<ssize_t>(burst.size())) << "errno " << errno;
+    std::string joined;
+    for (int i = 0; i < 6; ++i) {
+        auto frame = nextFrame(*device, udp, [](const Bytes& f) {
+            return f.size() > 42 && f[12] == 0x08 && f[13] == 0 && f[23] == 17 && be16At(f, 36) == 4561;
+        });
+        ASSERT_TRUE(frame) << "datagram " << i << " did not come out";
+        EXPECT_EQ(frame->size(), 42u + (i < 5 ? 100 : 40)) << "datagram " << i;
+        EXPECT_EQ(be16At(*frame, 38), frame->size() - 34) << "UDP length of datagram " << i;
+        EXPECT_EQ(be16At(*frame, 16), frame->size() - 14) << "IP length of datagram " << i;
+        EXPECT_TRUE(udpChecksumVerifies(*frame)) << "datagram " << i;
+        joined.append(frame->begin() + 42, frame->end());
+    }
+    EXPECT_EQ(joined, burst);
+    ::close(udp);
+}
+
 }  // namespace ostrel

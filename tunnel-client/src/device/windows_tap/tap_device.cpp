@@ -144,12 +144,14 @@ std::expected<std::optional<std::size_t>, ClientError> TapDevice::receive(std::s
         if (!readPending_) {
             auto started = file_->startRead(readBuffer_);
             if (!started) return std::unexpected(device_errors::io(started.error()));
-            if (*started) {
-                length = **started;
-                done = true;
-            } else {
+            if (!*started) {
+                // It just found nothing: testing again at once would only cost another system
+                // call per pass; wait() watches the read from here on.
                 readPending_ = true;
+                return std::optional<std::size_t>{};
             }
+            length = **started;
+            done = true;
         }
         if (!done) {
             if (!file_->readSignalled()) return std::optional<std::size_t>{};

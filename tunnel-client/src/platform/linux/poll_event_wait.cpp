@@ -47,7 +47,9 @@ std::expected<EventWait::Woken, std::uint32_t> PollEventWait::waitAny(Waitable d
     for (;;) {
         int wait = -1;
         if (timeoutMs != kInfinite) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            // Rounded up: poll may wake a little early, and a remainder cut to 0 ms would
+            // spin on poll until the deadline.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left <= 0 ? 0 : static_cast<int>(left > INT_MAX ? INT_MAX : left);
         }
         int n = ::poll(fds, 2, wait);

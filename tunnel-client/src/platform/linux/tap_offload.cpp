@@ -13,6 +13,10 @@ namespace {
 constexpr std::size_t kEthernet = 14;
 constexpr std::size_t kIpv6Header = 40;
 constexpr std::uint8_t kTcp = 6;
+constexpr std::uint8_t kUdp = 17;
+constexpr std::size_t kUdpHeader = 8;
+// Segments of one joined UDP frame; older kernels take no more in one GSO frame.
+constexpr std::size_t kMaxUdpSegments = 64;
 constexpr std::uint8_t kFin = 0x01, kSyn = 0x02, kRst = 0x04, kPsh = 0x08, kAck = 0x10, kUrg = 0x20, kEce = 0x40,
                        kCwr = 0x80;
 constexpr std::size_t kMaxIpLength = 65535;
@@ -31,9 +35,9 @@ void putBe32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Where the IP header of an Ethernet frame starts (after up to two VLAN tags, as a VLAN
-// interface on the TAP adds them) and where its TCP header starts; 0 when the frame is
-// not TCP over IPv4 (with a valid header length) or IPv6 (TCP as the next header).
-std::size_t tcpOffset(std::span<const std::uint8_t> f, bool& ipv4, std::size_t& ip) {
+// interface on the TAP adds them) and where its transport header starts; 0 when the frame
+// is not `protocol` over IPv4 (with a valid header length) or IPv6 (as the next header).
+std::size_t transportOffset(std::span<const std::uint8_t> f, std::uint8_t protocol, bool& ipv4, std::size_t& ip) {
     std::size_t type = 12;
     for (int tags = 0; tags < 2 && type + 6 <= f.size(); ++tags) {
         const std::uint16_t t = be16(f.data() + type);
@@ -42,25 +46,50 @@ std::size_t tcpOffset(std::span<const std::uint8_t> f, bool& ipv4, std::size_t& 
     }
     ip = type + 2;
     if (f.size() < ip + 20) return 0;
-    const std::uint16_t protocol = be16(f.data() + type);
-    if (protocol == 0x0800) {
+    const std::uint16_t etherType = be16(f.data() + type);
+    if (etherType == 0x0800) {
         const std::size_t ihl = 4u * (f[ip] & 0x0F);
-        if ((f[ip] >> 4) != 4 || ihl < 20 || f[ip + 9] != kTcp) return 0;
+        if ((f[ip] >> 4) != 4 || ihl < 20 || f[ip + 9] != protocol) return 0;
         ipv4 = true;
         return ip + ihl;
     }
-    if (protocol == 0x86DD) {
-        if (f.size() < ip + kIpv6Header || (f[ip] >> 4) != 6 || f[ip + 6] != kTcp) return 0;
+    if (etherType == 0x86DD) {
+        if (f.size() < ip + kIpv6Header || (f[ip] >> 4) != 6 || f[ip + 6] != protocol) return 0;
         ipv4 = false;
         return ip + kIpv6Header;
     }
     return 0;
 }
 
-// The pseudo-header sum of a TCP segment of `length` bytes (header and data).
-std::uint32_t pseudoSum(const std::uint8_t* frame, bool ipv4, std::size_t ip, std::size_t length) {
-    if (ipv4) return InternetChecksum::sum(std::span(frame + ip + 12, 8), kTcp + static_cast<std::uint32_t>(length));
-    return InternetChecksum::sum(std::span(frame + ip + 8, 32), kTcp + static_cast<std::uint32_t>(length));
+// The pseudo-header sum of a TCP or UDP segment of `length` bytes (header and data).
+std::uint32_t pseudoSum(const std::uint8_t* frame, bool ipv4, std::size_t ip, std::size_t length,
+                        std::uint8_t protocol = kTcp) {
+    if (ipv4) return InternetChecksum::sum(std::span(frame + ip + 12, 8), protocol + static_cast<std::uint32_t>(length));
+    return InternetChecksum::sum(std::span(frame + ip + 8, 32), protocol + static_cast<std::uint32_t>(length));
+}
+
+// The IP header of an untagged frame may stand for a frame of another length: plain IPv4
+// (no options, not a fragment, checksum right) or IPv6 without extension headers, its
+// length field matching the frame.
+bool plainIpHeader(std::span<const std::uint8_t> f, bool ipv4, std::size_t transport) {
+    const std::uint8_t* ip = f.data() + kEthernet;
+    if (ipv4)
+        return transport == kEthernet + 20 && (ip[6] & 0x3F) == 0 && ip[7] == 0 && (ip[6] & 0x80) == 0 &&
+               be16(ip + 2) == f.size() - kEthernet && InternetChecksum::of(std::span(ip, 20)) == 0;
+    return be16(ip + 4) == f.size() - kEthernet - kIpv6Header;
+}
+
+// Type of service, don't-fragment, TTL, protocol and addresses alike (IPv4; the
+// identification may differ), or version, class, flow label, next header, hop limit and
+// addresses (IPv6).
+bool sameIpFlow(const std::uint8_t* f, const std::uint8_t* h, bool ipv4) {
+    if (ipv4) {
+        for (std::size_t at : {0, 1, 6, 8, 9})
+            if (f[kEthernet + at] != h[kEthernet + at]) return false;
+        return std::memcmp(f + kEthernet + 12, h + kEthernet + 12, 8) == 0;
+    }
+    return std::memcmp(f + kEthernet, h + kEthernet, 4) == 0 && f[kEthernet + 6] == h[kEthernet + 6] &&
+           f[kEthernet + 7] == h[kEthernet + 7] && std::memcmp(f + kEthernet + 8, h + kEthernet + 8, 32) == 0;
 }
 
 void fixIpLength(std::uint8_t* frame, bool ipv4, std::size_t ipAt, std::size_t frameLength) {
@@ -117,12 +146,20 @@ bool TsoSplitter::load(std::span<std::uint8_t> read) {
         left_ = 1;
         return true;
     }
-    if (gso != VnetHeader::kGsoTcp4 && gso != VnetHeader::kGsoTcp6) return false;
-    tcp_ = tcpOffset(frame_, ipv4_, ip_);
-    if (tcp_ == 0 || ipv4_ != (gso == VnetHeader::kGsoTcp4) || tcp_ + 20 > frame_.size()) return false;
-    headers_ = tcp_ + 4u * (frame_[tcp_ + 12] >> 4);
+    udp_ = gso == VnetHeader::kGsoUdp;
+    if (udp_) {
+        tcp_ = transportOffset(frame_, kUdp, ipv4_, ip_);
+        if (tcp_ == 0) return false;
+        headers_ = tcp_ + kUdpHeader;
+    } else {
+        if (gso != VnetHeader::kGsoTcp4 && gso != VnetHeader::kGsoTcp6) return false;
+        tcp_ = transportOffset(frame_, kTcp, ipv4_, ip_);
+        if (tcp_ == 0 || ipv4_ != (gso == VnetHeader::kGsoTcp4) || tcp_ + 20 > frame_.size()) return false;
+        headers_ = tcp_ + 4u * (frame_[tcp_ + 12] >> 4);
+        if (headers_ < tcp_ + 20) return false;
+    }
     mss_ = h.gsoSize;
-    if (headers_ < tcp_ + 20 || headers_ > frame_.size() || mss_ == 0) return false;
+    if (headers_ > frame_.size() || mss_ == 0) return false;
     segmented_ = true;
     const std::size_t payload = frame_.size() - headers_;
     left_ = payload == 0 ? 1 : (payload + mss_ - 1) / mss_;
@@ -154,6 +191,15 @@ std::optional<std::size_t> TsoSplitter::next(std::span<std::uint8_t> out) {
     std::memcpy(f + headers_, frame_.data() + headers_ + offset, chunk);
     if (ipv4_) putBe16(f + ip_ + 4, static_cast<std::uint16_t>(be16(f + ip_ + 4) + index_ - 1));
     fixIpLength(f, ipv4_, ip_, length);
+    if (udp_) {
+        std::uint8_t* udp = f + tcp_;
+        putBe16(udp + 4, static_cast<std::uint16_t>(length - tcp_));
+        putBe16(udp + 6, 0);
+        const std::uint16_t sum =
+            InternetChecksum::of(std::span(udp, length - tcp_), pseudoSum(f, ipv4_, ip_, length - tcp_, kUdp));
+        putBe16(udp + 6, sum == 0 ? 0xFFFF : sum);
+        return length;
+    }
     std::uint8_t* tcp = f + tcp_;
     putBe32(tcp + 4, be32(tcp + 4) + static_cast<std::uint32_t>(offset));
     // FIN and PSH belong to the burst's last segment, CWR to its first.
@@ -168,22 +214,15 @@ TcpCoalescer::TcpCoalescer() : buffer_(VnetHeader::kSize + kEthernet + kIpv6Head
 
 namespace {
 
-// A TCP segment that a coalesced frame may hold: untagged, plain IPv4 (no options, not a
-// fragment, don't-fragment set) or IPv6 without extension headers, lengths that add up,
-// ACK set and nothing but PSH besides, data, and checksums that verify (a frame whose
-// checksum is wrong goes alone, so the kernel still drops it). The TCP header's offset, or 0.
+// A TCP segment that a coalesced frame may hold: untagged, plain IPv4 with don't-fragment
+// set or IPv6 without extension headers, lengths that add up, ACK set and nothing but PSH
+// besides, data, and checksums that verify (a frame whose checksum is wrong goes alone, so
+// the kernel still drops it). The TCP header's offset, or 0.
 std::size_t segmentTcp(std::span<const std::uint8_t> f, bool& ipv4, std::size_t& headers) {
     std::size_t ipAt = 0;
-    const std::size_t tcp = tcpOffset(f, ipv4, ipAt);
-    if (tcp == 0 || ipAt != kEthernet || tcp + 20 > f.size()) return 0;
-    const std::uint8_t* ip = f.data() + kEthernet;
-    if (ipv4) {
-        if (tcp != kEthernet + 20 || (ip[6] & 0x40) == 0 || (ip[6] & 0x3F) != 0 || ip[7] != 0 ||
-            be16(ip + 2) != f.size() - kEthernet || InternetChecksum::of(std::span(ip, 20)) != 0)
-            return 0;
-    } else if (be16(ip + 4) != f.size() - kEthernet - kIpv6Header) {
-        return 0;
-    }
+    const std::size_t tcp = transportOffset(f, kTcp, ipv4, ipAt);
+    if (tcp == 0 || ipAt != kEthernet || tcp + 20 > f.size() || !plainIpHeader(f, ipv4, tcp)) return 0;
+    if (ipv4 && (f[kEthernet + 6] & 0x40) == 0) return 0;
     headers = tcp + 4u * (f[tcp + 12] >> 4);
     const std::uint8_t flags = f[tcp + 13];
     if (headers < tcp + 20 || headers >= f.size() || !(flags & kAck) ||
@@ -191,6 +230,38 @@ std::size_t segmentTcp(std::span<const std::uint8_t> f, bool& ipv4, std::size_t&
         return 0;
     if (InternetChecksum::of(f.subspan(tcp), pseudoSum(f.data(), ipv4, kEthernet, f.size() - tcp)) != 0) return 0;
     return tcp;
+}
+
+// A UDP datagram that a joined frame may hold: untagged, plain IP, a UDP length that
+// matches, data, and a checksum that verifies (IPv4 may carry none). The UDP header's
+// offset, or 0.
+std::size_t datagramUdp(std::span<const std::uint8_t> f, bool& ipv4) {
+    std::size_t ipAt = 0;
+    const std::size_t udp = transportOffset(f, kUdp, ipv4, ipAt);
+    if (udp == 0 || ipAt != kEthernet || udp + kUdpHeader >= f.size() || !plainIpHeader(f, ipv4, udp)) return 0;
+    if (be16(f.data() + udp + 4) != f.size() - udp) return 0;
+    const bool summed = !ipv4 || be16(f.data() + udp + 6) != 0;
+    if (summed && InternetChecksum::of(f.subspan(udp), pseudoSum(f.data(), ipv4, kEthernet, f.size() - udp, kUdp)) != 0)
+        return 0;
+    return udp;
+}
+
+// Makes an untagged frame of `length` bytes joined from segments of `size` data bytes whole
+// for the kernel: IP length, the pseudo-header sum in the checksum field for the kernel to
+// finish, and the header that asks it to.
+VnetHeader joinedHeader(std::uint8_t* f, bool ipv4, std::size_t length, std::uint8_t protocol, std::size_t transport,
+                        std::size_t headers, std::size_t size) {
+    const std::size_t field = protocol == kTcp ? 16 : 6;
+    fixIpLength(f, ipv4, kEthernet, length);
+    putBe16(f + transport + field, InternetChecksum::fold(pseudoSum(f, ipv4, kEthernet, length - transport, protocol)));
+    VnetHeader h;
+    h.flags = VnetHeader::kNeedsChecksum;
+    h.gsoType = protocol == kUdp ? VnetHeader::kGsoUdp : ipv4 ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6;
+    h.headerLength = static_cast<std::uint16_t>(headers);
+    h.gsoSize = static_cast<std::uint16_t>(size);
+    h.checksumStart = static_cast<std::uint16_t>(transport);
+    h.checksumOffset = static_cast<std::uint16_t>(field);
+    return h;
 }
 
 }  // namespace
@@ -218,15 +289,7 @@ bool TcpCoalescer::append(std::span<const std::uint8_t> frame) {
     if (frame.size() < headers_ || std::memcmp(f, h, kEthernet) != 0) return false;  // MACs and EtherType
     const std::size_t data = frame.size() - headers_;
     if (data > mss_ || length_ + data - kEthernet > kMaxIpLength + (ipv4_ ? 0 : kIpv6Header)) return false;
-    if (ipv4_) {
-        // Type of service, don't-fragment, TTL, protocol and addresses; the identification may differ.
-        for (std::size_t at : {0, 1, 6, 8, 9})
-            if (f[kEthernet + at] != h[kEthernet + at]) return false;
-        if (std::memcmp(f + kEthernet + 12, h + kEthernet + 12, 8) != 0) return false;
-    } else if (std::memcmp(f + kEthernet, h + kEthernet, 4) != 0 || f[kEthernet + 7] != h[kEthernet + 7] ||
-               std::memcmp(f + kEthernet + 8, h + kEthernet + 8, 32) != 0) {
-        return false;
-    }
+    if (!sameIpFlow(f, h, ipv4_)) return false;
     // Ports, acknowledgement, header length, flags but PSH, window and options all alike.
     const std::uint8_t* t = f + tcp_;
     const std::uint8_t* ht = h + tcp_;
@@ -250,14 +313,54 @@ std::span<const std::uint8_t> TcpCoalescer::take() {
     if (held_ > 1) {
         // The kernel finishes the checksum from the pseudo-header sum left in the field, and
         // cuts the frame back into segments of the first one's size wherever it must.
-        fixIpLength(f, ipv4_, kEthernet, length_);
-        putBe16(f + tcp_ + 16, InternetChecksum::fold(pseudoSum(f, ipv4_, kEthernet, length_ - tcp_)));
-        header.flags = VnetHeader::kNeedsChecksum;
-        header.gsoType = ipv4_ ? VnetHeader::kGsoTcp4 : VnetHeader::kGsoTcp6;
-        header.headerLength = static_cast<std::uint16_t>(headers_);
-        header.gsoSize = static_cast<std::uint16_t>(mss_);
-        header.checksumStart = static_cast<std::uint16_t>(tcp_);
-        header.checksumOffset = 16;
+        header = joinedHeader(f, ipv4_, length_, kTcp, tcp_, headers_, mss_);
+    }
+    header.write(buffer_);
+    held_ = 0;
+    return std::span(buffer_.data(), VnetHeader::kSize + length_);
+}
+
+UdpCoalescer::UdpCoalescer() : buffer_(VnetHeader::kSize + kEthernet + kIpv6Header + kMaxIpLength) {}
+
+bool UdpCoalescer::start(std::span<const std::uint8_t> frame) {
+    held_ = 0;
+    if (frame.size() > buffer_.size() - VnetHeader::kSize) return false;
+    udp_ = datagramUdp(frame, ipv4_);
+    if (udp_ == 0) return false;
+    std::memcpy(buffer_.data() + VnetHeader::kSize, frame.data(), frame.size());
+    length_ = frame.size();
+    size_ = frame.size() - udp_ - kUdpHeader;
+    closed_ = false;
+    held_ = 1;
+    return true;
+}
+
+bool UdpCoalescer::append(std::span<const std::uint8_t> frame) {
+    if (held_ == 0 || closed_ || held_ == kMaxUdpSegments) return false;
+    const std::uint8_t* h = buffer_.data() + VnetHeader::kSize;
+    const std::uint8_t* f = frame.data();
+    const std::size_t headers = udp_ + kUdpHeader;
+    if (frame.size() <= headers || std::memcmp(f, h, kEthernet) != 0) return false;  // MACs and EtherType
+    const std::size_t data = frame.size() - headers;
+    if (data > size_ || length_ + data - kEthernet > kMaxIpLength + (ipv4_ ? 0 : kIpv6Header)) return false;
+    if (!sameIpFlow(f, h, ipv4_) || std::memcmp(f + udp_, h + udp_, 4) != 0) return false;  // and ports
+    bool ipv4 = false;
+    if (datagramUdp(frame, ipv4) != udp_ || ipv4 != ipv4_) return false;
+    std::memcpy(buffer_.data() + VnetHeader::kSize + length_, f + headers, data);
+    length_ += data;
+    ++held_;
+    closed_ = data < size_;  // only the last may be shorter
+    return true;
+}
+
+std::span<std::uint8_t> UdpCoalescer::take() {
+    VnetHeader header;
+    std::uint8_t* f = buffer_.data() + VnetHeader::kSize;
+    if (held_ > 1) {
+        // The kernel cuts the frame back into datagrams of the first one's size and finishes
+        // each checksum from the pseudo-header sum of the whole, which it adjusts per datagram.
+        putBe16(f + udp_ + 4, static_cast<std::uint16_t>(length_ - udp_));
+        header = joinedHeader(f, ipv4_, length_, kUdp, udp_, udp_ + kUdpHeader, size_);
     }
     header.write(buffer_);
     held_ = 0;

@@ -18,11 +18,19 @@ namespace ostrel {
 
 namespace {
 
+#ifndef TUN_F_USO4
+#define TUN_F_USO4 0x20
+#define TUN_F_USO6 0x40
+#endif
+
 constexpr unsigned long kOffloads = TUN_F_CSUM | TUN_F_TSO4 | TUN_F_TSO6;
+// Linux 6.2 and later also hand over and take UDP segmentation frames.
+constexpr unsigned long kUdpOffloads = TUN_F_USO4 | TUN_F_USO6;
 
 class TunTapFile : public TapFile {
 public:
-    TunTapFile(int fd, bool offloads) : fd_(fd), offloads_(offloads) {
+    TunTapFile(int fd, bool offloads, bool udpOffloads)
+        : fd_(fd), offloads_(offloads), udpJoins_(udpOffloads) {
         if (offloads_) raw_.resize(VnetHeader::kSize + 65536 + 64);
     }
     ~TunTapFile() override {
@@ -69,18 +77,18 @@ public:
 
     std::expected<void, std::uint32_t> write(std::span<const std::uint8_t> frame) override {
         if (!offloads_) return writeAll(frame);
-        if (coalescer_.holding()) {
-            if (coalescer_.append(frame)) return {};
+        if (coalescer_.holding() || datagrams_.holding()) {
+            if (coalescer_.holding() ? coalescer_.append(frame) : datagrams_.append(frame)) return {};
             if (auto held = flushWrites(); !held) return held;
         }
-        if (coalescer_.start(frame)) return {};
-        static constexpr std::uint8_t kPlain[VnetHeader::kSize] = {};
+        if (coalescer_.start(frame) || (udpJoins_ && datagrams_.start(frame))) return {};
         return writeAll(kPlain, frame);
     }
 
     std::expected<void, std::uint32_t> flushWrites() override {
-        if (!coalescer_.holding()) return {};
-        return writeAll(coalescer_.take());
+        if (coalescer_.holding()) return writeAll(coalescer_.take());
+        if (datagrams_.holding()) return writeAll(datagrams_.take());
+        return {};
     }
 
     void setMediaStatus(bool connected) override {
@@ -123,14 +131,18 @@ private:
         }
     }
 
+    static constexpr std::uint8_t kPlain[VnetHeader::kSize] = {};
+
     int fd_;
     bool offloads_;
+    bool udpJoins_;  // the kernel takes UDP segmentation frames (it offered to hand them over)
     std::span<std::uint8_t> pending_;
     bool haveResult_ = false;
     std::expected<std::size_t, std::uint32_t> result_{0};
     std::vector<std::uint8_t> raw_;  // one read with its header, up to 64 KiB of TCP
     TsoSplitter splitter_;
     TcpCoalescer coalescer_;
+    UdpCoalescer datagrams_;
 };
 
 }  // namespace
@@ -154,7 +166,9 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open
     req.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
     bool offloads = ::ioctl(fd, TUNSETIFF, &req) == 0;
     int headerSize = VnetHeader::kSize;
-    if (offloads && (::ioctl(fd, TUNSETVNETHDRSZ, &headerSize) != 0 || ::ioctl(fd, TUNSETOFFLOAD, kOffloads) != 0)) {
+    const bool sized = offloads && ::ioctl(fd, TUNSETVNETHDRSZ, &headerSize) == 0;
+    const bool udpOffloads = sized && ::ioctl(fd, TUNSETOFFLOAD, kOffloads | kUdpOffloads) == 0;
+    if (offloads && !udpOffloads && (!sized || ::ioctl(fd, TUNSETOFFLOAD, kOffloads) != 0)) {
         // Without the offloads the header buys nothing: start again plain.
         ::close(fd);
         fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -169,7 +183,7 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open
         }
         (void)::ioctl(fd, TUNSETOFFLOAD, 0UL);  // in case an earlier run left them on
     }
-    return std::make_unique<TunTapFile>(fd, offloads);
+    return std::make_unique<TunTapFile>(fd, offloads, udpOffloads);
 }
 
 }  // namespace ostrel
