@@ -189,7 +189,7 @@ TEST_F(TapReal, RunsOfSmallDatagramsCrossTheTapIntactBothWays) {
     auto opened = TapDevice::open("vlantap0", systemPlatform());
     ASSERT_TRUE(opened) << opened.error().detail();
     auto device = std::move(*opened);
-    ASSERT_TRUE(device->configure(grant(), kSessionMac)) << "configure failed";
+    ASSERT_TRUE(device->configure(grant(kSessionMac))) << "configure failed";
     const std::string link = show({"ip", "link", "show", "dev", "vlantap0"});
     const auto at = link.find("link/ether ");
     ASSERT_NE(at, std::string::npos) << link;
