@@ -9,7 +9,8 @@
 # Each BIN_DIR holds ostrel-client and ostrel-tunnel-server. Without any, this tree is
 # built in build/bench-e2e and measured as "this"; --against REF also builds the git
 # revision REF (from `git archive`, in a temporary folder) and measures it beside. The
-# builds take turns within every repetition, so they meet the same machine load. Every
+# builds take turns within every repetition, so they meet the same machine load, and
+# every round starts with the next one. Every
 # figure is the median of --repeat measurements (default 3); TCP runs last --seconds
 # (default 10).
 # Figures: TCP with one and four streams; UDP of 1392-byte datagrams (the tunnel's MTU of
@@ -280,7 +281,10 @@ for round in $(seq 1 "$repeat"); do
     : >"$work/attempt"
     measure bare $b_addr no
     cat "$work/attempt" >>"$work/results"
-    for b in "${runs[@]}"; do
+    # Each round starts with the next build, so none always meets the machine first.
+    n=${#runs[@]}
+    for ((k = 0; k < n; k++)); do
+        b=${runs[$(((k + round - 1) % n))]}
         for try in 1 2 3; do
             echo "round $round of $repeat: tunnel, ${b%%=*}" >&2
             : >"$work/attempt"
