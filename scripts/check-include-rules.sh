@@ -4,46 +4,14 @@
 root=${1:-$(dirname "$0")/..}
 src="$root/desktop/src"
 [ -d "$src/platform" ] || { echo "no desktop sources under $src" >&2; exit 2; }
-status=0
 tmp=$(mktemp)
+. "$(dirname "$0")/include-rules-lib.sh"
 
-breach() {
-    echo "$1: $2"
-    status=1
-}
-
-# OS code is reached only through the platform layer: outside src/platform/
-# nothing names a platform/linux header.
-for file in $(find "$src" -name '*.cpp' -o -name '*.h' | grep -v "^$src/platform/"); do
-    grep -n '#include "platform/linux/' "$file" | while IFS= read -r line; do
-        echo "${file#$root/}:$line"
-    done
-done > "$tmp"
-if [ -s "$tmp" ]; then
-    while IFS= read -r line; do breach "$line" "names a platform/linux header outside the platform layer"; done < "$tmp"
-fi
+forbid_linux_outside_platform "$src"
 
 # The platform layer is a leaf: it includes only its own headers.
-for file in $(find "$src/platform" -name '*.cpp' -o -name '*.h'); do
-    grep -n '#include "' "$file" | grep -v '#include "platform/' > "$tmp" || true
-    while IFS= read -r line; do
-        breach "${file#$root/}:$line" "the platform layer includes from an area above it"
-    done < "$tmp"
-done
-
-# Reports each include of the files after the first two arguments that
-# matches the extended pattern, with the message.
-forbid() {
-    pattern=$1
-    message=$2
-    shift 2
-    for file in "$@"; do
-        grep -nE "$pattern" "$file" > "$tmp" || true
-        while IFS= read -r line; do
-            breach "${file#$root/}:$line" "$message"
-        done < "$tmp"
-    done
-}
+allow_only platform "the platform layer includes from an area above it" \
+    $(find "$src/platform" -name '*.cpp' -o -name '*.h')
 
 # Areas other than the shell and the facade do not reach into the service client
 # or the room session.

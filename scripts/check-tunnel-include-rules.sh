@@ -5,8 +5,8 @@
 root=${1:-$(dirname "$0")/..}
 src="$root/tunnel-client/src"
 [ -d "$src/core" ] || { echo "no tunnel client sources under $src" >&2; exit 2; }
-status=0
 tmp=$(mktemp)
+. "$(dirname "$0")/include-rules-lib.sh"
 
 # What each folder may include, from the bottom up. session/ runs the device, so it
 # may name device/; device/ never names session/.
@@ -27,29 +27,14 @@ for dir in "$src"/*/; do
     layer=$(basename "$dir")
     permitted=$(allowed "$layer")
     if [ -z "$permitted" ]; then
-        echo "tunnel-client/src/$layer: a folder the include rules do not place"
-        status=1
+        breach "tunnel-client/src/$layer" "a folder the include rules do not place"
         continue
     fi
-    pattern=$(echo "$permitted" | tr ' ' '|')
-    for file in $(find "$dir" -name '*.cpp' -o -name '*.h'); do
-        grep -n '#include "' "$file" | grep -vE "#include \"($pattern)/" > "$tmp" || true
-        while IFS= read -r line; do
-            echo "${file#$root/}:$line: $layer/ includes from a layer above it"
-            status=1
-        done < "$tmp"
-    done
+    allow_only "$(echo "$permitted" | tr ' ' '|')" "$layer/ includes from a layer above it" \
+        $(find "$dir" -name '*.cpp' -o -name '*.h')
 done
 
-# OS code is reached through the platform interfaces: outside platform/ nothing
-# names a platform/linux header.
-for file in $(find "$src" -name '*.cpp' -o -name '*.h' | grep -v "^$src/platform/"); do
-    grep -n '#include "platform/linux/' "$file" > "$tmp" || true
-    while IFS= read -r line; do
-        echo "${file#$root/}:$line: names a platform/linux header outside the platform layer"
-        status=1
-    done < "$tmp"
-done
+forbid_linux_outside_platform "$src"
 
 rm -f "$tmp"
 exit $status
