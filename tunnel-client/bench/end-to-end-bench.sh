@@ -17,8 +17,8 @@
 # 1420) and of 64-byte datagrams, each at the highest offered rate that loses under 1 %
 # (iperf3's own sending and receiving rates cap both; the TAPs get a queue of 10000 frames);
 # for 64-byte datagrams also what arrives when iperf3 sends as fast as it can, and its loss;
-# ping round trip (median of 200, idle tunnel); CPU of each tunnel process during the
-# one-stream TCP run, in percent of one core.
+# ping round trip (median of 500 a 10 ms apart, and of 3000 back to back); CPU of each
+# tunnel process during the one-stream TCP run, in percent of one core.
 #
 # Needs root; installs iperf3 and jq when missing. Leaves nothing behind.
 set -euo pipefail
@@ -234,8 +234,9 @@ udp_search() {
     awk -v b="${best% *}" -v p="${best#* }" -v f="$first" 'BEGIN{printf "%.3f %.1f %s\n", b / 1e9, p / 1e3, f}'
 }
 
-ping_median() {  # address -> median round trip in ms of 200 pings
-    in_ns $ns_a ping -c 200 -i 0.01 -W 1 "$1" 2>/dev/null |
+ping_median() {  # address, ping options -> median round trip in ms
+    local to=$1; shift
+    in_ns $ns_a ping "$@" -W 1 "$to" 2>/dev/null |
         sed -n 's/.*time=\([0-9.]*\) ms/\1/p' | sort -g |
         awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else printf "%.3f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
@@ -271,7 +272,11 @@ measure() {  # path name, address, with-cpu
     record "$name" udp64_kpps "$kpps"
     record "$name" udp64_full_kpps "$full"
     record "$name" udp64_full_loss "$loss"
-    record "$name" rtt_ms "$(ping_median "$to")"
+    # Idle, a ping every 10 ms: mostly how fast sleeping CPUs wake, which varies from run
+    # to run by more than the tunnel's own cost. Back to back (the next ping leaves when the
+    # reply is in) the CPUs stay awake and the tunnel's per-packet cost shows.
+    record "$name" rtt_ms "$(ping_median "$to" -c 500 -i 0.01)"
+    record "$name" rtt_busy_ms "$(ping_median "$to" -c 3000 -A)"
 }
 
 setup_lab
@@ -307,14 +312,14 @@ median() {  # path figure
 paths=(bare)
 for b in "${builds[@]}"; do paths+=("${b%%=*}"); done
 printf '\nmedians of %s runs on %s (%s cores)\n\n' "$repeat" "$(uname -r)" "$(nproc)"
-printf '| path | TCP 1 stream Gbit/s | TCP 4 streams Gbit/s | UDP %s B Gbit/s | UDP 64 B kpackets/s | UDP 64 B flat out: kpackets/s (loss %%) | ping ms | CPU %% client a / relay / client b |\n' "$udp_len"
+printf '| path | TCP 1 stream Gbit/s | TCP 4 streams Gbit/s | UDP %s B Gbit/s | UDP 64 B kpackets/s | UDP 64 B flat out: kpackets/s (loss %%) | ping ms idle / back to back | CPU %% client a / relay / client b |\n' "$udp_len"
 printf '|---|---|---|---|---|---|---|---|\n'
 for p in "${paths[@]}"; do
     cpu="-"
     [ "$p" != bare ] && cpu="$(median "$p" cpu_a) / $(median "$p" cpu_relay) / $(median "$p" cpu_b)"
-    printf '| %s | %s | %s | %s | %s | %s (%s) | %s | %s |\n' "$p" "$(median "$p" tcp1)" "$(median "$p" tcp4)" \
+    printf '| %s | %s | %s | %s | %s | %s (%s) | %s / %s | %s |\n' "$p" "$(median "$p" tcp1)" "$(median "$p" tcp4)" \
         "$(median "$p" udp_gbit)" "$(median "$p" udp64_kpps)" "$(median "$p" udp64_full_kpps)" \
-        "$(median "$p" udp64_full_loss)" "$(median "$p" rtt_ms)" "$cpu"
+        "$(median "$p" udp64_full_loss)" "$(median "$p" rtt_ms)" "$(median "$p" rtt_busy_ms)" "$cpu"
 done
 printf '\nevery measurement, in round order:\n'
 awk '{a[$1" "$2] = a[$1" "$2] " " $3} END {for (k in a) print k ":" a[k]}' "$work/results" | sort
