@@ -587,6 +587,7 @@ void TunnelServer::serve() {
                 state_->flush();
             }
             changed_.notify_all();
+            if (receiver.emptied()) break;
         }
     }
 }

@@ -197,3 +197,29 @@ TEST(UdpBurst, AddressedBurstsReachEachDestinationInOrder) {
             }
     }
 }
+
+TEST(UdpBurst, BatchedReceiveSaysWhenTheQueueIsEmptyBehindIt) {
+    Pair pair;
+    std::vector<Bytes> burst;
+    for (std::size_t i = 0; i < 20; ++i) burst.push_back(datagram(i, 100));
+    pair.sendAll(burst);
+    pollfd p{pair.receiver->handle(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+
+    std::vector<Bytes> buffers(8, Bytes(1756));
+    std::vector<std::span<std::uint8_t>> views(buffers.begin(), buffers.end());
+    std::array<std::size_t, 8> lengths{};
+    // Room for 8 of 20: the first two calls leave datagrams waiting, the third hands out
+    // the last four and says nothing more was there.
+    std::vector<Bytes> got;
+    std::vector<bool> empty;
+    for (int call = 0; call < 3; ++call) {
+        IoOutcome o = pair.receiver->receiveBatch(views, lengths);
+        ASSERT_TRUE(o.done()) << "call " << call;
+        empty.push_back(o.queueEmpty);
+        for (std::size_t k = 0; k < o.length; ++k) got.emplace_back(buffers[k].begin(), buffers[k].begin() + lengths[k]);
+    }
+    EXPECT_EQ(empty, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(got, burst);
+    EXPECT_EQ(pair.receiver->receiveBatch(views, lengths).status, IoOutcome::Status::timedOut);
+}

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <cerrno>
 
 using namespace ostrel;
@@ -25,6 +27,7 @@ struct Faults {
     int wouldBlockBatches = 0;  // bursts answered with would-block first
     int partialBatches = 0;     // bursts the socket takes one datagram of, this many times
     bool cutBatch = false;      // a burst's second datagram goes out a byte short
+    int batchedReceives = 0;    // counted, not a fault
 };
 
 class FaultySocket : public UdpSocket {
@@ -87,6 +90,7 @@ public:
     }
     IoOutcome receiveBatch(std::span<const std::span<std::uint8_t>> b, std::span<std::size_t> lengths) override {
         if (f_.receiveError) return failed(f_.receiveError);
+        ++f_.batchedReceives;
         return real_->receiveBatch(b, lengths);
     }
 
@@ -238,4 +242,34 @@ TEST(SessionSocketFaults, QueuedBurstGoesOutWholeHoweverMuchEachCallTakes) {
     auto cut = session.sendQueued();
     ASSERT_FALSE(cut.has_value());
     EXPECT_EQ(cut.error().detail(), "I/O error: short UDP packet send");
+}
+
+TEST(SessionSocketFaults, DrainEndsWhenABatchLeavesTheQueueEmpty) {
+    Rig rig;
+    auto s = rig.connect();
+    ASSERT_TRUE(s.has_value()) << detailOf(s);
+    Session& session = **s;
+    FakeDevice device;
+    device.clock = &rig.clock;
+    std::uint64_t counter = kServerCounterBit | 8;
+    // Everything sent is waiting on the socket before the pass starts.
+    auto onePass = [&](std::size_t datagrams) {
+        for (std::size_t i = 0; i < datagrams; ++i) rig.peer.sendSealed(MessageType::Data, Bytes(60, 7), counter++);
+        pollfd p{session.socket(), POLLIN, 0};
+        ::poll(&p, 1, 1000);
+        rig.network.faults.batchedReceives = 0;
+        device.written.clear();
+        RunningFlag running;
+        device.onWait = [&](FakeDevice&) { running.clear(); };
+        auto r = session.run(device, running);
+        ASSERT_TRUE(r.has_value()) << r.error().detail();
+        EXPECT_EQ(device.written.size(), datagrams);
+    };
+    // One datagram: the batch that brought it showed nothing behind it, so the frame goes to
+    // the adapter without a second receive that could only say "nothing".
+    onePass(1);
+    EXPECT_EQ(rig.network.faults.batchedReceives, 1);
+    // Full batches go on being drained; the short one after them ends the drain.
+    onePass(40);
+    EXPECT_EQ(rig.network.faults.batchedReceives, 3);
 }

@@ -37,6 +37,9 @@ struct IoOutcome {
     Status status = Status::done;
     std::size_t length = 0;  // bytes sent or received
     int error = 0;           // for failed
+    // receiveBatch only: nothing more was waiting behind this batch, so the caller may go
+    // to its wait instead of asking again (which would cost a call to learn just that).
+    bool queueEmpty = false;
 
     bool done() const { return status == Status::done; }
 };

@@ -240,6 +240,8 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
                     return **r;
                 }
             }
+            // Frames for the adapter go out now rather than after one more empty receive.
+            if (got.queueEmpty) break;
         }
         if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
 

@@ -60,6 +60,9 @@ public:
     IoOutcome next(std::span<std::uint8_t>& datagram, sockaddr_in* from = nullptr);
     // A datagram of the last burst is still to be handed out.
     bool holding() const { return message_ < received_; }
+    // Everything of the last burst is handed out and it came short of room: the queue was
+    // empty then, so asking again at once would only be told to wait.
+    bool emptied() const { return !holding() && received_ < messages_.size(); }
 
 private:
     int fd_;

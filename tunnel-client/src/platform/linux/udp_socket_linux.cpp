@@ -145,6 +145,7 @@ public:
         }
         IoOutcome o;
         o.length = filled;
+        o.queueEmpty = receiver_->emptied();
         return o;
     }
 
