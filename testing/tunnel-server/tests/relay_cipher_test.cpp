@@ -27,7 +27,7 @@ Bytes randomBytes(std::size_t n, std::mt19937& random) {
 TEST(RelayCipher, SealsAndOpensByteForByteAsTheClientDoes) {
     std::mt19937 random(5);
     RelayCipher relay;
-    for (std::size_t size : {0, 1, 63, 64, 1400, 1466}) {
+    for (std::size_t size : {0, 1, 63, 64, 256, 257, 1400, 1466}) {
         for (std::uint64_t counter : {std::uint64_t{0}, std::uint64_t{7}, std::uint64_t{kServerCounterBit | 0x1234567890}}) {
             SCOPED_TRACE(testing::Message() << size << " bytes, counter " << counter);
             Key32 key{};
