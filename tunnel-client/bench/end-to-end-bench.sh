@@ -249,7 +249,8 @@ udp_search() {
     awk -v b="${best% *}" -v p="${best#* }" -v f="$first" 'BEGIN{printf "%.3f %.1f %s\n", b / 1e9, p / 1e3, f}'
 }
 
-# Median of the numbers on standard input, one a line; "-" when there are none.
+# Median of the numbers on standard input, one a line; the first argument (default "-")
+# when there are none.
 median_of() {
     sort -g | awk -v none="${1:--}" '{v[NR] = $1} END {if (NR == 0) print none; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
