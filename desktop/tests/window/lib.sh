@@ -73,11 +73,17 @@ seed_settings() {
   { echo "[General]"; printf '%s\n' "$@"; } >"$SETTINGS"
 }
 
+# The program makes and drops short-lived windows while it starts; a search
+# that meets one as it goes ends in an X error, so the search is just retried.
+find_window() {
+  WINDOW=$(xdotool search --onlyvisible --name '^Corvana$' 2>/dev/null | head -n1) || return 1
+  [ -n "$WINDOW" ]
+}
+
 start_corvana() {
   "$BIN/corvana" "$@" >"$APP_OUT" 2>&1 &
   APP_PID=$!
-  wait_until 30 xdotool search --onlyvisible --name '^Corvana$' || fail "no window appeared"
-  WINDOW=$(xdotool search --onlyvisible --name '^Corvana$' | head -n1)
+  wait_until 30 find_window || fail "no window appeared"
   xdotool windowmove --sync "$WINDOW" 0 0 || true
   sleep 1
 }
