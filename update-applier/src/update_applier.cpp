@@ -88,6 +88,20 @@ fs::path backupPathFor(const fs::path& destination)
     return backup;
 }
 
+// A name beside p that nothing holds yet: p with ".1", ".2", ... appended.
+fs::path freeNameBeside(FileOperations& files, const fs::path& p, std::error_code& ec)
+{
+    constexpr int kTries = 1000;
+    for (int n = 1; n <= kTries; ++n) {
+        fs::path candidate = p;
+        candidate += "." + std::to_string(n);
+        if (!nameExists(files, candidate))
+            return candidate;
+    }
+    ec = std::make_error_code(std::errc::file_exists);
+    return {};
+}
+
 // Where a remove entry really is: the folders on the way resolved as the system
 // resolves them, the last name not followed, so a link is moved and not its target.
 fs::path entryPlace(fs::path target)
@@ -344,10 +358,18 @@ bool UpdateApplier::waitForParent(std::uint32_t processId, const fs::path& insta
 bool UpdateApplier::moveAside(const fs::path& target, UpdateJournal& journal, std::error_code& ec)
 {
     const fs::path backup = backupPathFor(target);
-    // A leftover of an earlier attempt; a folder of that name stays and makes the rename fail.
-    std::error_code ignored;
-    if (nameExists(files_, backup))
-        files_.remove(backup, ignored);
+    // A backup left by an earlier run would block the rename, and after a crash it may
+    // hold the only copy of an old file: it is set aside, not deleted, goes with this
+    // update's own backups once the update has succeeded and comes back on a roll-back.
+    if (nameExists(files_, backup)) {
+        const fs::path aside = freeNameBeside(files_, backup, ec);
+        if (ec)
+            return false;
+        files_.rename(backup, aside, ec);
+        if (ec)
+            return false;
+        journal.backedUp(backup, aside);
+    }
     files_.rename(target, backup, ec);
     if (ec)
         return false;

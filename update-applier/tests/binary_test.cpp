@@ -304,26 +304,25 @@ TEST_F(StubFixture, RemovesTreesButNeverTheInstallationItself)
     EXPECT_FALSE(fs::exists(install / "updater.log"));
 }
 
-TEST_F(StubFixture, AFailedCopyPutsEveryBackupBack)
+TEST_F(StubFixture, BackupsLeftByAnEarlierRunDoNotBlockTheUpdate)
 {
-    // data/b.pak is a directory whose backup name is taken: its backup cannot be made.
+    // Backup names taken by folders with contents and by a file, beside replaced and removed entries.
     fs::remove(install / "data" / "b.pak");
     writeFile(install / "data" / "b.pak" / "inner", "dir content");
     writeFile(install / "data" / "b.pak.bak_corvana_updater" / "inner", "older");
     writeFile(install / "data" / "a.pak.bak_corvana_updater", "leftover");
-    writePlan(R"({"main_executable": "corvana"})");
-    auto before = installed();
-    before.erase("data/a.pak.bak_corvana_updater"); // a leftover backup may be replaced
+    writeFile(install / "plugins" / "x.so", "x");
+    writeFile(install / "plugins.bak_corvana_updater" / "y.so", "left by an interrupted update");
+    writePlan(R"({"main_executable": "corvana", "remove": ["old.dll", "plugins"]})");
 
-    EXPECT_EQ(runStub(), 6);
-    const auto lines = logLines(install);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "Failed to create backup for '" + (install / "data/b.pak").string() + "': Directory not empty");
-    auto after = installed();
-    after.erase("data/a.pak.bak_corvana_updater");
-    EXPECT_EQ(after, before);
-    EXPECT_TRUE(fs::exists(staging / "files"));
-    EXPECT_FALSE(fs::exists(install / "restarted.txt"));
+    EXPECT_EQ(runStub(), 0);
+    EXPECT_TRUE(logLines(install).empty());
+    ASSERT_TRUE(waitForFile(install / "restarted.txt", 20000ms));
+    auto tree = installed();
+    tree.erase("restarted.txt");
+    EXPECT_EQ(tree, (std::map<std::string, std::string>{
+        {"corvana", readFile(kProbe)}, {"data", "<dir>"}, {"data/a.pak", "new a"}, {"data/b.pak", "new b"},
+        {"maps", "<dir>"}, {"maps/new.map", "added"}}));
 }
 
 TEST_F(StubFixture, AFileWhereADirectoryMustBeMadeFailsTheCopy)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace fs = std::filesystem;
 using Op = FaultyFileOperations::Op;
@@ -222,6 +223,51 @@ TEST_F(RunFixture, ACopyFailureRollsBackAndARestoreFailureIsReportedAsSuch)
             kept += content.starts_with("old") ? 1 : 0;
     EXPECT_GE(kept, 1);
     EXPECT_TRUE(fs::exists(staging / "files"));
+}
+
+TEST_F(RunFixture, LeftoverBackupsGoOnlyWithASuccessAndComeBackWithARollBack)
+{
+    struct Case {
+        std::string name;
+        std::function<void(FaultyFileOperations&)> fault;
+        ApplierExitCode code;
+    };
+    const std::vector<Case> cases{
+        {"no fault", [](FaultyFileOperations&) {}, ApplierExitCode::Success},
+        {"the removed folder's own move fails", [](FaultyFileOperations& f) {
+             f.failNamed(Op::Rename, "plugins.bak_corvana_updater", std::errc::io_error, 1); }, ApplierExitCode::ApplyFailed},
+        {"a copy after every move fails", [](FaultyFileOperations& f) {
+             f.failNamed(Op::Copy, "a.pak", std::errc::no_space_on_device); }, ApplierExitCode::ApplyFailed},
+    };
+    for (const bool folders : {false, true}) {
+        for (const auto& c : cases) {
+            const std::string what = c.name + (folders ? ", leftover folders" : ", leftover files");
+            fs::remove_all(install);
+            fs::remove_all(staging);
+            SetUp();
+            writeFile(install / "plugins" / "x.so", "x");
+            for (const std::string entry : {"old.dll", "plugins", "data/a.pak"})
+                writeFile(install / (backupOf(entry) + (folders ? "/inner" : "")), "left by " + entry);
+            // Beside a name that is gone it may be the last copy of it: left alone.
+            writeFile(install / backupOf("gone.dll"), "only copy");
+            writePlan(R"({"main_executable": "corvana", "remove": ["old.dll", "plugins", "gone.dll"]})");
+            const auto before = snapshot(install);
+
+            FaultyFileOperations faulty;
+            c.fault(faulty);
+            ApplierEnvironment faultyEnv{faulty, waiter, launcher, sleeper};
+            EXPECT_EQ(runApplier({"s", staging.string(), install.string(), "4812"}, faultyEnv), c.code) << what;
+            auto after = snapshot(install);
+            after.erase("updater.log");
+            if (c.code == ApplierExitCode::Success) {
+                EXPECT_EQ(after, (std::map<std::string, std::string>{
+                    {"corvana", "new main"}, {"data", "<dir>"}, {"data/a.pak", "new a"}, {"data/b.pak", "new b"},
+                    {"maps", "<dir>"}, {"maps/new.map", "added"}, {backupOf("gone.dll"), "only copy"}})) << what;
+            } else {
+                EXPECT_EQ(after, before) << what;
+            }
+        }
+    }
 }
 
 TEST_F(RunFixture, AMissingOrUnstartableMainProgramIsExitEightAfterTheUpdateIsDone)
