@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 #include <utility>
@@ -481,6 +482,8 @@ bool UpdateApplier::applyStagedFiles(const fs::path& filesDir, const fs::path& i
 bool UpdateApplier::restoreBackups(const fs::path& installDir, const UpdateJournal& journal)
 {
     bool ok = true;
+    // Backups that could not go back: the only copies of what stood there, never deleted.
+    std::vector<fs::path> stranded;
     const auto& changes = journal.changes();
     for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
         const auto& [path, backup] = *it;
@@ -488,11 +491,16 @@ bool UpdateApplier::restoreBackups(const fs::path& installDir, const UpdateJourn
             // Whatever the update put here goes; a folder it made is empty by now.
             if (nameExists(files_, path)) {
                 std::error_code ec;
-                files_.remove(path, ec);
+                if (std::find(stranded.begin(), stranded.end(), path) != stranded.end())
+                    ec = std::make_error_code(std::errc::file_exists); // still holds a backup that stayed
+                else
+                    files_.remove(path, ec);
                 if (ec) {
                     appendLog(installDir, "Failed to remove partially updated file during restore " + quoted(path)
                                               + ": " + ec.message());
                     ok = false;
+                    if (!backup.empty())
+                        stranded.push_back(backup);
                     continue;
                 }
             }
@@ -501,10 +509,13 @@ bool UpdateApplier::restoreBackups(const fs::path& installDir, const UpdateJourn
             if (!move_with_overwrite(files_, backup, path, installDir)) {
                 appendLog(installDir, "Failed to restore backup from " + quoted(backup) + " to " + quoted(path));
                 ok = false;
+                stranded.push_back(backup);
             }
         } catch (const std::exception& e) {
             appendLog(installDir, "Exception while restoring backup for " + quoted(path) + ": " + e.what());
             ok = false;
+            if (!backup.empty())
+                stranded.push_back(backup);
         }
     }
     return ok;

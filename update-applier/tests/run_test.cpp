@@ -227,6 +227,10 @@ TEST_F(RunFixture, ACopyFailureRollsBackAndARestoreFailureIsReportedAsSuch)
 
 TEST_F(RunFixture, LeftoverBackupsGoOnlyWithASuccessAndComeBackWithARollBack)
 {
+    const std::string aBackup = backupOf("a.pak");
+    const auto aBackupBack = [aBackup](const fs::path& from, const fs::path& to) {
+        return from.filename() == aBackup && to.filename() == "a.pak";
+    };
     struct Case {
         std::string name;
         std::function<void(FaultyFileOperations&)> fault;
@@ -238,6 +242,10 @@ TEST_F(RunFixture, LeftoverBackupsGoOnlyWithASuccessAndComeBackWithARollBack)
              f.failNamed(Op::Rename, "plugins.bak_corvana_updater", std::errc::io_error, 1); }, ApplierExitCode::ApplyFailed},
         {"a copy after every move fails", [](FaultyFileOperations& f) {
              f.failNamed(Op::Copy, "a.pak", std::errc::no_space_on_device); }, ApplierExitCode::ApplyFailed},
+        {"a.pak's backup cannot go back", [&](FaultyFileOperations& f) {
+             f.failNamed(Op::Copy, "a.pak", std::errc::no_space_on_device);
+             f.fail(Op::Rename, aBackupBack, std::errc::io_error);
+             f.fail(Op::Copy, aBackupBack, std::errc::io_error); }, ApplierExitCode::RestoreFailed},
     };
     for (const bool folders : {false, true}) {
         for (const auto& c : cases) {
@@ -263,8 +271,12 @@ TEST_F(RunFixture, LeftoverBackupsGoOnlyWithASuccessAndComeBackWithARollBack)
                 EXPECT_EQ(after, (std::map<std::string, std::string>{
                     {"corvana", "new main"}, {"data", "<dir>"}, {"data/a.pak", "new a"}, {"data/b.pak", "new b"},
                     {"maps", "<dir>"}, {"maps/new.map", "added"}, {backupOf("gone.dll"), "only copy"}})) << what;
-            } else {
+            } else if (c.code == ApplierExitCode::ApplyFailed) {
                 EXPECT_EQ(after, before) << what;
+            } else {
+                // Neither the old file nor the leftover is lost: each keeps the name it has.
+                EXPECT_EQ(readFile(install / "data" / aBackup), "old a") << what;
+                EXPECT_EQ(after.at("data/" + aBackup + ".1" + (folders ? "/inner" : "")), "left by data/a.pak") << what;
             }
         }
     }
