@@ -239,7 +239,8 @@ TEST_F(RunFixture, LeftoverBackupsGoOnlyWithASuccessAndComeBackWithARollBack)
     const std::vector<Case> cases{
         {"no fault", [](FaultyFileOperations&) {}, ApplierExitCode::Success},
         {"the removed folder's own move fails", [](FaultyFileOperations& f) {
-             f.failNamed(Op::Rename, "plugins.bak_corvana_updater", std::errc::io_error, 1); }, ApplierExitCode::ApplyFailed},
+             f.failNamed(Op::Rename, "plugins.bak_corvana_updater", std::errc::io_error, 1); },
+         ApplierExitCode::ApplyFailed},
         {"a copy after every move fails", [](FaultyFileOperations& f) {
              f.failNamed(Op::Copy, "a.pak", std::errc::no_space_on_device); }, ApplierExitCode::ApplyFailed},
         {"a.pak's backup cannot go back", [&](FaultyFileOperations& f) {
