@@ -427,6 +427,31 @@ TEST(SessionRun, FloodOfServerDatagramsCannotHoldOffTheStopFlag) {
     EXPECT_EQ(h.device.written.size(), 300u);
 }
 
+TEST(SessionRun, AGroBurstLargerThanOnePassReachesTheDeviceBeforeTheLoopSleeps) {
+    Harness h;
+    // 320 equal datagrams leave as five GSO messages; one batched receive takes them all,
+    // more than one pass hands out.
+    std::vector<Bytes> frames, burst;
+    for (std::uint64_t i = 0; i < 320; ++i) {
+        Bytes f = frame(100);
+        f[6] = static_cast<std::uint8_t>(i >> 8);
+        f[7] = static_cast<std::uint8_t>(i);
+        burst.push_back(h.peer().seal(MessageType::Data, f, S | (8 + i), h.peer().sessionId));
+        frames.push_back(std::move(f));
+    }
+    ASSERT_TRUE(h.peer().sendBurst(burst)) << "the burst went without GSO";
+    h.arrived();
+    const auto start = h.c->clock.now();
+    std::vector<Clock::duration> sleptWhileHeld;
+    h.device.onWait = [&](FakeDevice& d) {
+        if (d.written.size() < frames.size()) sleptWhileHeld.push_back(h.c->clock.now() - start);
+    };
+    ASSERT_TRUE(h.run(3).has_value());
+    EXPECT_EQ(h.device.written, frames);
+    // The pass that reached its share only polled: the clock moves by every wait's time-out.
+    EXPECT_EQ(sleptWhileHeld, std::vector<Clock::duration>(1, Clock::duration::zero()));
+}
+
 namespace {
 
 // Holds what it is sent until flush, as the TAP does while it joins TCP segments.

@@ -223,13 +223,18 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
     for (;;) {
         if (!running.running()) return DisconnectReason::user;
 
+        // Until the socket is seen dry, more may be waiting: a receive can hold back in user
+        // space what it already took from the kernel, where no wait on the descriptor sees it.
+        bool socketDry = false;
         for (std::size_t drained = 0; drained < kDatagramsPerPass;) {
             std::size_t want = std::min(RunBuffers::kReceiveBatch, kDatagramsPerPass - drained);
             IoOutcome got = socket_->receiveBatch(std::span(b.socketViews.data(), want), b.socketLengths);
             if (got.status == IoOutcome::Status::interrupted) continue;
-            if (got.status == IoOutcome::Status::timedOut) break;
             if (got.status == IoOutcome::Status::failed) return std::unexpected(err::io(got.error));
-            if (got.length == 0) break;
+            if (got.status == IoOutcome::Status::timedOut || got.length == 0) {
+                socketDry = true;
+                break;
+            }
             for (std::size_t k = 0; k < got.length; ++k) {
                 ++drained;
                 auto r = receiveDatagram(device, std::span<const std::uint8_t>(b.socket[k].data(), b.socketLengths[k]));
@@ -241,7 +246,10 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
                 }
             }
             // Frames for the adapter go out now rather than after one more empty receive.
-            if (got.queueEmpty) break;
+            if (got.queueEmpty) {
+                socketDry = true;
+                break;
+            }
         }
         if (auto flushed = device.flush(); !flushed) return std::unexpected(flushed.error());
 
@@ -283,7 +291,10 @@ std::expected<DisconnectReason, ClientError> Session::run(PacketDevice& device, 
 
         auto left = keepaliveTimer + kKeepaliveInterval - now;
         auto w = std::min<Clock::duration>(std::max<Clock::duration>(left, Clock::duration::zero()), kMaxWait);
-        if (w > Clock::duration::zero()) {
+        // A drain cut off at its share leaves the rest to the next pass at once: the wait
+        // (still every pass's end) only polls then.
+        if (!socketDry) w = Clock::duration::zero();
+        if (w > Clock::duration::zero() || !socketDry) {
             auto waited = device.wait(socket_->handle(), std::chrono::duration_cast<std::chrono::nanoseconds>(w));
             if (!waited) return std::unexpected(waited.error());
         }

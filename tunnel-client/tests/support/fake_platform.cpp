@@ -117,7 +117,15 @@ void FakeTapFile::cancelRead() {
 
 std::expected<void, std::uint32_t> FakeTapFile::write(std::span<const std::uint8_t> frame) {
     if (writeError) return std::unexpected(*writeError);
-    written.emplace_back(frame.begin(), frame.end());
+    (holdWrites ? held : written).emplace_back(frame.begin(), frame.end());
+    return {};
+}
+
+std::expected<void, std::uint32_t> FakeTapFile::flushWrites() {
+    if (held.empty()) return {};
+    log_.push_back("tap-write-held");
+    written.insert(written.end(), held.begin(), held.end());
+    held.clear();
     return {};
 }
 

@@ -77,12 +77,16 @@ public:
     std::optional<std::uint32_t> readError;
     std::optional<std::uint32_t> writeError;
     int startedReads = 0;
+    // Writes are held back until flushWrites, as joining writes hold them.
+    bool holdWrites = false;
+    std::vector<std::vector<std::uint8_t>> held;
 
     std::expected<std::optional<std::size_t>, std::uint32_t> startRead(std::span<std::uint8_t> buf) override;
     bool readSignalled() override;
     std::expected<std::size_t, std::uint32_t> collectRead() override;
     void cancelRead() override;
     std::expected<void, std::uint32_t> write(std::span<const std::uint8_t> frame) override;
+    std::expected<void, std::uint32_t> flushWrites() override;
     void setMediaStatus(bool connected) override;
     Waitable readEvent() const override { return 77; }
 

@@ -1,6 +1,7 @@
 #include "support/session_fixtures.h"
 
 #include "server_protocol.h"
+#include "platform/linux/udp_burst.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -204,6 +205,21 @@ void TestPeer::run(PeerScript script) {
 
 void TestPeer::sendRaw(std::span<const std::uint8_t> datagram) {
     ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&client_), clientLength_);
+}
+
+bool TestPeer::sendBurst(const std::vector<Bytes>& datagrams) {
+    std::vector<std::span<const std::uint8_t>> views(datagrams.begin(), datagrams.end());
+    if (views.empty()) return false;
+    std::vector<sockaddr_in> to(views.size());
+    std::memcpy(to.data(), &client_, sizeof(sockaddr_in));
+    std::fill(to.begin() + 1, to.end(), to.front());
+    UdpBurst burst(fd_);
+    for (std::size_t done = 0; done < views.size();) {
+        BatchOutcome o = burst.send(std::span(views).subspan(done), std::span(to).subspan(done));
+        done += o.sent;
+        if (o.sent == 0 && o.next.status == IoOutcome::Status::failed) return false;
+    }
+    return burst.gso();
 }
 
 void TestPeer::sendSealed(MessageType type, std::span<const std::uint8_t> payload, std::uint64_t counter,

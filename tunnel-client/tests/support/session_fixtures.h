@@ -103,6 +103,9 @@ public:
     void sendSealed(MessageType type, std::span<const std::uint8_t> payload, std::uint64_t counter,
                     std::optional<std::uint64_t> sessionId = std::nullopt);
     void sendRaw(std::span<const std::uint8_t> datagram);
+    // Sends the datagrams as one burst, runs of equal sizes as UDP GSO messages; false when
+    // the kernel took them without GSO.
+    bool sendBurst(const std::vector<Bytes>& datagrams);
     std::optional<Bytes> receiveRaw(std::chrono::milliseconds timeout);
     struct Opened {
         PacketHeader header;

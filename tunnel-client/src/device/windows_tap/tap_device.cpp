@@ -107,6 +107,9 @@ TapDevice::~TapDevice() { close(); }
 void TapDevice::close() {
     if (closed_) return;
     closed_ = true;
+    // A frame held back to be joined with the next still belongs to this session: it goes
+    // to the adapter while its addresses and routes are there, whatever ended the run.
+    if (file_) (void)file_->flushWrites();
     undoHostChanges();
     if (file_) {
         file_->setMediaStatus(false);
