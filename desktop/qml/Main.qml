@@ -154,6 +154,7 @@ Window {
     property alias tutorialOverlay: tutorial
     property alias disconnectDialog: disconnectDialog
     property alias logoutDialog: logoutDialog
+    property alias lanPage: lanPage
 
     ApiHandler {
         id: apiHandler
