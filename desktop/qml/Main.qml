@@ -154,6 +154,7 @@ Window {
     property alias tutorialOverlay: tutorial
     property alias disconnectDialog: disconnectDialog
     property alias logoutDialog: logoutDialog
+    property alias lanPage: lanPage
 
     ApiHandler {
         id: apiHandler
@@ -182,20 +183,23 @@ Window {
             loginPage.submit()
     }
 
+    // While the update overlay covers the window no key may reach what lies beneath.
     Shortcut {
         sequence: "Escape"
         context: Qt.ApplicationShortcut
+        enabled: !updateOverlay.visible
         onActivated: root.handleEscape()
     }
     Shortcut {
         sequence: "Ctrl+D"
         context: Qt.ApplicationShortcut
+        enabled: !updateOverlay.visible
         onActivated: root.handleDisconnectKey()
     }
     Shortcut {
         sequences: ["Return", "Enter"]
         context: Qt.ApplicationShortcut
-        enabled: root.appState === "login" && !api.busy
+        enabled: root.appState === "login" && !api.busy && !updateOverlay.visible
         onActivated: root.handleReturn()
     }
 
@@ -408,6 +412,8 @@ Window {
             UpdateOverlay {
                 id: updateOverlay
                 z: 950
+                // The overlay held the focus; the pages get it back.
+                onVisibleChanged: if (!visible) content.forceActiveFocus()
             }
             ConfirmDialog {
                 id: disconnectDialog

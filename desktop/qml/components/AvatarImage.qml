@@ -2,7 +2,8 @@ import QtQuick
 import Qt5Compat.GraphicalEffects
 import "../theme"
 
-// Round avatar; the first letter of the name stands in until the picture is ready.
+// Round avatar; the first letter of the name stands in until the picture is ready,
+// and for good when it cannot be loaded.
 Item {
     id: avatar
     property string username: ""
@@ -41,15 +42,16 @@ Item {
         }
     }
 
-    Image {
+    RemoteImage {
         id: picture
+        objectName: "picture"
         anchors.fill: parent
-        source: avatar.source
-        asynchronous: true
+        url: avatar.source
         cache: true
         fillMode: Image.PreserveAspectCrop
         sourceSize: Qt.size(avatar.size * 2, avatar.size * 2)
         visible: false
+        onFailed: AvatarCache.markFailed(avatar.username)
         onStatusChanged: if (status === Image.Error) AvatarCache.markFailed(avatar.username)
     }
     Rectangle {

@@ -1,21 +1,19 @@
 import QtQuick
 
-// A picture from the network that is asked for once before it is shown: a
-// broken link then just leaves the place empty (status stays Null) instead of
-// putting a load error into the program's output.
+// A picture from the network that is loaded and decoded once before it is
+// shown: a broken link, or bytes that are not a picture, leave the place empty
+// (status stays Null, `failed` is emitted) instead of putting an image error
+// into the program's output, as an Image given such an address does.
 Image {
     id: image
     property string url: ""
-    // Outlives the item, so a reply arriving after destruction is dropped quietly.
-    property var _probe: ({ alive: true, url: "" })
+    signal failed()
 
     asynchronous: true
     onUrlChanged: probe()
     Component.onCompleted: probe()
-    Component.onDestruction: _probe.alive = false
 
     function probe() {
-        _probe.alive = false
         source = ""
         if (url === "")
             return
@@ -23,16 +21,43 @@ Image {
             source = url
             return
         }
-        const probe = { alive: true, url: url }
-        _probe = probe
-        const request = new XMLHttpRequest()
-        request.onreadystatechange = function () {
-            if (request.readyState !== XMLHttpRequest.DONE || !probe.alive)
-                return
-            if (request.status === 200)
-                image.source = probe.url
+        checker.check(url)
+    }
+
+    // A canvas loads and decodes pictures like an Image but reports a failure
+    // only to whoever asks, not to the output.
+    Canvas {
+        id: checker
+        width: 0
+        height: 0
+        visible: false
+        property var asked: []
+
+        function check(address) {
+            if (asked.indexOf(address) < 0)
+                asked = asked.concat([address])
+            loadImage(address)
+            settle()
         }
-        request.open("GET", probe.url)
-        request.send()
+        // A picture already in the cache is ready at once, without imageLoaded.
+        function settle() {
+            const waiting = []
+            for (const address of asked) {
+                const ok = isImageLoaded(address)
+                if (!ok && !isImageError(address)) {
+                    waiting.push(address)
+                    continue
+                }
+                unloadImage(address)
+                if (address !== image.url)
+                    continue
+                if (ok)
+                    image.source = address
+                else
+                    image.failed()
+            }
+            asked = waiting
+        }
+        onImageLoaded: settle()
     }
 }

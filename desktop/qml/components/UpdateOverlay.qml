@@ -40,6 +40,27 @@ Item {
     readonly property bool showsProgress: updateState === "downloading" || updateState === "verifying"
     readonly property bool showsFiles: updateState === "update_available" || updateState === "downloading"
 
+    // The overlay holds the keyboard: its button has the focus (the overlay itself
+    // when it shows none), Tab stays on the card, and no other key goes beneath.
+    readonly property Item focusButton: updateState === "update_available" ? updateNowButton
+                                        : updateState === "error" ? exitButton : null
+    function takeFocus() {
+        if (!visible)
+            return
+        if (focusButton)
+            focusButton.forceActiveFocus(Qt.TabFocusReason)
+        else
+            forceActiveFocus()
+    }
+    onVisibleChanged: takeFocus()
+    onFocusButtonChanged: takeFocus()
+    Component.onCompleted: takeFocus()
+    Keys.onPressed: event => {
+        if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+            takeFocus()
+        event.accepted = true
+    }
+
     Rectangle {
         anchors.fill: parent
         radius: Theme.windowRadius
@@ -175,19 +196,27 @@ Item {
                 color: Theme.accentLime
             }
             PrimaryButton {
+                id: updateNowButton
                 objectName: "updateNowButton"
                 anchors.horizontalCenter: parent.horizontalCenter
                 visible: overlay.updateState === "update_available"
                 accent: true
                 text: overlay.fa ? "بروزرسانی" : "Update Now"
+                activeFocusOnTab: false
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 onClicked: updater.startDownload()
             }
             PrimaryButton {
+                id: exitButton
                 objectName: "exitButton"
                 anchors.horizontalCenter: parent.horizontalCenter
                 visible: overlay.updateState === "error"
                 buttonColor: Theme.errorColor
                 text: overlay.fa ? "خروج" : "Exit"
+                activeFocusOnTab: false
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 onClicked: Qt.quit()
             }
         }

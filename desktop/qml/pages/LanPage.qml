@@ -61,6 +61,7 @@ Item {
     property string _shownSearch: ""
     property double _lastErrorRefetchMs: 0
     property bool _apiConnected: false // the last state seen, not a binding: compared on each change
+    property bool _signedIn: false // likewise for api.loggedIn
 
     readonly property alias listView: vlanList
 
@@ -129,6 +130,12 @@ Item {
     // ---- Public list --------------------------------------------------------
 
     function _sendList(page, search) {
+        // Signed out, the service refuses the list and the refusal would be an error
+        // toast; the list is asked for again at sign-in.
+        if (!api.loggedIn) {
+            vlansLoading = false
+            return
+        }
         const request = { page: page, search: search }
         refreshCountdown = refreshSeconds
         if (_listInFlight) {
@@ -213,6 +220,8 @@ Item {
     }
 
     function _refetchAfterError() {
+        if (!api.loggedIn)
+            return
         const now = Date.now()
         if (now - _lastErrorRefetchMs >= errorRefetchPauseMs) {
             _lastErrorRefetchMs = now
@@ -279,6 +288,7 @@ Item {
     }
     Component.onCompleted: {
         _apiConnected = api.connected
+        _signedIn = api.loggedIn
         if (visible) {
             if (publicVlansList.length === 0)
                 fetchVlans()
@@ -289,6 +299,19 @@ Item {
 
     Connections {
         target: api
+        function onLoggedInChanged() {
+            // Also announced for a rotated token; only a change of state counts.
+            if (api.loggedIn === page._signedIn)
+                return
+            page._signedIn = api.loggedIn
+            if (!api.loggedIn) {
+                errorRefetchTimer.stop()
+                page._listQueued = null
+                return
+            }
+            if (page.visible)
+                page.fetchVlans()
+        }
         function onConnectedChanged() {
             // The signal also announces a renamed room; only a change of state counts.
             if (api.connected === page._apiConnected)
@@ -371,7 +394,7 @@ Item {
         id: countdownTimer
         interval: page.countdownTickMs
         repeat: true
-        running: page.visible && !page.connected
+        running: page.visible && !page.connected && api.loggedIn
         onTriggered: page.countdownTick()
     }
     Timer {

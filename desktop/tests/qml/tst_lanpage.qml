@@ -38,7 +38,7 @@ Item {
         function init() {
             Lang.current = "en"
             root.height = 720
-            api = apiMaker.createObject(root)
+            api = apiMaker.createObject(root, { loggedIn: true })
             testHost.use("api", api)
             page = createTemporaryObject(pageMaker, root, { toast: toastMaker.createObject(root) })
             verify(page)
@@ -515,6 +515,22 @@ Item {
             const before = fetches().length
             wait(3 * 400)
             verify(fetches().length <= before + 1)
+        }
+
+        // Signed out, the service would refuse the list: neither the first load, the
+        // refresh nor an error asks for it; signing in does.
+        function test_signedOutAsksForNothing() {
+            page.errorRefetchPauseMs = 10
+            page.countdownTickMs = 5
+            api.loggedIn = false
+            page.visible = false
+            api.clearCalls()
+            page.visible = true
+            api.requestError("Not authenticated")
+            wait(400) // two refreshes of 30 ticks, 40 pauses after an error
+            compare(fetches().length, 0)
+            api.loggedIn = true
+            compare(fetches().length, 1)
         }
 
         function test_fullRoomJoin() {

@@ -32,10 +32,24 @@ key Return
 shot login-empty-toast 0.6
 [ -z "$(requests_to /api/auth/login)" ] || fail "an empty form was sent"
 
-# Sign in as the demo account.
+# A wrong password: one error toast, and nothing more while signed out; the
+# hidden LAN page's public list (refused without a sign-in) is not asked for,
+# neither after the error (5 s pause) nor by anything else.
 click 909 311
 type_text demo
 click 909 393
+type_text wrong-password
+key Return
+wait_request /api/auth/login || fail "the login was not sent"
+shot login-refused 0.5
+sleep 6
+[ -z "$(requests_to /api/vlans)" ] || fail "the public list was asked for while signed out: $(requests_to /api/vlans)"
+[ "$(grep -c 'request failed' "$APP_LOG")" -eq 1 ] \
+  || fail "more than the one refusal: $(grep 'request failed' "$APP_LOG")"
+
+# Sign in as the demo account (the pointer moves, so the click does not wait for it).
+click 950 393
+key ctrl+a
 type_text demo1234
 shot login-filled 0.2
 # A service that never answers: the button spins, then comes back with an error.
@@ -43,13 +57,14 @@ curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/login","hang":true}
 key Return
 wait_request /api/auth/login || fail "the login was not sent"
 shot login-busy 0.3
-wait_until 40 grep -q "request failed: /api/auth/login" "$APP_LOG" || fail "the hanging login never ended"
+wait_until 40 bash -c "[ \$(grep -c 'request failed: /api/auth/login' '$APP_LOG') -ge 2 ]" || fail "the hanging login never ended"
 shot login-after-timeout 0.5
-[ "$(requests_to /api/auth/login | wc -l)" -eq 1 ] || fail "the login was sent twice"
+[ "$(requests_to /api/auth/login | wc -l)" -eq 2 ] || fail "the login was sent twice"
 key Return
-wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | grep -o '\"path\":\"/api/auth/login' | wc -l) -ge 2 ]" \
+wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | grep -o '\"path\":\"/api/auth/login' | wc -l) -ge 3 ]" \
   || fail "the login could not be sent again after the service failed to answer"
 shot main-after-login 1.5
+wait_request /api/vlans || fail "the public list was not asked for after the sign-in"
 # The tour of the first sign-in: Escape ends it.
 key Escape
 sleep 0.5

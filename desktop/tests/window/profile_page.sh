@@ -7,9 +7,15 @@ source "$(dirname "$0")/pages.bash"
 start_display
 start_service
 curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
+# The player's picture answers with bytes that are no picture: the letter stands in,
+# quietly (finish fails on any QML warning); the picker's tile of it stays empty.
+curl -sf -X POST "$SERVICE/test/user" -d '{"username":"demo","avatar_url":"/static/pfp/7.png"}' >/dev/null
+curl -sf -X POST "$SERVICE/test/next" \
+  -d '{"path":"/static/pfp/7.png","status":200,"body":"not a picture","count":50}' >/dev/null
 seed_settings "savedLang=en" "tutorialDone=true"
 start_corvana
 sign_in_demo
+wait_request /static/pfp/7.png || fail "the broken picture was not asked for"
 shot profile-sidebar-before 0.3
 
 # The avatar at the bottom of the sidebar opens the profile.

@@ -29,9 +29,23 @@ first_pid=$APP_PID
 wait_until 20 app_log_has "updater: update available: 2 files" || fail "no update was offered"
 shot update-available-en 0.8
 
-click 640 470
-wait_until 20 app_log_has "updater: downloading: notes/changes.txt" || fail "the download did not start"
-shot update-downloading-en 0.8
+# A whole sign-in typed under the overlay reaches nothing beneath: no login, no
+# toast. The overlay's button holds the focus, so the closing Return is its own.
+key Tab
+type_text demo
+key Tab
+type_text demo1234
+shot update-keys-typed-en 0.3
+[ "$(changed_pixels "$SHOTS/update-available-en.png" "$SHOTS/update-keys-typed-en.png" 1276x716+2+2)" -lt 50 ] \
+  || fail "the keys changed the window under the overlay"
+key Return
+shot update-keys-return-en 0.5
+[ -z "$(requests_to /api/auth/login)" ] || fail "a sign-in typed under the overlay was sent"
+[ "$(color_count "$SHOTS/update-keys-return-en.png" 480x90+400+620 "#e04040")" -eq 0 ] \
+  && [ "$(color_count "$SHOTS/update-keys-return-en.png" 480x90+400+620 "#c1fd05")" -eq 0 ] \
+  || fail "a toast showed above the overlay"
+wait_until 20 app_log_has "updater: downloading: notes/changes.txt" || fail "Return on the overlay's button did not start the download"
+shot update-downloading-en 0.3
 
 # The hand-over: the program quits, the applier replaces the files and starts it again.
 wait_until 60 app_log_has "updater: launching stub: $INSTALL/CorvanaUpdateStub" || fail "the applier was not started"
