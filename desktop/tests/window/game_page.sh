@@ -36,7 +36,7 @@ click 135 205
 # Join the first official server: a forward opens, the connect code names its port.
 click 1180 314
 # The cover stands for two and a half seconds whatever the network does.
-SETTLE_LIMIT=2 shot game-connecting-en app_log_has "UDP forward active"
+SETTLE_LIMIT=1 shot game-connecting-en app_log_has "UDP forward active"
 app_log_has "dedicated: ready" && fail "the connection was ready before its screenshot"
 wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
 port=$(grep -o 'dedicated: ready: connect 127.0.0.1:[0-9]*' "$APP_LOG" | tail -n1 | grep -o '[0-9]*$')

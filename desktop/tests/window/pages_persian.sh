@@ -44,7 +44,7 @@ click 1090 205
 shot game-community-fa changed_from game-servers-fa
 click 1205 205
 click 152 314
-SETTLE_LIMIT=2 shot game-connecting-fa app_log_has "UDP forward active"
+SETTLE_LIMIT=1 shot game-connecting-fa app_log_has "UDP forward active"
 app_log_has "dedicated: ready" && fail "the connection was ready before its screenshot"
 shot game-connection-fa app_log_has "dedicated: ready: connect 127.0.0.1:"
 click 96 79
