@@ -30,6 +30,12 @@ Item {
         visible = true
         fadeIn.restart()
         placeSpotlight()
+        logStep()
+    }
+
+    // Each step in the log, so a report (and the window tests) can tell where the tour stood.
+    function logStep() {
+        logger.logInfo("tour", "step " + (currentStep + 1) + " of " + steps.length)
     }
 
     function placeSpotlight() {
@@ -81,6 +87,7 @@ Item {
         }
         currentStep += 1
         placeSpotlight()
+        logStep()
     }
     function finish() {
         if (!visible)

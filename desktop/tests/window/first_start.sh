@@ -9,27 +9,26 @@ start_service
 # Nothing to announce, so no pop-up stands over the pages.
 curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 # The manifest answers late, so the check's overlay can be seen.
-curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/update","delay_ms":2500}' >/dev/null
+curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/update","delay_ms":4000}' >/dev/null
 start_corvana
-shot update-check 0.3
+shot update-check request_seen /api/update
+app_log_has "updater: no update needed" && fail "the check had ended before its screenshot"
 
-wait_request /api/update || fail "no update check"
-shot lang-page 3
+shot lang-page app_log_has "updater: no update needed"
 [ -z "$(setting savedLang)" ] || fail "a language was saved before the choice"
 
 # English card: left of centre.
 click 530 470
-shot login-en
-wait_setting savedLang "en" || fail "the language choice was not saved"
+shot login-en setting_is savedLang en
 
 # Registration form, then back.
 click 978 533
-shot register-en
+shot register-en changed_from login-en
 [ -n "$(pgrep -f corvana)" ] || fail "the program ended"
 click 985 558
 # Return with empty fields: a toast, no request.
 key Return
-shot login-empty-toast 0.6
+shot login-empty-toast changed_from login-en 1280x720+0+0 300
 [ -z "$(requests_to /api/auth/login)" ] || fail "an empty form was sent"
 
 # A wrong password: one error toast, and nothing more while signed out; the
@@ -51,42 +50,40 @@ sleep 6
 click 950 393
 key ctrl+a
 type_text demo1234
-shot login-filled 0.2
+shot login-filled changed_from login-en 1280x720+0+0 300
 # A service that never answers: the button spins, then comes back with an error.
 curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/login","hang":true}' >/dev/null
 key Return
-wait_request /api/auth/login || fail "the login was not sent"
-shot login-busy 0.3
+logins_seen() { [ "$(requests_to /api/auth/login | wc -l)" -ge "$1" ]; }
+shot login-busy logins_seen 2
 wait_until 40 bash -c "[ \$(grep -c 'request failed: /api/auth/login' '$APP_LOG') -ge 2 ]" || fail "the hanging login never ended"
-shot login-after-timeout 0.5
+shot login-after-timeout changed_from login-busy
 [ "$(requests_to /api/auth/login | wc -l)" -eq 2 ] || fail "the login was sent twice"
 key Return
 wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | grep -o '\"path\":\"/api/auth/login' | wc -l) -ge 3 ]" \
   || fail "the login could not be sent again after the service failed to answer"
-shot main-after-login 1.5
+shot main-after-login app_log_has "tour: step 1 of"
 wait_request /api/vlans || fail "the public list was not asked for after the sign-in"
 # The tour of the first sign-in: Escape ends it.
 key Escape
-sleep 0.5
+wait_setting tutorialDone true || fail "Escape did not end the tour"
 wait_setting savedUsername "demo" || fail "the user name was not saved"
 [ -z "$(setting savedRefreshToken)" ] || fail "a refresh token was saved without Remember me"
 
 # Settings: the gear at the bottom of the sidebar.
+mark lan-page
 click 30 695
-shot settings-en
+shot settings-en changed_from lan-page
 # Persian toggle, then the page in Persian.
 click 1185 153
-sleep 0.5
-wait_setting savedLang "fa" || { shot settings-fa-failed 0; fail "the language switch was not saved"; }
-shot settings-fa
+shot settings-fa setting_is savedLang fa
 
 # Logout through the confirmation, back to the login page, now in Persian.
 click 166 354
-shot logout-confirm-fa 0.5
+shot logout-confirm-fa changed_from settings-fa
 click 569 381
-wait_request /api/auth/logout || fail "the logout was not sent"
-shot login-fa 1
+shot login-fa request_seen /api/auth/logout
 [ -z "$(setting savedUsername)" ] || fail "the user name stayed after logout"
 click 330 533
-shot register-fa
+shot register-fa changed_from login-fa
 finish

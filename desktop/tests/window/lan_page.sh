@@ -18,8 +18,8 @@ start_service
 curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 seed_settings savedLang=en savedUsername=demo tutorialDone=true
 start_corvana
-wait_request /api/update || fail "no update check"
-sleep 2
+wait_until 60 update_check_done || fail "the update check did not end"
+mark login-form
 
 # Sign in: the user name is filled in from the last run.
 click 990 410
@@ -37,6 +37,9 @@ adapter_clean() {
 # members_crop NAME: the member list, as pixels to compare.
 members_crop() { import -window root -crop 700x420+530+165 +repage "$STAGE/$1.png"; }
 pixels_differing() { compare -metric AE -fuzz 3% "$STAGE/$1.png" "$STAGE/$2.png" null: 2>&1 || true; }
+# The member list, now against the crop of the lone player: grown, or back as it was.
+members_grown() { members_crop now; [ "$(pixels_differing alone now)" -gt 500 ]; }
+members_as_alone() { members_crop now; [ "$(pixels_differing alone now)" -lt 200 ]; }
 # pixel_is X Y red|purple: the screen's colour there, roughly.
 pixel_is() {
   local rgb r g b
@@ -55,18 +58,16 @@ join_first_room() {
   click "$2" 162 0.1
   xdotool mousemove $NEUTRAL
   wait_request "/api/vlans/$ROOM/join" || fail "the join was not sent"
-  shot "lan-progress-$1" 1.5
-  client_running || fail "no tunnel client while the cover is up"
+  SETTLE_LIMIT=4 shot "lan-progress-$1" client_running
   # Ctrl+D during the cover: the confirmation opens above it; Escape closes it.
   key ctrl+d
-  shot "lan-progress-confirm-$1" 0.6
+  SETTLE_LIMIT=4 shot "lan-progress-confirm-$1" pixel_is "$(($3 + ($3 > 640 ? 55 : -55)))" 390 red
   # The dialog's red Confirm, outside the cover's rings: the dialog lies above the cover.
   pixel_is "$(($3 + ($3 > 640 ? 55 : -55)))" 390 red || fail "Ctrl+D showed no confirmation above the cover"
   key Escape
   kill -CONT "$TUNNEL_PID"
   wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined"
   wait_until 20 bash -c "ip -4 addr show dev $TAP | grep -q inet" || fail "the adapter got no address"
-  sleep 1.5
 }
 
 # leave CONFIRM_X JOIN_X: Ctrl+D and Confirm; the tunnel ends and leaves the adapter as it found it.
@@ -77,65 +78,63 @@ leave() {
   wait_request "/api/vlans/$ROOM/disconnect" 20 || fail "the leave was not posted"
   wait_until 20 bash -c "! pgrep -x ostrel-client" || fail "the tunnel client is still running"
   wait_until 10 adapter_clean || fail "address or route left on $TAP: $(ip addr show dev $TAP; ip route show dev $TAP)"
-  sleep 1
   # The second row: the first room may be full by now.
-  pixel_is "$(($2 - 33))" 212 purple || fail "the disconnected view did not come back"
+  wait_until 10 pixel_is "$(($2 - 33))" 212 purple || fail "the disconnected view did not come back"
 }
 
 # ---- English ----
-shot lan-disconnected-en 3
+shot lan-disconnected-en pixel_is 1150 162 purple
 click 272 266
 click 160 242   # a game, to show the selection
 xdotool mousemove $NEUTRAL
-shot lan-create-en 0.6
+shot lan-create-en changed_from lan-disconnected-en
 click 272 573   # back to join
 join_first_room en 1183 710
-shot lan-connected-en 0.5
+shot lan-connected-en
 members_crop alone
 
 curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"username\":\"Nadia\"}" >/dev/null \
   || fail "add-member control failed"
-sleep 1.5
+wait_until 10 members_grown || true
 members_crop with-nadia
 [ "$(pixels_differing alone with-nadia)" -gt 500 ] || fail "the added member did not appear"
 grep -q '"type":"user_connected","username":"Nadia"\|"username":"Nadia","type":"user_connected"' "$APP_LOG" \
   || fail "the lobby frame did not reach the program"
-shot lan-member-added-en 0.2
+shot lan-member-added-en
 
 curl -sf -X POST "$SERVICE/test/lobby/remove-member" -d "{\"vlan_id\":\"$ROOM\",\"username\":\"Nadia\"}" >/dev/null \
   || fail "remove-member control failed"
-sleep 1.5
+wait_until 10 members_as_alone || true
 members_crop without-nadia
 [ "$(pixels_differing alone without-nadia)" -lt 200 ] || fail "the member who left is still listed"
 
 leave 710 1183
-shot lan-after-leave-en 1
+shot lan-after-leave-en
 curl -sf -X POST "$SERVICE/test/reset" >/dev/null   # the next join and leave are looked for afresh
 
 # ---- Persian: settings gear, the Persian switch, back to the LAN tab ----
 click 30 681
 click 1185 153
-sleep 0.5
 wait_setting savedLang "fa" || fail "the language switch was not saved"
 click 30 378
 xdotool mousemove $NEUTRAL
-shot lan-disconnected-fa 1.5
+shot lan-disconnected-fa pixel_is 122 162 purple
 click 1066 266
 click 1178 242
 xdotool mousemove $NEUTRAL
-shot lan-create-fa 0.6
+shot lan-create-fa changed_from lan-disconnected-fa
 click 1066 573
 curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"usernames\":[\"Nadia\",\"کاوه\",\"Sam\"]}" >/dev/null
 join_first_room fa 155 568
-shot lan-connected-fa 0.5
+shot lan-connected-fa
 
 # A crowd of 250 joins at once: the list takes them and the page stays usable.
 crowd=$(printf '"player%d",' $(seq 1 250)); crowd="[${crowd%,}]"
 curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"usernames\":$crowd}" >/dev/null
-sleep 2
+wait_until 20 app_log_has '"username":"player250"' || fail "the crowd did not reach the program"
 xdotool mousemove 450 400
 for _ in 1 2 3 4 5; do xdotool click 5; done
 xdotool mousemove $NEUTRAL
-shot lan-crowd-fa 1
+shot lan-crowd-fa changed_from lan-connected-fa
 leave 568 155
 finish

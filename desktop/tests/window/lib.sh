@@ -85,25 +85,90 @@ start_corvana() {
   APP_PID=$!
   wait_until 30 find_window || fail "no window appeared"
   xdotool windowmove --sync "$WINDOW" 0 0 || true
-  sleep 1
+  wait_until 30 first_frame_shown || fail "the window drew nothing"
 }
 
 click() { xdotool mousemove --sync "$1" "$2" click 1; sleep "${3:-0.4}"; }
 key() { xdotool key --clearmodifiers "$@"; sleep 0.3; }
 type_text() { xdotool type --delay 20 -- "$1"; sleep 0.2; }
 
-# shot NAME: a screenshot of the screen (the window fills it).
+# grab FILE: the screen as it stands (the window fills it).
+grab() { import -window root "$1"; }
+# differing FILE1 FILE2: how many pixels differ (compare's status is 1 when any
+# do, which is not a failure here; its count may come in exponent notation).
+differing() { { compare -metric AE -fuzz 8% "$1" "$2" null: 2>&1 || true; } | awk '{ printf "%d", $1 }'; }
+
+# settle_into FILE: grabs the screen until two grabs a quarter second apart
+# differ in few pixels, so fades, slides and scrolls have ended (a spinner or a
+# pulsing frame may still turn); a cover whose rings never rest is taken after
+# SETTLE_LIMIT grabs (12 unless given, some 4 s). The last grab is left in FILE.
+settle_into() {
+  local previous=$STAGE/settle.png left=${SETTLE_LIMIT:-12}
+  grab "$previous"
+  while [ "$left" -gt 0 ]; do
+    sleep 0.25
+    grab "$1"
+    [ "$(differing "$previous" "$1")" -lt 4000 ] && return 0
+    mv "$1" "$previous"
+    left=$((left - 1))
+  done
+  mv "$previous" "$1"
+}
+
+# spread FILE: how far the picture's grey levels spread, 0..1000; a black or
+# empty frame has next to none.
+spread() { convert "$1" -colorspace Gray -format "%[fx:round(standard_deviation*1000)]" info:; }
+
+# shot NAME [COMMAND...]: waits until the command succeeds (the state the
+# screenshot is named after has been reached: a log line, a request, a setting,
+# a change on the screen), lets the screen come to rest and takes it; a blank
+# frame fails the test. A number in place of the command is a pause instead.
 shot() {
-  sleep "${2:-0.8}"
-  import -window root "$SHOTS/$1.png"
-  log "screenshot $SHOTS/$1.png"
+  local name=$1; shift
+  if [ $# -eq 1 ] && [[ $1 =~ ^[0-9.]+$ ]]; then
+    sleep "$1"
+  elif [ $# -gt 0 ]; then
+    wait_until 30 "$@" || fail "the state of screenshot $name was not reached: $*"
+  fi
+  settle_into "$SHOTS/$name.png"
+  local level
+  level=$(spread "$SHOTS/$name.png")
+  [ "$level" -ge 20 ] || fail "screenshot $name is blank (spread $level)"
+  log "screenshot $SHOTS/$name.png"
+}
+
+# mark NAME: the screen at rest before an action, for changed_from.
+mark() { settle_into "$STAGE/$1.png"; }
+
+# changed_from NAME [GEOMETRY [PIXELS]]: the screen (or a region of it) differs
+# from the mark or screenshot NAME in more than PIXELS pixels (2000 unless
+# given): a page, an overlay or a toast has come or gone.
+changed_from() {
+  local region=${2:-1280x720+0+0} then=$STAGE/$1.png
+  [ -f "$then" ] || then=$SHOTS/$1.png
+  import -window root -crop "$region" +repage "$STAGE/now-region.png"
+  convert "$then" -crop "$region" +repage "$STAGE/then-region.png"
+  [ "$(differing "$STAGE/then-region.png" "$STAGE/now-region.png")" -gt "${3:-2000}" ]
 }
 
 # Service calls the program made, as JSON lines (controls excluded by the service).
 requests_to() { curl -sf "$SERVICE/test/requests" | tr -d '\n' | grep -o "\"path\":\"$1[^\"]*\"" || true; }
+request_seen() { curl -sf "$SERVICE/test/requests" | grep -q "\"path\":\"$1"; }
 wait_request() { wait_until "${2:-20}" bash -c "curl -sf '$SERVICE/test/requests' | grep -q '\"path\":\"$1'"; }
 
+app_log_has() { grep -q -- "$1" "$APP_LOG" 2>/dev/null; }
+# first_frame_shown: every start of the program has drawn its window.
+first_frame_shown() {
+  [ "$(grep -c 'window: first frame shown' "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]
+}
+# update_check_done: every start of the program has found nothing to update,
+# so its overlay has gone and the window below takes clicks.
+update_check_done() {
+  [ "$(grep -c 'updater: no update needed' "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]
+}
+
 setting() { grep -E "^$1=" "$SETTINGS" 2>/dev/null | head -n1 | cut -d= -f2-; }
+setting_is() { grep -qxF -- "$1=$2" "$SETTINGS" 2>/dev/null; }
 # wait_setting KEY VALUE: the program writes its settings a moment after they change.
 wait_setting() { wait_until 10 bash -c "grep -qxF -- '$1=$2' '$SETTINGS'"; }
 

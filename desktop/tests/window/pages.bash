@@ -1,23 +1,51 @@
 # Steps the page tests share, sourced after lib.sh (not a test itself).
 
-# sign_in_demo: the English login form, as the demo player.
+# signed_in: every start of the program has signed in.
+signed_in() { [ "$(grep -c 'auth: login success' "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]; }
+
+# sign_in_demo: the English login form, as the demo player (over the user
+# name an earlier run left in the field).
 sign_in_demo() {
-  wait_request /api/update || fail "no update check"
-  sleep 1.5
+  wait_until 60 update_check_done || fail "the update check did not end"
+  mark login-form
   click 990 330
+  key ctrl+a
   type_text demo
   click 990 410
   type_text demo1234
   key Return
   wait_request /api/auth/login || fail "the login was not sent"
-  sleep 1.5
+  wait_until 20 signed_in || fail "the sign-in did not succeed"
 }
+
+# click_button SHOT COLOR [MIN_WIDTH MAX_WIDTH]: clicks the block of the colour
+# with a button's height in the screenshot (a progress bar or a frame of the
+# colour is thin).
+click_button() {
+  local centre low=${3:-40} high=${4:-400}
+  centre=$(convert "$SHOTS/$1.png" -fuzz 15% -fill black +opaque "$2" -fill white -opaque "$2" \
+    -define connected-components:verbose=true -define connected-components:area-threshold=400 \
+    -connected-components 8 null: \
+    | awk -v low="$low" -v high="$high" '$NF == "srgb(255,255,255)" {
+        split($2, box, /[x+]/)
+        if (box[2] >= 28 && box[2] <= 48 && box[1] >= low && box[1] <= high) { print $3; exit }
+      }')
+  [ -n "$centre" ] || fail "no $2 button in screenshot $1"
+  click "$(printf '%.0f' "${centre%,*}")" "$(printf '%.0f' "${centre#*,}")"
+}
+# tour_next SHOT: the tour card's Next, its lime button (84 px, 120 on the
+# last step; an announcement's lime button may show through the spotlight).
+tour_next() { click_button "$1" "#c1fd05" 80 124; }
 
 # color_count FILE GEOMETRY COLOR: how many pixels of the region are near the colour.
 color_count() {
   convert "$1" -crop "$2" +repage -fuzz 12% -fill black +opaque "$3" -fill white -opaque "$3" \
     -format "%[fx:round(mean*w*h)]" info:
 }
+
+# pings_shown GEOMETRY: the servers' latencies stand in green in the region,
+# once the pings of the loopback servers have answered.
+pings_shown() { grab "$STAGE/now.png"; [ "$(color_count "$STAGE/now.png" "$1" "#9bf07e")" -gt 40 ]; }
 
 # brightness FILE GEOMETRY: mean brightness of a region, 0..1000.
 brightness() {
@@ -52,8 +80,6 @@ install_sound_recorder() {
   export PATH="$STAGE/bin:$PATH"
 }
 
-app_log_has() { grep -q -- "$1" "$APP_LOG" 2>/dev/null; }
-
 # changed_pixels FILE1 FILE2 GEOMETRY: how many pixels of the region differ between two shots.
 changed_pixels() {
   convert "$1" -crop "$3" +repage "$STAGE/region-a.png"
@@ -65,9 +91,7 @@ changed_pixels() {
 # open_profile LANG PICKER_X: the profile from the sidebar's avatar, then its picture picker.
 open_profile() {
   click 30 630
-  wait_request /api/auth/me || fail "the profile did not ask for the account"
-  shot "profile-$1" 1
+  shot "profile-$1" request_seen /api/auth/me
   click "$2" 300
-  wait_request /api/pfp/list || fail "the picture list was not asked for"
-  shot "profile-picker-$1" 1.5
+  shot "profile-picker-$1" request_seen /api/pfp/list
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every page and overlay of this part of the window in Persian, right to
-# left: the tour after the first sign-in, the announcement pop-up, the game
+# left: the tour's seven steps after the first sign-in, the announcement pop-up, the game
 # page's three views, the profile, about and announcements pages.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/pages.bash"
@@ -13,8 +13,8 @@ curl -sf -X POST "$SERVICE/test/announce" -H 'Content-Type: application/json' -d
   "link_url": "https://corvana.gg/news"}' >/dev/null
 seed_settings "savedLang=fa"
 start_corvana
-wait_request /api/update || fail "no update check"
-sleep 1.5
+wait_until 60 update_check_done || fail "the update check did not end"
+mark login-form
 # The Persian login form stands at the left.
 click 372 311
 type_text demo
@@ -22,40 +22,44 @@ click 372 392
 type_text demo1234
 key Return
 wait_request /api/auth/login || fail "the login was not sent"
-shot tutorial-welcome-fa 1.5
-click 531 412
-shot tutorial-sidebar-fa 0.8
+shot tutorial-welcome-fa app_log_has "tour: step 1 of 7"
+previous=tutorial-welcome-fa step=2
+for name in sidebar join public about settings done; do
+  tour_next "$previous"
+  shot "tutorial-$name-fa" app_log_has "tour: step $step of 7"
+  previous=tutorial-$name-fa step=$((step + 1))
+done
 key Escape
-shot announce-popup-fa 0.8
+shot announce-popup-fa setting_is tutorialDone true
 # A click beside the card puts the pop-up away.
 click 1100 600
-sleep 0.6
+wait_until 10 changed_from announce-popup-fa || fail "the pop-up did not go"
 
 click 30 329
-wait_request /api/games/dedicated || fail "the dedicated games were not asked for"
-shot game-games-fa 1.5
+shot game-games-fa request_seen /api/games/dedicated
 click 1040 230
 wait_request /api/games/cs2/servers || fail "the servers were not asked for"
-shot game-servers-fa 3
+shot game-servers-fa pings_shown 1000x230+200+290
 click 1090 205
-shot game-community-fa 0.6
+shot game-community-fa changed_from game-servers-fa
 click 1205 205
 click 152 314
-shot game-connecting-fa 0.3
-wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
-shot game-connection-fa 0.6
+SETTLE_LIMIT=1 shot game-connecting-fa app_log_has "UDP forward active"
+app_log_has "dedicated: ready" && fail "the connection was ready before its screenshot"
+shot game-connection-fa app_log_has "dedicated: ready: connect 127.0.0.1:"
 click 96 79
-shot game-disconnect-confirm-fa 0.5
+shot game-disconnect-confirm-fa changed_from game-connection-fa
 click 738 381
 wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forward was not stopped"
 
 open_profile fa 1133
 
+mark profile-picker
 click 30 479
-shot about-fa 1
+shot about-fa changed_from profile-picker
 xdotool mousemove 660 400 click 5 click 5 click 5 click 5 click 5
-shot about-links-fa 0.6
+shot about-links-fa changed_from about-fa
 
 click 30 429
-shot announce-page-fa 1
+shot announce-page-fa changed_from about-links-fa
 finish

@@ -15,8 +15,7 @@ curl -sf -X POST "$SERVICE/test/next" \
 seed_settings "savedLang=en" "tutorialDone=true"
 start_corvana
 sign_in_demo
-wait_request /static/pfp/7.png || fail "the broken picture was not asked for"
-shot profile-sidebar-before 0.3
+shot profile-sidebar-before request_seen /static/pfp/7.png
 
 # The avatar at the bottom of the sidebar opens the profile.
 open_profile en 200
@@ -24,7 +23,7 @@ open_profile en 200
 # The second picture: the sidebar's avatar turns into it, the cool-down starts.
 click 234 372
 wait_request /api/users/me/avatar || fail "the picture change was not sent"
-shot profile-changed-en 1.5
+shot profile-changed-en changed_from profile-sidebar-before 30x30+15+615 200
 changed=$(changed_pixels "$SHOTS/profile-sidebar-before.png" "$SHOTS/profile-changed-en.png" 30x30+15+615)
 [ "$changed" -gt 200 ] || fail "the sidebar's avatar did not change ($changed pixels)"
 [ "$(color_count "$SHOTS/profile-changed-en.png" 200x20+1030+243 "#f3c84b")" -gt 20 ] \
@@ -32,6 +31,6 @@ changed=$(changed_pixels "$SHOTS/profile-sidebar-before.png" "$SHOTS/profile-cha
 
 # During the cool-down a further choice only explains why.
 click 326 372
-shot profile-cooldown-toast-en 0.5
+shot profile-cooldown-toast-en changed_from profile-changed-en 1280x720+0+0 300
 [ "$(requests_to /api/users/me/avatar | wc -l)" -eq 1 ] || fail "a second change was sent during the cool-down"
 finish

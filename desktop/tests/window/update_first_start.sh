@@ -26,8 +26,7 @@ curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$route\",\"delay_ms\":3000
 seed_settings "savedLang=en"
 BIN=$INSTALL start_corvana
 first_pid=$APP_PID
-wait_until 20 app_log_has "updater: update available: 2 files" || fail "no update was offered"
-shot update-available-en 0.8
+shot update-available-en app_log_has "updater: update available: 2 files"
 
 # A whole sign-in typed under the overlay reaches nothing beneath: no login, no
 # toast. The overlay's button holds the focus, so the closing Return is its own.
@@ -44,8 +43,8 @@ shot update-keys-return-en 0.5
 [ "$(color_count "$SHOTS/update-keys-return-en.png" 480x90+400+620 "#e04040")" -eq 0 ] \
   && [ "$(color_count "$SHOTS/update-keys-return-en.png" 480x90+400+620 "#c1fd05")" -eq 0 ] \
   || fail "a toast showed above the overlay"
-wait_until 20 app_log_has "updater: downloading: notes/changes.txt" || fail "Return on the overlay's button did not start the download"
-shot update-downloading-en 0.3
+shot update-downloading-en app_log_has "updater: downloading: notes/changes.txt"
+app_log_has "updater: all files verified" && fail "the download had ended before its screenshot"
 
 # The hand-over: the program quits, the applier replaces the files and starts it again.
 wait_until 60 app_log_has "updater: launching stub: $INSTALL/CorvanaUpdateStub" || fail "the applier was not started"
@@ -58,6 +57,6 @@ wait_until 60 bash -c "[ \$(grep -c 'app: started' '$APP_LOG') -ge 2 ]" || fail 
 wait_until 30 app_log_has "updater: no update needed" || fail "the new start found an update again"
 wait_until 30 xdotool search --onlyvisible --name '^Corvana$' || fail "the window did not come back"
 pgrep -x corvana >/dev/null || fail "no program runs after the update"
-shot update-restarted-en 2
+shot update-restarted-en changed_from update-downloading-en
 [ "$(grep -c 'app: started' "$APP_LOG")" -eq 2 ] || fail "expected exactly two starts"
 finish
