@@ -46,7 +46,7 @@ wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the co
 shot game-connection-fa 0.6
 click 96 79
 shot game-disconnect-confirm-fa 0.5
-click 738 381
+click 597 381
 wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forward was not stopped"
 
 open_profile fa 1133
