@@ -63,10 +63,10 @@ QtObject {
         return quantity((n / 1048576).toFixed(1), "MB")
     }
 
-    // A moment as the local short date and the time in hours and minutes, in the
-    // language's digits (the system's locale decides the date's order, not its digits).
+    // A moment as the local short date and the time in hours and minutes. The system's
+    // locale gives the date's order; the language gives its digits and month names.
     function dateTime(when) {
-        const date = when.toLocaleDateString(Qt.locale("en_US"), Qt.locale().dateFormat(Locale.ShortFormat))
+        const date = when.toLocaleDateString(Qt.locale(isPersian ? "fa_IR" : "en_US"), Qt.locale().dateFormat(Locale.ShortFormat))
         return number(date + " " + Qt.formatTime(when, "hh:mm"))
     }
 
