@@ -1041,7 +1041,8 @@ Item {
                                             anchors.verticalCenter: parent.verticalCenter
                                             text: row.server.ping >= 0 ? Lang.quantity(row.server.ping, "ms") : "…"
                                             color: row.server.ping >= 0 ? page.pingColor(row.server.ping) : Theme.textSecondary
-                                            font.family: Theme.monoFont
+                                            // Persian digits and units read in the body family.
+                                            font.family: Lang.isPersian ? Lang.bodyFont : Theme.monoFont
                                             font.pixelSize: Theme.fontSizeBody
                                         }
                                     }
@@ -1056,7 +1057,7 @@ Item {
                                                 anchors.left: parent.left
                                                 text: Lang.number(row.server.players + "/" + row.server.capacity)
                                                 color: Theme.textPrimary
-                                                font.family: Theme.monoFont
+                                                font.family: Lang.isPersian ? Lang.bodyFont : Theme.monoFont
                                                 font.pixelSize: Theme.fontSizeSmall
                                             }
                                             Rectangle {
