@@ -9,7 +9,15 @@ import "theme"
 // view with its pages, overlays, dialogs and toasts.
 Window {
     id: root
-    property string appState: "lang"
+    // The state the settings call for, from the first frame, so a returning player
+    // never sees the language view fade out. Read from the store itself: the Settings
+    // object fills its properties only as the window completes, and a method call makes
+    // no live binding that a later settings change could move.
+    property string appState: {
+        if (String(settings.value("savedLang", "")) === "")
+            return "lang"
+        return String(settings.value("savedRefreshToken", "")) !== "" ? "loading" : "login"
+    }
     property int currentTab: 1
     property int resizeMargin: 6
     // Long waits are properties so tests can shorten them.
@@ -48,7 +56,6 @@ Window {
     ]
 
     Component.onCompleted: {
-        appState = settings.savedLang === "" ? "lang" : (settings.savedRefreshToken !== "" ? "loading" : "login")
         if (settings.savedLang !== "") {
             Lang.current = settings.savedLang
             api.lang = settings.savedLang
@@ -232,17 +239,24 @@ Window {
             onPressed: mouse => { content.forceActiveFocus(); mouse.accepted = false }
         }
 
+        // Right to left is one switch here: everything below inherits it. Components
+        // never flip themselves; what must stay left to right opts out where it stands.
         Item {
             id: content
             anchors.fill: parent
             focus: true
+            LayoutMirroring.enabled: Lang.isPersian
+            LayoutMirroring.childrenInherit: true
 
-            // Title bar: drag to move, double click to maximise.
+            // Title bar: drag to move, double click to maximise. Window chrome keeps
+            // its places in both languages.
             Item {
                 id: titleBar
                 width: parent.width
                 height: Theme.titleBarHeight
                 z: 100
+                LayoutMirroring.enabled: false
+                LayoutMirroring.childrenInherit: true
                 DragHandler {
                     target: null
                     onActiveChanged: if (active) root.startSystemMove()
@@ -357,8 +371,10 @@ Window {
                     onAnnounceClicked: root.currentTab = 5
                 }
 
+                // The sidebar stays at the left; the pages beside it mirror.
                 Item {
                     id: pages
+                    LayoutMirroring.enabled: false
                     anchors.left: sidebar.right
                     anchors.right: parent.right
                     anchors.top: parent.top

@@ -18,7 +18,6 @@ Rectangle {
     Row {
         anchors.centerIn: parent
         spacing: 8
-        layoutDirection: Lang.direction
         Image {
             anchors.verticalCenter: parent.verticalCenter
             width: 16

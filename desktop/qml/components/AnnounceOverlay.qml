@@ -75,6 +75,7 @@ Item {
 
     Rectangle {
         anchors.fill: parent
+        radius: Theme.windowRadius
         color: Qt.rgba(0, 0, 0, 0.6)
         opacity: card.opacity
         MouseArea {
@@ -144,11 +145,12 @@ Item {
                 maximumLineCount: 4
                 elide: Text.ElideRight
                 horizontalAlignment: overlay.bodyRtl ? Text.AlignRight : Text.AlignLeft
+                // Aligned by its own script, not by the window's language.
+                LayoutMirroring.enabled: false
             }
             Row {
                 anchors.horizontalCenter: parent.horizontalCenter
                 spacing: 12
-                layoutDirection: Lang.direction
                 PrimaryButton {
                     objectName: "readMoreButton"
                     width: 150

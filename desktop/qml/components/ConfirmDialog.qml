@@ -68,7 +68,6 @@ Item {
             Row {
                 anchors.horizontalCenter: parent.horizontalCenter
                 spacing: 12
-                layoutDirection: Lang.direction
                 PrimaryButton {
                     objectName: "cancelButton"
                     width: 130

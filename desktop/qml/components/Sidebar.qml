@@ -19,6 +19,9 @@ Rectangle {
 
     width: Theme.sidebarWidth
     color: "transparent"
+    // The bar is window chrome: the same in both languages.
+    LayoutMirroring.enabled: false
+    LayoutMirroring.childrenInherit: true
 
     Rectangle {
         anchors.right: parent.right

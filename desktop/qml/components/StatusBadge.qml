@@ -20,7 +20,6 @@ Rectangle {
         id: row
         anchors.centerIn: parent
         spacing: 7
-        layoutDirection: Lang.direction
         Rectangle {
             id: dot
             width: 7

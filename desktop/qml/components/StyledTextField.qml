@@ -15,6 +15,8 @@ TextField {
     selectionColor: Theme.primaryPurple
     selectedTextColor: Theme.textWhite
     horizontalAlignment: Lang.isPersian && !LayoutMirroring.enabled ? TextInput.AlignRight : TextInput.AlignLeft
+    // The placeholder follows the field, also where a field opts out of mirroring.
+    LayoutMirroring.childrenInherit: true
     selectByMouse: true
 
     background: Rectangle {

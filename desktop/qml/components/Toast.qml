@@ -71,7 +71,8 @@ Item {
                     width: 4
                     height: parent.height - 16
                     anchors.verticalCenter: parent.verticalCenter
-                    x: Lang.isPersian ? parent.width - width - 8 : 8
+                    anchors.left: parent.left
+                    anchors.leftMargin: 8
                     radius: 2
                     color: card.tone
                 }
@@ -80,7 +81,6 @@ Item {
                     anchors.centerIn: parent
                     width: parent.width - 40
                     spacing: 10
-                    layoutDirection: Lang.direction
                     Text {
                         id: mark
                         text: card.kind === "error" ? "\u2717" : "\u2713"
@@ -101,7 +101,7 @@ Item {
                         color: Theme.textPrimary
                         font.family: Lang.bodyFont
                         font.pixelSize: Theme.fontSizeBody
-                        horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                        horizontalAlignment: Text.AlignLeft
                     }
                 }
 

@@ -106,10 +106,7 @@ Item {
 
     // "step / steps"; in Persian with Persian digits and read from the right.
     function counterText(step, count) {
-        if (!Lang.isPersian)
-            return step + " / " + count
-        const digits = n => String(n).replace(/[0-9]/g, d => "۰۱۲۳۴۵۶۷۸۹"[d])
-        return "\u200F" + digits(step) + " / " + digits(count)
+        return (Lang.isPersian ? "\u200F" : "") + Lang.number(step) + " / " + Lang.number(count)
     }
 
     NumberAnimation { id: fadeIn; target: tour; property: "opacity"; from: 0; to: 1; duration: 400 }
@@ -141,7 +138,10 @@ Item {
             const ctx = getContext("2d")
             ctx.reset()
             ctx.fillStyle = Qt.rgba(0, 0, 0, 0.78)
-            ctx.fillRect(0, 0, width, height)
+            // In the window's rounded shape, like every full-window layer.
+            ctx.beginPath()
+            ctx.roundedRect(0, 0, width, height, Theme.windowRadius, Theme.windowRadius)
+            ctx.fill()
             if (!tour.hasTarget)
                 return
             ctx.globalCompositeOperation = "destination-out"
@@ -204,6 +204,7 @@ Item {
                 radius: 2
                 color: Theme.glassBorder
                 Rectangle {
+                    anchors.left: parent.left
                     width: parent.width * (tour.steps.length > 0 ? (tour.currentStep + 1) / tour.steps.length : 0)
                     height: parent.height
                     radius: 2
@@ -214,7 +215,6 @@ Item {
             Row {
                 anchors.horizontalCenter: parent.horizontalCenter
                 spacing: 10
-                layoutDirection: Lang.direction
                 Image {
                     anchors.verticalCenter: parent.verticalCenter
                     width: 20
@@ -247,8 +247,6 @@ Item {
             Item {
                 width: parent.width
                 height: 36
-                LayoutMirroring.enabled: Lang.isPersian
-                LayoutMirroring.childrenInherit: true
                 Text {
                     objectName: "tutorialCounter"
                     anchors.left: parent.left

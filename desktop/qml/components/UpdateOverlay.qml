@@ -26,15 +26,10 @@ Item {
     }
 
     function formatSize(bytes) {
-        const n = Number(bytes) || 0
-        if (n < 1024)
-            return n + " B"
-        if (n < 1048576)
-            return (n / 1024).toFixed(1) + " KB"
-        return (n / 1048576).toFixed(1) + " MB"
+        return Lang.size(bytes)
     }
 
-    readonly property string fileLine: updater.fileCount + (fa ? " فایل • " : " files • ") + formatSize(updater.totalBytes)
+    readonly property string fileLine: Lang.quantity(updater.fileCount, "files") + " • " + formatSize(updater.totalBytes)
     readonly property string byteLine: formatSize(updater.downloadedBytes) + " / " + formatSize(updater.totalBytes)
     readonly property bool showsSpinner: ["checking", "verifying", "staging", "launching", "done"].indexOf(updateState) >= 0
     readonly property bool showsProgress: updateState === "downloading" || updateState === "verifying"
@@ -185,7 +180,7 @@ Item {
                 textFormat: Text.PlainText
                 horizontalAlignment: Text.AlignHCenter
                 color: Theme.textSecondary
-                font.family: Theme.monoFont
+                font.family: overlay.fa ? Lang.bodyFont : Theme.monoFont
                 font.pixelSize: Theme.fontSizeSmall
             }
             BusySpinner {

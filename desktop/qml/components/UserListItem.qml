@@ -12,8 +12,6 @@ Item {
     signal ipCopied(string ip)
 
     implicitHeight: 52
-    LayoutMirroring.enabled: Lang.isPersian
-    LayoutMirroring.childrenInherit: true
 
     RowLayout {
         anchors.fill: parent

@@ -10,5 +10,5 @@ Text {
     font.pixelSize: Theme.fontSizeCaption
     color: Theme.errorColor
     wrapMode: Text.Wrap
-    horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+    horizontalAlignment: Text.AlignLeft
 }

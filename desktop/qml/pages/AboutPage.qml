@@ -101,7 +101,7 @@ Item {
                         font.family: Lang.titleFont
                         font.pixelSize: Theme.fontSizeHeading
                         font.bold: true
-                        horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                        horizontalAlignment: Text.AlignLeft
                     }
                     Text {
                         id: aboutText
@@ -113,7 +113,7 @@ Item {
                         font.pixelSize: Theme.fontSizeBody
                         lineHeight: 1.5
                         wrapMode: Text.Wrap
-                        horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                        horizontalAlignment: Text.AlignLeft
                     }
                     // What comes next: the same story, blurred, until it is told.
                     Item {
@@ -129,7 +129,7 @@ Item {
                             font.pixelSize: Theme.fontSizeBody
                             lineHeight: 1.5
                             wrapMode: Text.Wrap
-                            horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                            horizontalAlignment: Text.AlignLeft
                             visible: false
                         }
                         FastBlur {
@@ -168,13 +168,11 @@ Item {
                         font.family: Lang.titleFont
                         font.pixelSize: Theme.fontSizeHeading
                         font.bold: true
-                        horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                        horizontalAlignment: Text.AlignLeft
                     }
                     Row {
-                        anchors.left: Lang.isPersian ? undefined : parent.left
-                        anchors.right: Lang.isPersian ? parent.right : undefined
+                        anchors.left: parent.left
                         spacing: 12
-                        layoutDirection: Lang.direction
                         Repeater {
                             model: page.channels
                             delegate: AboutSocialButton {

@@ -58,7 +58,7 @@ Item {
         const when = new Date(stamp)
         if (stamp === "" || isNaN(when.getTime()))
             return ""
-        return when.toLocaleDateString(Qt.locale(), Locale.ShortFormat) + " " + Qt.formatTime(when, "hh:mm")
+        return Lang.dateTime(when)
     }
 
     function markRead() {
@@ -127,7 +127,7 @@ Item {
                 font.family: Lang.titleFont
                 font.pixelSize: Theme.fontSizeTitle
                 font.bold: true
-                horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                horizontalAlignment: Text.AlignLeft
                 bottomPadding: 8
             }
 
@@ -162,6 +162,9 @@ Item {
                         y: 20
                         width: parent.width - 40
                         spacing: 10
+                        // A card reads in its own script's direction, whatever the window's language.
+                        LayoutMirroring.enabled: false
+                        LayoutMirroring.childrenInherit: true
 
                         Row {
                             width: parent.width

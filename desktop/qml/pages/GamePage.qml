@@ -58,9 +58,6 @@ Item {
     readonly property string amber: "#f3c84b"
     readonly property string green: "#9bf07e"
 
-    LayoutMirroring.enabled: Lang.isPersian
-    LayoutMirroring.childrenInherit: true
-
     // ---- Record normalisation -------------------------------------------------
 
     function isBlank(value) {
@@ -567,6 +564,7 @@ Item {
         anchors.leftMargin: Theme.spacingLarge
         anchors.rightMargin: Theme.spacingLarge
         anchors.topMargin: Theme.titleBarHeight + 8
+        anchors.bottomMargin: motdLine.visible ? motdLine.height + Theme.spacing : 0
         contentWidth: width
         contentHeight: content.implicitHeight + 48
         clip: true
@@ -636,8 +634,8 @@ Item {
                         anchors.verticalCenter: parent.verticalCenter
                         visible: page.showingServerFlow ? (!page.serversLoading && !page.serversRefreshing)
                                                         : (!page.loading && !page.gamesRefreshing)
-                        text: Lang.refreshIn + " " + (page.showingServerFlow ? page.serversRefreshCountdown
-                                                                            : page.gamesRefreshCountdown) + "s"
+                        text: Lang.refreshIn + " " + Lang.quantity(page.showingServerFlow ? page.serversRefreshCountdown
+                                                                                          : page.gamesRefreshCountdown, "s")
                     }
                     IconButton {
                         objectName: "refreshButton"
@@ -808,7 +806,7 @@ Item {
                                     delegate: Row {
                                         spacing: 6
                                         Text {
-                                            text: modelData[0]
+                                            text: Lang.number(modelData[0])
                                             textFormat: Text.PlainText
                                             color: Theme.textWhite
                                             font.family: Lang.bodyFont
@@ -857,7 +855,7 @@ Item {
                     Text {
                         anchors.left: parent.left
                         anchors.verticalCenter: parent.verticalCenter
-                        text: Lang.availableServers + (page.serversLoading ? "" : "  " + page.visibleServers.length + " " + Lang.serversLabel)
+                        text: Lang.availableServers + (page.serversLoading ? "" : "  " + Lang.number(page.visibleServers.length) + " " + Lang.serversLabel)
                         textFormat: Text.PlainText
                         color: Theme.textPrimary
                         font.family: Lang.titleFont
@@ -903,8 +901,8 @@ Item {
                                 Text {
                                     anchors.verticalCenter: parent.verticalCenter
                                     text: modelData.label + "  " + (page.serversLoading ? "…"
-                                          : (modelData.key === "official" ? page.officialServers.length
-                                                                          : page.communityServers.length))
+                                          : Lang.number(modelData.key === "official" ? page.officialServers.length
+                                                                                     : page.communityServers.length))
                                     color: current ? Theme.accentLime : Theme.textSecondary
                                     font.family: Lang.bodyFont
                                     font.pixelSize: Theme.fontSizeBody
@@ -1041,9 +1039,10 @@ Item {
                                             objectName: "pingText"
                                             anchors.left: parent.left
                                             anchors.verticalCenter: parent.verticalCenter
-                                            text: row.server.ping >= 0 ? row.server.ping + " ms" : "…"
+                                            text: row.server.ping >= 0 ? Lang.quantity(row.server.ping, "ms") : "…"
                                             color: row.server.ping >= 0 ? page.pingColor(row.server.ping) : Theme.textSecondary
-                                            font.family: Theme.monoFont
+                                            // Persian digits and units read in the body family.
+                                            font.family: Lang.isPersian ? Lang.bodyFont : Theme.monoFont
                                             font.pixelSize: Theme.fontSizeBody
                                         }
                                     }
@@ -1056,9 +1055,9 @@ Item {
                                             width: parent.width - 24
                                             Text {
                                                 anchors.left: parent.left
-                                                text: row.server.players + "/" + row.server.capacity
+                                                text: Lang.number(row.server.players + "/" + row.server.capacity)
                                                 color: Theme.textPrimary
-                                                font.family: Theme.monoFont
+                                                font.family: Lang.isPersian ? Lang.bodyFont : Theme.monoFont
                                                 font.pixelSize: Theme.fontSizeSmall
                                             }
                                             Rectangle {
@@ -1169,8 +1168,8 @@ Item {
                             model: page.selectedServer ? [
                                 [Lang.gameColumn, page.selectedGame ? page.selectedGame.name : ""],
                                 [Lang.mapColumn, page.selectedServer.map],
-                                [Lang.pingColumn, page.selectedServer.ping >= 0 ? page.selectedServer.ping + " ms" : "…"],
-                                [Lang.capacity, page.selectedServer.players + "/" + page.selectedServer.capacity]
+                                [Lang.pingColumn, page.selectedServer.ping >= 0 ? Lang.quantity(page.selectedServer.ping, "ms") : "…"],
+                                [Lang.capacity, Lang.number(page.selectedServer.players + "/" + page.selectedServer.capacity)]
                             ] : []
                             delegate: Item {
                                 width: parent.width
@@ -1251,87 +1250,38 @@ Item {
                     }
                 }
             }
-
-            // ---- Message of the day -------------------------------------------------
-            Text {
-                visible: page.motdText !== ""
-                width: parent.width
-                topPadding: 12
-                horizontalAlignment: Text.AlignHCenter
-                wrapMode: Text.Wrap
-                text: page.motdText
-                textFormat: Text.PlainText
-                color: Theme.textSecondary
-                font.family: Lang.bodyFont
-                font.pixelSize: Theme.fontSizeBody
-                maximumLineCount: 3
-                elide: Text.ElideRight
-            }
         }
     }
 
+    // ---- Message of the day: centred at the bottom of the page ------------------------
+    Text {
+        id: motdLine
+        objectName: "gameMotd"
+        visible: page.motdText !== ""
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.leftMargin: Theme.spacingLarge
+        anchors.rightMargin: Theme.spacingLarge
+        anchors.bottomMargin: Theme.spacing
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.Wrap
+        text: page.motdText
+        textFormat: Text.PlainText
+        color: Theme.textSecondary
+        font.family: Lang.bodyFont
+        font.pixelSize: Theme.fontSizeBody
+        maximumLineCount: 3
+        elide: Text.ElideRight
+    }
+
     // ---- Connecting cover -----------------------------------------------------------
-    Rectangle {
+    ConnectingCover {
         id: connectingCover
-        anchors.fill: parent
+        objectName: "connectingCover"
         visible: page.connectingToServer
-        color: Qt.rgba(0, 0, 0, 0.6)
-        MouseArea {
-            anchors.fill: parent
-            hoverEnabled: true
-            acceptedButtons: Qt.AllButtons
-            onWheel: function (wheel) { wheel.accepted = true }
-        }
-        Item {
-            id: rings
-            anchors.centerIn: parent
-            anchors.verticalCenterOffset: -30
-            width: 120
-            height: 120
-            Repeater {
-                model: 2
-                Rectangle {
-                    anchors.centerIn: parent
-                    width: 40; height: 40; radius: width / 2
-                    color: "transparent"
-                    border.color: Theme.accentLime
-                    border.width: 2
-                    SequentialAnimation on scale {
-                        running: connectingCover.visible
-                        loops: Animation.Infinite
-                        PauseAnimation { duration: index * 600 }
-                        NumberAnimation { from: 1; to: 3; duration: 1200; easing.type: Easing.OutCubic }
-                    }
-                    SequentialAnimation on opacity {
-                        running: connectingCover.visible
-                        loops: Animation.Infinite
-                        PauseAnimation { duration: index * 600 }
-                        NumberAnimation { from: 0.9; to: 0; duration: 1200; easing.type: Easing.OutCubic }
-                    }
-                }
-            }
-            Rectangle {
-                anchors.centerIn: parent
-                width: 18; height: 18; radius: 9
-                color: Theme.accentLime
-                SequentialAnimation on scale {
-                    running: connectingCover.visible
-                    loops: Animation.Infinite
-                    NumberAnimation { to: 1.3; duration: 500 }
-                    NumberAnimation { to: 1; duration: 500 }
-                }
-            }
-        }
-        Text {
-            objectName: "connectingStep"
-            anchors.top: rings.bottom
-            anchors.topMargin: 24
-            anchors.horizontalCenter: parent.horizontalCenter
-            text: page.stepText(page.connectionStep)
-            color: Theme.textWhite
-            font.family: Lang.titleFont
-            font.pixelSize: Theme.fontSizeHeading
-        }
+        text: page.stepText(page.connectionStep)
+        textObjectName: "connectingStep"
     }
 
     ConfirmDialog {

@@ -65,9 +65,6 @@ Item {
 
     readonly property alias listView: vlanList
 
-    LayoutMirroring.enabled: Lang.isPersian
-    LayoutMirroring.childrenInherit: true
-
     // ---- Text helpers -------------------------------------------------------
 
     function vpnStatusText(status) {
@@ -82,7 +79,7 @@ Item {
             return Lang.vpnReady
         if (s.startsWith("reconnecting:")) {
             const n = Number(s.substring(13))
-            return n > 0 ? Lang.vpnReconnectingIn.arg(localDigits(String(n))) : Lang.vpnReconnecting
+            return n > 0 ? Lang.vpnReconnectingIn.arg(Lang.number(n)) : Lang.vpnReconnecting
         }
         if (s === "disconnecting")
             return Lang.disconnect + "..."
@@ -102,12 +99,6 @@ Item {
         if (at > 0 && text.endsWith(")"))
             return { username: text.substring(0, at), gameName: text.substring(at + 2, text.length - 1) }
         return { username: text, gameName: "" }
-    }
-
-    function localDigits(text) {
-        if (!Lang.isPersian)
-            return text
-        return String(text).replace(/[0-9]/g, d => String.fromCharCode(0x06F0 + Number(d)))
     }
 
     function sortedByName(users) {
@@ -363,6 +354,12 @@ Item {
         }
         function onMotdReceived(message) {
             page.motdText = message
+        }
+        // The message of the day comes in the request's language: a change of language
+        // fetches it again (once signed in, or when one is already shown).
+        function onLangChanged() {
+            if (api.loggedIn || page.motdText !== "")
+                api.fetchMotd()
         }
         function onGamesReceived(items) {
             const games = []
@@ -625,7 +622,7 @@ Item {
                         border.color: Theme.glassBorder
                         Text {
                             anchors.centerIn: parent
-                            text: page.localDigits(String(page.capacityValue))
+                            text: Lang.number(page.capacityValue)
                             textFormat: Text.PlainText
                             color: Theme.textWhite
                             font.family: Lang.bodyFont
@@ -720,8 +717,7 @@ Item {
                     id: countdownText
                     objectName: "countdownText"
                     visible: countdownTimer.running && !page.vlansLoading
-                    text: Lang.refreshIn + " " + page.localDigits(String(page.refreshCountdown))
-                          + (Lang.isPersian ? " ثانیه" : "s")
+                    text: Lang.refreshIn + " " + Lang.quantity(page.refreshCountdown, "s")
                     textFormat: Text.PlainText
                     color: Theme.textDimmed
                     font.family: Lang.bodyFont
@@ -956,7 +952,7 @@ Item {
                     id: durationRow
                     objectName: "durationRow"
                     label: Lang.connectedFor
-                    value: page.localDigits(page.formatDuration(api.connectedSeconds))
+                    value: Lang.number(page.formatDuration(api.connectedSeconds))
                     mono: !Lang.isPersian
                 }
             }
@@ -1059,55 +1055,12 @@ Item {
 
     // ---- Progress cover -----------------------------------------------------
 
-    Rectangle {
+    ConnectingCover {
         id: progressCover
         objectName: "progressCover"
-        anchors.fill: parent
         visible: page.connecting
-        color: Qt.rgba(0, 0, 0, 0.6)
-
-        MouseArea {
-            anchors.fill: parent
-            hoverEnabled: true
-            acceptedButtons: Qt.AllButtons
-            onWheel: wheel => { wheel.accepted = true }
-        }
-
-        Item {
-            id: pulse
-            anchors.centerIn: parent
-            anchors.verticalCenterOffset: -24
-            width: 120
-            height: 120
-            Ring { delay: 0; fromScale: 0.72; toScale: 1.35 }
-            Ring { delay: 360; fromScale: 0.58; toScale: 1.18 }
-            Rectangle {
-                anchors.centerIn: parent
-                width: 16
-                height: 16
-                radius: 8
-                color: Theme.accentLime
-                SequentialAnimation on scale {
-                    running: progressCover.visible
-                    loops: Animation.Infinite
-                    NumberAnimation { from: 1; to: 1.3; duration: 600; easing.type: Easing.InOutSine }
-                    NumberAnimation { from: 1.3; to: 1; duration: 600; easing.type: Easing.InOutSine }
-                }
-            }
-        }
-        Text {
-            id: progressText
-            objectName: "progressText"
-            anchors.top: pulse.bottom
-            anchors.topMargin: Theme.spacing
-            anchors.horizontalCenter: parent.horizontalCenter
-            text: page.vpnStatusText(api.vpnStatus)
-            textFormat: Text.PlainText
-            color: Theme.accentLime
-            font.family: Lang.bodyFont
-            font.pixelSize: Theme.fontSizeBody
-            font.bold: true
-        }
+        text: page.vpnStatusText(api.vpnStatus)
+        textObjectName: "progressText"
     }
 
     // ---- Local pieces -------------------------------------------------------
@@ -1168,7 +1121,7 @@ Item {
                     width: 54
                     elide: Text.ElideRight
                     anchors.verticalCenter: parent.verticalCenter
-                    text: page.localDigits(row.modelData.players + "/" + row.modelData.capacity)
+                    text: Lang.number(row.modelData.players + "/" + row.modelData.capacity)
                     textFormat: Text.PlainText
                     color: row.full ? Theme.errorColor : Theme.accentLime
                     font.family: Lang.bodyFont
@@ -1233,7 +1186,7 @@ Item {
         Text {
             id: countText
             anchors.centerIn: parent
-            text: page.localDigits(String(parent.count))
+            text: Lang.number(parent.count)
             textFormat: Text.PlainText
             font.family: Lang.bodyFont
             font.pixelSize: Theme.fontSizeSmall
@@ -1359,32 +1312,6 @@ Item {
             source: "qrc:/icons/copy.svg"
             tip: info.copyTip
             onClicked: info.copyClicked()
-        }
-    }
-
-    component Ring: Rectangle {
-        id: ring
-        property int delay: 0
-        property real fromScale: 1
-        property real toScale: 1
-        anchors.centerIn: parent
-        width: 120
-        height: 120
-        radius: 60
-        color: "transparent"
-        border.width: 2
-        border.color: Theme.accentLime
-        scale: fromScale
-        opacity: 0
-        SequentialAnimation {
-            running: progressCover.visible
-            loops: Animation.Infinite
-            PauseAnimation { duration: ring.delay }
-            ParallelAnimation {
-                NumberAnimation { target: ring; property: "scale"; from: ring.fromScale; to: ring.toScale; duration: 1200; easing.type: Easing.OutCubic }
-                NumberAnimation { target: ring; property: "opacity"; from: 0.9; to: 0; duration: 1200; easing.type: Easing.OutCubic }
-            }
-            PauseAnimation { duration: 360 - ring.delay }
         }
     }
 }

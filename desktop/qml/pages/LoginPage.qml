@@ -78,7 +78,6 @@ Item {
         anchors.fill: parent
         anchors.topMargin: Theme.titleBarHeight
         spacing: 0
-        layoutDirection: Lang.direction
 
         // Brand
         Item {
@@ -168,7 +167,6 @@ Item {
                 CheckBox {
                     id: rememberBox
                     objectName: "rememberBox"
-                    LayoutMirroring.enabled: Lang.isPersian
                     anchors.left: parent.left
                     anchors.right: parent.right
                     checkable: !page.busy
@@ -201,7 +199,7 @@ Item {
                         textFormat: Text.PlainText
                         font: rememberBox.font
                         color: Theme.textSecondary
-                        horizontalAlignment: rememberBox.mirrored ? Text.AlignRight : Text.AlignLeft
+                        horizontalAlignment: Text.AlignLeft
                         verticalAlignment: Text.AlignVCenter
                     }
                 }
@@ -303,7 +301,7 @@ Item {
             font.family: Lang.titleFont
             font.pixelSize: Theme.fontSizeTitle
             font.bold: true
-            horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+            horizontalAlignment: Text.AlignLeft
         }
         Text {
             width: parent.width
@@ -312,7 +310,7 @@ Item {
             color: Theme.textSecondary
             font.family: Lang.bodyFont
             font.pixelSize: Theme.fontSizeBody
-            horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+            horizontalAlignment: Text.AlignLeft
         }
     }
 
@@ -324,7 +322,7 @@ Item {
         font.pixelSize: Theme.fontSizeSmall
         font.bold: true
         font.letterSpacing: Lang.isPersian ? 0 : 0.6
-        horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+        horizontalAlignment: Text.AlignLeft
     }
 
     // Password field with its show/hide eye; never mirrored, so the eye stays at the right.
@@ -365,7 +363,6 @@ Item {
         signal activated()
         anchors.horizontalCenter: parent ? parent.horizontalCenter : undefined
         spacing: 6
-        layoutDirection: Lang.direction
         Text {
             text: parent.question
             textFormat: Text.PlainText

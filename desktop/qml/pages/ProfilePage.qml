@@ -40,10 +40,6 @@ Item {
         return Math.max(0, Math.min(periodMs, periodMs - (nowMs - began)))
     }
 
-    function persianDigits(text) {
-        return String(text).replace(/[0-9]/g, d => "۰۱۲۳۴۵۶۷۸۹"[d])
-    }
-
     function formatCooldownShort(ms) {
         if (!(ms > 0))
             return ""
@@ -51,15 +47,15 @@ Item {
         let count, unit
         if (s >= 86400) {
             count = Math.floor(s / 86400)
-            unit = Lang.isPersian ? "روز" : "d"
+            unit = "d"
         } else if (s >= 3600) {
             count = Math.floor(s / 3600)
-            unit = Lang.isPersian ? "ساعت" : "h"
+            unit = "h"
         } else {
             count = Math.max(1, Math.floor(s / 60))
-            unit = Lang.isPersian ? "دقیقه" : "m"
+            unit = "m"
         }
-        return (Lang.isPersian ? persianDigits(count) : String(count)) + " " + unit
+        return Lang.quantity(count, unit)
     }
 
     function cooldownLine(text) {
@@ -183,7 +179,7 @@ Item {
                 font.family: Lang.titleFont
                 font.pixelSize: Theme.fontSizeTitle
                 font.bold: true
-                horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                horizontalAlignment: Text.AlignLeft
                 bottomPadding: 8
             }
 
@@ -197,7 +193,6 @@ Item {
                     anchors.leftMargin: 20
                     anchors.rightMargin: 20
                     spacing: 16
-                    layoutDirection: Lang.direction
                     AvatarImage {
                         objectName: "profileAvatar"
                         anchors.verticalCenter: parent.verticalCenter
@@ -208,7 +203,7 @@ Item {
                         anchors.verticalCenter: parent.verticalCenter
                         spacing: 4
                         Text {
-                            anchors.right: Lang.isPersian ? parent.right : undefined
+                            anchors.left: parent.left
                             text: api.username
                             textFormat: Text.PlainText
                             color: Theme.textWhite
@@ -217,7 +212,7 @@ Item {
                             font.bold: true
                         }
                         Text {
-                            anchors.right: Lang.isPersian ? parent.right : undefined
+                            anchors.left: parent.left
                             text: Lang.profileSubtitle
                             textFormat: Text.PlainText
                             color: Theme.textSecondary
@@ -238,7 +233,7 @@ Item {
                 PrimaryButton {
                     objectName: "pickerButton"
                     width: 200
-                    anchors.right: Lang.isPersian ? parent.right : undefined
+                    anchors.left: parent.left
                     text: page.pickerOpen ? Lang.hidePicker : Lang.choosePicture
                     enabled: !api.busy
                     onClicked: page.togglePicker()
@@ -250,7 +245,6 @@ Item {
                     visible: page.pickerOpen
                     width: parent.width
                     spacing: 12
-                    layoutDirection: Lang.direction
                     columns: Math.max(4, Math.floor((width + spacing) / (80 + spacing)))
                     Repeater {
                         model: page.pickerOpen ? page.pfpItems : []
@@ -312,8 +306,7 @@ Item {
 
                 Row {
                     spacing: 12
-                    layoutDirection: Lang.direction
-                    anchors.right: Lang.isPersian ? parent.right : undefined
+                    anchors.left: parent.left
                     StyledTextField {
                         id: newUsernameField
                         objectName: "newUsernameField"
@@ -350,8 +343,7 @@ Item {
                 Grid {
                     columns: page.width > 980 ? 4 : 2
                     spacing: 12
-                    layoutDirection: Lang.direction
-                    anchors.right: Lang.isPersian ? parent.right : undefined
+                    anchors.left: parent.left
                     StyledTextField {
                         id: oldPasswordField
                         objectName: "oldPasswordField"
@@ -412,8 +404,7 @@ Item {
             anchors.fill: parent
             anchors.margins: 20
             Text {
-                anchors.left: Lang.isPersian ? undefined : parent.left
-                anchors.right: Lang.isPersian ? parent.right : undefined
+                anchors.left: parent.left
                 text: card.title
                 textFormat: Text.PlainText
                 color: Theme.textPrimary
@@ -423,8 +414,7 @@ Item {
             }
             Text {
                 objectName: card.statusObjectName
-                anchors.right: Lang.isPersian ? undefined : parent.right
-                anchors.left: Lang.isPersian ? parent.left : undefined
+                anchors.right: parent.right
                 visible: card.status !== ""
                 text: card.status
                 textFormat: Text.PlainText

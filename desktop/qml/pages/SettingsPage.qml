@@ -37,7 +37,7 @@ Item {
                     font.family: Lang.titleFont
                     font.pixelSize: Theme.fontSizeTitle
                     font.bold: true
-                    horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                    horizontalAlignment: Text.AlignLeft
                 }
             }
 
@@ -46,7 +46,6 @@ Item {
                 description: Lang.languageDesc
                 Row {
                     spacing: 6
-                    layoutDirection: Lang.direction
                     LanguageToggle { objectName: "englishToggle"; label: "English"; code: "en"; family: Lang.latinFont }
                     LanguageToggle { objectName: "persianToggle"; label: "فارسی"; code: "fa"; family: Lang.persianFont }
                 }
@@ -111,7 +110,6 @@ Item {
             anchors.leftMargin: 20
             anchors.rightMargin: 20
             spacing: 16
-            layoutDirection: Lang.direction
             Column {
                 Layout.fillWidth: true
                 spacing: 4
@@ -124,7 +122,7 @@ Item {
                     font.family: Lang.bodyFont
                     font.pixelSize: 15
                     font.bold: true
-                    horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                    horizontalAlignment: Text.AlignLeft
                 }
                 Text {
                     width: parent.width
@@ -134,7 +132,7 @@ Item {
                     color: Theme.textSecondary
                     font.family: Lang.bodyFont
                     font.pixelSize: Theme.fontSizeBody
-                    horizontalAlignment: Lang.isPersian ? Text.AlignRight : Text.AlignLeft
+                    horizontalAlignment: Text.AlignLeft
                 }
             }
             Item {

@@ -22,6 +22,54 @@ QtObject {
     readonly property string titleFont: isPersian ? persianFont : latinFont
     readonly property string bodyFont: isPersian ? persianFont : latinFont
 
+    // ---- Numbers a player reads ----
+    // Every page writes counts, times and sizes through these, so Persian shows Persian
+    // digits with the unit after the number. Technical values (addresses, ports, codes,
+    // version strings) are shown as they are and never pass through here.
+
+    // The text of `value` with Persian digits (and decimal separator) in Persian;
+    // every other character is kept.
+    function number(value) {
+        const text = value === undefined || value === null ? "" : String(value)
+        if (!isPersian)
+            return text
+        return text.replace(/([0-9])\.(?=[0-9])/g, "$1\u066B")
+                   .replace(/[0-9]/g, d => String.fromCharCode(0x06F0 + Number(d)))
+    }
+
+    // A quantity with its unit, in the language's word order: "29s" / "۲۹ ثانیه".
+    function quantity(value, unit) {
+        const forms = {
+            "s": ["%1s", "%1 ثانیه"],
+            "ms": ["%1 ms", "%1 میلی‌ثانیه"],
+            "m": ["%1 m", "%1 دقیقه"],
+            "h": ["%1 h", "%1 ساعت"],
+            "d": ["%1 d", "%1 روز"],
+            "B": ["%1 B", "%1 بایت"],
+            "KB": ["%1 KB", "%1 کیلوبایت"],
+            "MB": ["%1 MB", "%1 مگابایت"],
+            "files": ["%1 files", "%1 فایل"]
+        }[unit] || ["%1 " + unit, "%1 " + unit]
+        return forms[isPersian ? 1 : 0].arg(number(value))
+    }
+
+    // A size in bytes, kilobytes or megabytes with one decimal: "1.5 KB" / "۱٫۵ کیلوبایت".
+    function size(bytes) {
+        const n = Number(bytes) || 0
+        if (n < 1024)
+            return quantity(n, "B")
+        if (n < 1048576)
+            return quantity((n / 1024).toFixed(1), "KB")
+        return quantity((n / 1048576).toFixed(1), "MB")
+    }
+
+    // A moment as the local short date and the time in hours and minutes. The system's
+    // locale gives the date's order; the language gives its digits and month names.
+    function dateTime(when) {
+        const date = when.toLocaleDateString(Qt.locale(isPersian ? "fa_IR" : "en_US"), Qt.locale().dateFormat(Locale.ShortFormat))
+        return number(date + " " + Qt.formatTime(when, "hh:mm"))
+    }
+
     // ---- Texts:  key: Persian : English ----
 
     // Announcement pop-up

@@ -52,6 +52,43 @@ CorvanaTestCase {
         compare(Lang.vpnReconnectingIn.indexOf("%1") >= 0, true)
     }
 
+    // Counts, times and sizes as each language writes them; technical values never pass here.
+    function test_numbers_in_the_language() {
+        const cases = [
+            // language, call, expected
+            ["en", () => Lang.number(29), "29"],
+            ["fa", () => Lang.number(29), "۲۹"],
+            ["fa", () => Lang.number("7/10"), "۷/۱۰"],
+            ["fa", () => Lang.number("03:01:02"), "۰۳:۰۱:۰۲"],
+            ["fa", () => Lang.number("1.2K"), "۱٫۲K"],
+            ["fa", () => Lang.number(undefined), ""],
+            ["en", () => Lang.quantity(29, "s"), "29s"],
+            ["fa", () => Lang.quantity(29, "s"), "۲۹ ثانیه"],
+            ["en", () => Lang.quantity(1, "files"), "1 files"],
+            ["fa", () => Lang.quantity(1, "files"), "۱ فایل"],
+            ["en", () => Lang.quantity(12, "ms"), "12 ms"],
+            ["fa", () => Lang.quantity(170, "d"), "۱۷۰ روز"],
+            ["en", () => Lang.size(14), "14 B"],
+            ["fa", () => Lang.size(14), "۱۴ بایت"],
+            ["en", () => Lang.size(1536), "1.5 KB"],
+            ["fa", () => Lang.size(1536), "۱٫۵ کیلوبایت"],
+            ["en", () => Lang.size(5 * 1048576), "5.0 MB"],
+            ["fa", () => Lang.size(5 * 1048576), "۵٫۰ مگابایت"]
+        ]
+        for (const [language, call, expected] of cases) {
+            Lang.current = language
+            compare(call(), expected, language + ": " + call)
+        }
+        // Dates: the local short date and hh:mm, in Latin digits in English and Persian ones in Persian.
+        const when = new Date(2024, 10, 25, 9, 7)
+        Lang.current = "en"
+        const english = Lang.dateTime(when)
+        verify(english.endsWith(" 09:07") && /25/.test(english), english)
+        Lang.current = "fa"
+        const persian = Lang.dateTime(when)
+        verify(persian.endsWith(" ۰۹:۰۷") && /۲۵/.test(persian) && !/[0-9]/.test(persian), persian)
+    }
+
     function test_every_text_exists_in_both_languages() {
         const keys = textKeys()
         verify(keys.length >= 155, "only " + keys.length + " texts")

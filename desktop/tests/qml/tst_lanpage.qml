@@ -601,6 +601,20 @@ Item {
             verify(!item("motdLine").visible)
         }
 
+        // The message of the day comes in the request's language: a switch fetches it anew.
+        function test_motdFollowsTheLanguage() {
+            api.clearCalls()
+            api.lang = "fa"   // signed out with nothing shown: the page fetches when it is shown
+            compare(api.callsTo("fetchMotd").length, 0)
+            api.motdReceived("Hello all")
+            api.lang = "en"
+            compare(api.callsTo("fetchMotd").length, 1)
+            api.motdReceived("")
+            api.loggedIn = true
+            api.lang = "fa"
+            compare(api.callsTo("fetchMotd").length, 2)
+        }
+
         function test_copyButtons() {
             enterRoom("ready")
             api.vpnIp = "10.77.0.5"

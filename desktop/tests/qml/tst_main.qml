@@ -67,6 +67,8 @@ CorvanaTestCase {
         wait(0)
         w = openWindow({ savedLang: "en" })
         compare(w.appState, "login")
+        // A returning player's view stands from the first frame: no fade from the language view.
+        compare(w.loginPage.parent.opacity, 1)
     }
 
     function test_proceed_to_auth() {

@@ -101,6 +101,7 @@ CorvanaTestCase {
         updater.state = "update_available"
         updater.fileCount = 2
         updater.totalBytes = 2048
-        compare(findChild(overlay, "fileLine").text, "2 فایل • 2.0 KB")
+        // The unit after the number and Persian digits, as Persian reads it.
+        compare(findChild(overlay, "fileLine").text, "۲ فایل • ۲٫۰ کیلوبایت")
     }
 }

@@ -49,7 +49,7 @@ app_log_has "dedicated: ready" && fail "the connection was ready before its scre
 shot game-connection-fa app_log_has "dedicated: ready: connect 127.0.0.1:"
 click 96 79
 shot game-disconnect-confirm-fa changed_from game-connection-fa
-click 738 381
+click 597 381
 wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forward was not stopped"
 
 open_profile fa 1133

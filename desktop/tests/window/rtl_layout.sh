@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Right to left, measured in pixels on the Persian window: the sidebar stays at
+# the left, the LAN page's join card stands at the right, the status badge's dot
+# stands right of its word and Confirm left of Cancel, on the LAN page (through
+# a real tunnel, as in lan_page.sh) and on the game page.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/pages.bash"
+
+TAP=corv0
+ROOM=v1
+NEUTRAL="640 700"   # a spot where the pointer hovers nothing
+LIME="#c1fd05"
+RED="#e04040"
+
+# lime_runs FILE GEOMETRY: the runs of columns holding lime-ish pixels (the badge's
+# word and its dot, whatever the dot's pulse), as "start-end" from left to right.
+# GEOMETRY takes the badge's middle rows, where its border is a line or two wide
+# at each end: runs that narrow are left out.
+lime_runs() {
+  convert "$1" -crop "$2" +repage -depth 8 txt:- | awk -F'[,:() ]+' '
+    NR > 1 { x = $1; r = $3; g = $4; b = $5
+             if (g > 70 && g > b + 45 && r > b + 25 && g >= r) seen[x] = 1
+             if (x > w) w = x }
+    END { run = -1
+          for (x = 0; x <= w + 1; x++) {
+            if ((x in seen) && run < 0) run = x
+            if (!(x in seen) && run >= 0) { if (x - run > 3) printf "%d-%d ", run, x - 1; run = -1 }
+          } }'
+}
+# dot_right_of_word FILE GEOMETRY: the badge's last run is the dot (a few pixels
+# wide) and its first the word.
+dot_right_of_word() {
+  local runs last first
+  runs=$(lime_runs "$1" "$2")
+  log "badge runs in $2: $runs"
+  last=${runs% }; last=${last##* }
+  first=${runs%% *}
+  [ "$first" != "$last" ] && [ $(( ${last#*-} - ${last%-*} )) -le 9 ] && [ $(( ${first#*-} - ${first%-*} )) -gt 9 ]
+}
+# confirm_left_of_cancel FILE LEFT_X RIGHT_X Y: the red Confirm fills the left
+# button, the grey Cancel the right one (each 130 x 40 from its left edge).
+confirm_left_of_cancel() {
+  local left right
+  left=$(color_count "$1" "120x30+$(($2 + 5))+$(($4 + 5))" "$RED")
+  right=$(color_count "$1" "120x30+$(($3 + 5))+$(($4 + 5))" "$RED")
+  log "red pixels: left button $left, right button $right"
+  [ "$left" -gt 1500 ] && [ "$right" -lt 100 ]
+}
+
+start_display
+ip tuntap add dev "$TAP" mode tap
+"$BIN/ostrel-tunnel-server" --port "$TUNNEL_PORT" --account "demo:demo1234:$ROOM:l2" >"$STAGE/tunnel.log" 2>&1 &
+start_service
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
+"$BIN/udp-echo" 127.0.0.2:27015 >"$STAGE/echo.out" 2>&1 &
+wait_until 10 grep -q echoing "$STAGE/echo.out" || fail "the UDP echo server did not start"
+seed_settings savedLang=fa savedUsername=demo tutorialDone=true
+start_corvana
+wait_request /api/update || fail "no update check"
+sleep 2
+
+# The Persian login form stands at the left; the user name is filled in from the last run.
+click 372 392
+type_text demo1234
+key Return
+wait_request /api/vlans/public || fail "the public list was not asked for"
+xdotool mousemove $NEUTRAL
+shot rtl-lan-fa 2
+
+# ---- The LAN page, disconnected ----
+# The sidebar's lime mark of the current tab stands at the window's left edge.
+[ "$(color_count "$SHOTS/rtl-lan-fa.png" 8x30+0+363 "$LIME")" -gt 20 ] || fail "the sidebar is not at the left"
+[ "$(color_count "$SHOTS/rtl-lan-fa.png" 8x30+1272+363 "$LIME")" -lt 5 ] || fail "a tab mark stands at the right edge"
+# The join card stands at the right: its Join button (lime, dimmed while no id is typed).
+[ "$(color_count "$SHOTS/rtl-lan-fa.png" 380x40+870+203 "#6a8517")" -gt 3000 ] || fail "the join card is not at the right"
+[ "$(color_count "$SHOTS/rtl-lan-fa.png" 380x40+80+203 "#6a8517")" -lt 500 ] || fail "a join button stands at the left"
+
+lobby_member_signed_in() { curl -sf "$SERVICE/test/lobby" | grep -q '"signed_in":true'; }
+
+# ---- The LAN page, connected: the first public room, through the tunnel ----
+click 155 162 0.1
+xdotool mousemove $NEUTRAL
+wait_request "/api/vlans/$ROOM/join" || fail "the join was not sent"
+wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined"
+wait_until 20 bash -c "ip -4 addr show dev $TAP | grep -q inet" || fail "the adapter got no address"
+shot rtl-lan-connected-fa 1.5
+dot_right_of_word "$SHOTS/rtl-lan-connected-fa.png" 100x8+1150+141 || fail "the LAN page's badge dot is not right of its word"
+
+key ctrl+d
+shot rtl-lan-confirm-fa 0.6
+confirm_left_of_cancel "$SHOTS/rtl-lan-confirm-fa.png" 504 646 362 || fail "the LAN page's Confirm is not left of Cancel"
+click 568 381
+xdotool mousemove $NEUTRAL
+wait_request "/api/vlans/$ROOM/disconnect" 20 || fail "the leave was not posted"
+wait_until 20 bash -c "! pgrep -x ostrel-client" || fail "the tunnel client is still running"
+sleep 1
+
+# ---- The game page: a dedicated connection and its own confirmation ----
+click 30 329
+wait_request /api/games/dedicated || fail "the dedicated games were not asked for"
+sleep 1.5
+click 1040 230
+wait_request /api/games/cs2/servers || fail "the servers were not asked for"
+sleep 3
+click 152 314
+wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
+xdotool mousemove $NEUTRAL
+shot rtl-game-connection-fa 1
+dot_right_of_word "$SHOTS/rtl-game-connection-fa.png" 100x8+360+75 || fail "the game page's badge dot is not right of its word"
+click 96 79
+xdotool mousemove $NEUTRAL
+shot rtl-game-confirm-fa 0.6
+confirm_left_of_cancel "$SHOTS/rtl-game-confirm-fa.png" 532 674 362 || fail "the game page's Confirm is not left of Cancel"
+click 597 381
+wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forward was not stopped"
+finish
