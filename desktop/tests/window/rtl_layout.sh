@@ -56,16 +56,15 @@ curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 wait_until 10 grep -q echoing "$STAGE/echo.out" || fail "the UDP echo server did not start"
 seed_settings savedLang=fa savedUsername=demo tutorialDone=true
 start_corvana
-wait_request /api/update || fail "no update check"
-sleep 2
+wait_until 60 update_check_done || fail "the update check did not end"
 
 # The Persian login form stands at the left; the user name is filled in from the last run.
 click 372 392
 type_text demo1234
 key Return
-wait_request /api/vlans/public || fail "the public list was not asked for"
+wait_until 20 signed_in || fail "the sign-in did not succeed"
 xdotool mousemove $NEUTRAL
-shot rtl-lan-fa 2
+shot rtl-lan-fa request_seen /api/vlans/public
 
 # ---- The LAN page, disconnected ----
 # The sidebar's lime mark of the current tab stands at the window's left edge.
@@ -83,33 +82,32 @@ xdotool mousemove $NEUTRAL
 wait_request "/api/vlans/$ROOM/join" || fail "the join was not sent"
 wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined"
 wait_until 20 bash -c "ip -4 addr show dev $TAP | grep -q inet" || fail "the adapter got no address"
-shot rtl-lan-connected-fa 1.5
+shot rtl-lan-connected-fa app_log_has "tunnel ready"
 dot_right_of_word "$SHOTS/rtl-lan-connected-fa.png" 100x8+1150+141 || fail "the LAN page's badge dot is not right of its word"
 
 key ctrl+d
-shot rtl-lan-confirm-fa 0.6
+shot rtl-lan-confirm-fa changed_from rtl-lan-connected-fa
 confirm_left_of_cancel "$SHOTS/rtl-lan-confirm-fa.png" 504 646 362 || fail "the LAN page's Confirm is not left of Cancel"
 click 568 381
 xdotool mousemove $NEUTRAL
 wait_request "/api/vlans/$ROOM/disconnect" 20 || fail "the leave was not posted"
 wait_until 20 bash -c "! pgrep -x ostrel-client" || fail "the tunnel client is still running"
-sleep 1
+shot rtl-lan-left-fa app_log_has "disconnected: reason="
 
 # ---- The game page: a dedicated connection and its own confirmation ----
 click 30 329
-wait_request /api/games/dedicated || fail "the dedicated games were not asked for"
-sleep 1.5
+shot rtl-game-games-fa request_seen /api/games/dedicated
 click 1040 230
 wait_request /api/games/cs2/servers || fail "the servers were not asked for"
-sleep 3
+shot rtl-game-servers-fa pings_shown 1000x230+200+290
 click 152 314
 wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
 xdotool mousemove $NEUTRAL
-shot rtl-game-connection-fa 1
+shot rtl-game-connection-fa app_log_has "dedicated: ready: connect 127.0.0.1:"
 dot_right_of_word "$SHOTS/rtl-game-connection-fa.png" 100x8+360+75 || fail "the game page's badge dot is not right of its word"
 click 96 79
 xdotool mousemove $NEUTRAL
-shot rtl-game-confirm-fa 0.6
+shot rtl-game-confirm-fa changed_from rtl-game-connection-fa
 confirm_left_of_cancel "$SHOTS/rtl-game-confirm-fa.png" 532 674 362 || fail "the game page's Confirm is not left of Cancel"
 click 597 381
 wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forward was not stopped"
