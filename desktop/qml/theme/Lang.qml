@@ -48,7 +48,7 @@ QtObject {
             "B": ["%1 B", "%1 بایت"],
             "KB": ["%1 KB", "%1 کیلوبایت"],
             "MB": ["%1 MB", "%1 مگابایت"],
-            "files": ["%1 files", "%1 فایل"]
+            "files": [Number(value) === 1 ? "%1 file" : "%1 files", "%1 فایل"]
         }[unit] || ["%1 " + unit, "%1 " + unit]
         return forms[isPersian ? 1 : 0].arg(number(value))
     }
