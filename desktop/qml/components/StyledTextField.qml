@@ -15,6 +15,11 @@ TextField {
     selectionColor: Theme.primaryPurple
     selectedTextColor: Theme.textWhite
     horizontalAlignment: Lang.isPersian && !LayoutMirroring.enabled ? TextInput.AlignRight : TextInput.AlignLeft
+    // Centred, and the padding above and below gives way in a field made
+    // lower than its text needs, so the text always shows whole.
+    verticalAlignment: TextInput.AlignVCenter
+    topPadding: Math.max(0, Math.min(padding, (height - 1.6 * font.pixelSize) / 2))
+    bottomPadding: topPadding
     selectByMouse: true
 
     background: Rectangle {
