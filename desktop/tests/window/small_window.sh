@@ -79,6 +79,8 @@ visit() {
 
   tap register
   small_shot "register-$lang"
+  [ "$(changed_pixels "$SHOTS/small-login-$lang.png" "$SHOTS/small-register-$lang.png" 340x90+345+50)" -gt 200 ] \
+    || fail "the registration form did not open"
   # From the bottom up, so a caption appearing moves no field still to be clicked.
   tap reg_pass; type_text 12
   tap reg_user; type_text ab
