@@ -132,16 +132,23 @@ Item {
             readonly property bool compact: height < 560
             readonly property int fieldHeight: compact ? 40 : 44
 
-            // A form stands where it would with every caption showing, so a caption
+            // A form stands where it does without captions, raised only as far as
+            // it needs to keep every caption inside the panel; so a caption
             // appearing under a field moves nothing above it.
             function formY(form) {
+                let bare = form.height
                 let full = form.height
                 for (let i = 0; i < form.children.length; ++i) {
                     const item = form.children[i]
-                    if (item.show !== undefined && !item.visible) // a hidden ValidationText
+                    if (item.show === undefined) // not a ValidationText
+                        continue
+                    if (item.visible)
+                        bare -= item.implicitHeight + form.spacing
+                    else
                         full += item.implicitHeight + form.spacing
                 }
-                return Math.max(0, (height - full) / 2 - (compact ? 0 : Theme.titleBarHeight / 2))
+                const centred = (height - bare) / 2 - (compact ? 0 : Theme.titleBarHeight / 2)
+                return Math.max(0, Math.min(centred, height - full))
             }
 
             // Login form

@@ -8,13 +8,13 @@ source "$(dirname "$0")/pages.bash"
 
 # Click positions at 720x480, per language (the Persian window is mirrored).
 declare -A EN=(
-  [register]="580 377" [reg_email]="510 165" [reg_user]="510 235" [reg_pass]="510 305" [to_login]="588 453"
-  [user]="510 197" [pass]="510 267"
+  [register]="580 399" [reg_email]="510 171" [reg_user]="510 241" [reg_pass]="510 311" [to_login]="588 459"
+  [user]="510 219" [pass]="510 289"
   [next2]="468 307" [next3]="382 289" [next4]="638 265" [next5]="626 302" [next6]="382 389" [next7]="382 423"
   [done]="450 307" [create]="204 267" [game]="290 250" [server]="622 314" [disconnect]="623 79" [logout]="608 354")
 declare -A FA=(
-  [register]="152 377" [reg_email]="210 165" [reg_user]="210 235" [reg_pass]="210 305" [to_login]="155 453"
-  [user]="210 197" [pass]="210 267"
+  [register]="152 399" [reg_email]="210 171" [reg_user]="210 241" [reg_pass]="210 311" [to_login]="155 459"
+  [user]="210 219" [pass]="210 289"
   [next2]="251 292" [next3]="166 290" [next4]="137 266" [next5]="149 303" [next6]="166 389" [next7]="166 423"
   [done]="270 292" [create]="600 267" [game]="450 250" [server]="152 314" [disconnect]="152 79" [logout]="112 354")
 NEUTRAL="700 470"
