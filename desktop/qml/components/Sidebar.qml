@@ -30,8 +30,10 @@ Rectangle {
         color: Theme.sidebarBorder
     }
 
+    // Centred, but kept clear of the avatar and settings below when the window is short.
     Column {
-        anchors.centerIn: parent
+        anchors.horizontalCenter: parent.horizontalCenter
+        y: Math.max(0, Math.min((parent.height - height) / 2, bottomColumn.y - height - 12))
         spacing: 6
 
         SidebarTabButton {
@@ -82,6 +84,7 @@ Rectangle {
     }
 
     Column {
+        id: bottomColumn
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 14
         anchors.horizontalCenter: parent.horizontalCenter

@@ -17,6 +17,11 @@ TextField {
     horizontalAlignment: Lang.isPersian && !LayoutMirroring.enabled ? TextInput.AlignRight : TextInput.AlignLeft
     // The placeholder follows the field, also where a field opts out of mirroring.
     LayoutMirroring.childrenInherit: true
+    // Centred, and the padding above and below gives way in a field made
+    // lower than its text needs, so the text always shows whole.
+    verticalAlignment: TextInput.AlignVCenter
+    topPadding: Math.max(0, Math.min(padding, (height - 1.6 * font.pixelSize) / 2))
+    bottomPadding: topPadding
     selectByMouse: true
 
     background: Rectangle {

@@ -582,6 +582,9 @@ Item {
                 height: 64
                 Row {
                     id: titleRow
+                    // Room the title and its line leave the actions at the far side.
+                    readonly property real textRoom: parent.width - headerActions.width - 24
+                                                     - (page.showingServers ? 32 + spacing : 0)
                     anchors.left: parent.left
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 12
@@ -603,6 +606,8 @@ Item {
                         spacing: 4
                         Text {
                             anchors.left: parent.left
+                            width: Math.min(implicitWidth, titleRow.textRoom)
+                            elide: Text.ElideRight
                             text: page.showingConnection ? page.selectedServer.name
                                 : page.showingServerFlow ? page.selectedGame.name : Lang.dedicatedServerGames
                             textFormat: Text.PlainText
@@ -613,7 +618,7 @@ Item {
                         }
                         Caption {
                             anchors.left: parent.left
-                            width: Math.min(implicitWidth, content.width - 360)
+                            width: Math.min(implicitWidth, titleRow.textRoom)
                             text: page.showingConnection ? Lang.dedicatedConnectionDesc
                                 : page.showingServerFlow ? Lang.serverListDesc : Lang.gameDesc
                             font.pixelSize: Theme.fontSizeBody
@@ -621,6 +626,7 @@ Item {
                     }
                 }
                 Row {
+                    id: headerActions
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 10

@@ -64,6 +64,13 @@ Item {
     property bool _signedIn: false // likewise for api.loggedIn
 
     readonly property alias listView: vlanList
+    // A narrow public list (the smallest windows): the search goes to a line of
+    // its own, the owner and game stack in one column, the capacity bar goes.
+    readonly property bool compactList: publicCard.width < 500
+    // A short page (the smallest windows): the create form packs tighter and
+    // the message of the day stands under the public list only, so the action
+    // card gets the full height.
+    readonly property bool compactHeight: disconnectedView.height < 500
 
     // ---- Text helpers -------------------------------------------------------
 
@@ -434,7 +441,7 @@ Item {
             anchors.left: parent.left
             anchors.top: parent.top
             width: Math.min(380, parent.width * 0.4)
-            height: Math.min(parent.height - (motdLine.visible ? motdLine.implicitHeight + Theme.spacing : 0),
+            height: Math.min(parent.height - (motdLine.visible && !page.compactHeight ? motdLine.implicitHeight + Theme.spacing : 0),
                              page.showCreateMode ? 560 : 300)
 
             Behavior on height { NumberAnimation { duration: 200; easing.type: Easing.OutCubic } }
@@ -499,7 +506,7 @@ Item {
                 id: createForm
                 anchors.fill: parent
                 anchors.margins: Theme.spacingLarge
-                spacing: Theme.spacingSmall
+                spacing: page.compactHeight ? 4 : Theme.spacingSmall
                 visible: page.showCreateMode
 
                 CardTitle {
@@ -695,27 +702,34 @@ Item {
             anchors.leftMargin: Theme.spacing
             anchors.right: parent.right
 
-            RowLayout {
+            GridLayout {
                 id: listHeader
                 anchors.left: parent.left
                 anchors.right: parent.right
                 anchors.top: parent.top
                 anchors.margins: Theme.spacing
-                height: 38
-                spacing: Theme.spacingSmall
+                height: page.compactList ? 38 + Theme.spacingSmall + 36 : 38
+                columnSpacing: Theme.spacingSmall
+                rowSpacing: Theme.spacingSmall
 
                 CardTitle {
+                    Layout.row: 0
+                    Layout.column: 0
                     text: Lang.publicVlans
                 }
                 CountBadge {
+                    Layout.row: 0
+                    Layout.column: 1
                     count: page.publicVlansTotal
                     tone: Theme.primaryPurple
                     textColor: Theme.textWhite
                 }
-                Item { Layout.fillWidth: true }
+                Item { Layout.row: 0; Layout.column: 2; Layout.fillWidth: true }
                 Text {
                     id: countdownText
                     objectName: "countdownText"
+                    Layout.row: 0
+                    Layout.column: 3
                     visible: countdownTimer.running && !page.vlansLoading
                     text: Lang.refreshIn + " " + Lang.quantity(page.refreshCountdown, "s")
                     textFormat: Text.PlainText
@@ -726,6 +740,10 @@ Item {
                 StyledTextField {
                     id: searchField
                     objectName: "searchField"
+                    Layout.row: page.compactList ? 1 : 0
+                    Layout.column: page.compactList ? 0 : 4
+                    Layout.columnSpan: page.compactList ? 5 : 1
+                    Layout.fillWidth: page.compactList
                     Layout.preferredWidth: Math.min(240, publicCard.width * 0.35)
                     implicitHeight: 36
                     padding: 10
@@ -741,6 +759,8 @@ Item {
                 IconButton {
                     id: refreshButton
                     objectName: "refreshButton"
+                    Layout.row: 0
+                    Layout.column: page.compactList ? 4 : 5
                     source: "qrc:/icons/refresh.svg"
                     tip: ""
                     spinning: page.vlansLoading
@@ -759,10 +779,14 @@ Item {
                 anchors.rightMargin: Theme.spacing + 12
                 height: 24
                 spacing: 12
-                ColumnTitle { text: Lang.username; Layout.preferredWidth: 1; Layout.fillWidth: true }
-                ColumnTitle { text: Lang.gameColumn; Layout.preferredWidth: 1; Layout.fillWidth: true }
-                ColumnTitle { text: Lang.capacity; Layout.preferredWidth: 110 }
-                Item { Layout.preferredWidth: 84 }
+                ColumnTitle {
+                    text: page.compactList ? Lang.username + " / " + Lang.gameColumn : Lang.username
+                    Layout.preferredWidth: 1
+                    Layout.fillWidth: true
+                }
+                ColumnTitle { text: Lang.gameColumn; Layout.preferredWidth: 1; Layout.fillWidth: true; visible: !page.compactList }
+                ColumnTitle { text: Lang.capacity; Layout.preferredWidth: page.compactList ? 54 : 110 }
+                Item { Layout.preferredWidth: page.compactList ? 64 : 84 }
             }
             Rectangle {
                 anchors.top: columns.bottom
@@ -853,8 +877,8 @@ Item {
             id: motdLine
             objectName: "motdLine"
             anchors.bottom: parent.bottom
-            anchors.horizontalCenter: parent.horizontalCenter
-            width: parent.width
+            anchors.horizontalCenter: page.compactHeight ? publicCard.horizontalCenter : parent.horizontalCenter
+            width: page.compactHeight ? publicCard.width : parent.width
             visible: page.motdText !== "" && !page.connected && !page.connecting && !api.busy
         }
     }
@@ -1082,13 +1106,17 @@ Item {
         }
         HoverHandler { id: rowHover }
 
-        RowLayout {
+        GridLayout {
             anchors.fill: parent
             anchors.leftMargin: 12
             anchors.rightMargin: 12
-            spacing: 12
+            columnSpacing: 12
+            rowSpacing: 0
             Text {
                 objectName: "rowOwner" + row.index
+                Layout.row: 0
+                Layout.column: 0
+                Layout.alignment: page.compactList ? Qt.AlignLeft | Qt.AlignBottom : Qt.AlignLeft | Qt.AlignVCenter
                 Layout.fillWidth: true
                 Layout.preferredWidth: 1
                 text: row.modelData.username
@@ -1100,8 +1128,12 @@ Item {
                 font.pixelSize: Theme.fontSizeBody
                 font.bold: true
             }
+            // Under the owner in a narrow list.
             Text {
                 objectName: "rowGame" + row.index
+                Layout.row: page.compactList ? 1 : 0
+                Layout.column: page.compactList ? 0 : 1
+                Layout.alignment: page.compactList ? Qt.AlignLeft | Qt.AlignTop : Qt.AlignLeft | Qt.AlignVCenter
                 Layout.fillWidth: true
                 Layout.preferredWidth: 1
                 text: row.modelData.gameName
@@ -1110,10 +1142,13 @@ Item {
                 horizontalAlignment: Text.AlignLeft
                 color: Theme.textSecondary
                 font.family: Lang.bodyFont
-                font.pixelSize: Theme.fontSizeBody
+                font.pixelSize: page.compactList ? Theme.fontSizeSmall : Theme.fontSizeBody
             }
             Row {
-                Layout.preferredWidth: 110
+                Layout.row: 0
+                Layout.column: page.compactList ? 1 : 2
+                Layout.rowSpan: page.compactList ? 2 : 1
+                Layout.preferredWidth: page.compactList ? 54 : 110
                 spacing: 8
                 Text {
                     objectName: "rowPlayers" + row.index
@@ -1129,6 +1164,7 @@ Item {
                     font.bold: true
                 }
                 Rectangle {
+                    visible: !page.compactList
                     anchors.verticalCenter: parent.verticalCenter
                     width: 40
                     height: 4
@@ -1146,7 +1182,10 @@ Item {
             }
             PrimaryButton {
                 objectName: "rowJoin" + row.index
-                Layout.preferredWidth: 84
+                Layout.row: 0
+                Layout.column: page.compactList ? 2 : 3
+                Layout.rowSpan: page.compactList ? 2 : 1
+                Layout.preferredWidth: page.compactList ? 64 : 84
                 implicitHeight: 32
                 text: Lang.joinBtn
                 loading: api.busy

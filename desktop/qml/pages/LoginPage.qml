@@ -127,23 +127,46 @@ Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
             readonly property real formWidth: Math.min(320, width - 80)
+            // A short window (down to the smallest) gets tighter forms.
+            readonly property bool compact: height < 560
+            readonly property int fieldHeight: compact ? 40 : 44
+
+            // A form stands where it does without captions, raised only as far as
+            // it needs to keep every caption inside the panel; so a caption
+            // appearing under a field moves nothing above it.
+            function formY(form) {
+                let bare = form.height
+                let full = form.height
+                for (let i = 0; i < form.children.length; ++i) {
+                    const item = form.children[i]
+                    if (item.show === undefined) // not a ValidationText
+                        continue
+                    if (item.visible)
+                        bare -= item.implicitHeight + form.spacing
+                    else
+                        full += item.implicitHeight + form.spacing
+                }
+                const centred = (height - bare) / 2 - (compact ? 0 : Theme.titleBarHeight / 2)
+                return Math.max(0, Math.min(centred, height - full))
+            }
 
             // Login form
             Column {
                 id: loginForm
                 objectName: "loginForm"
                 visible: !page.showRegister
-                anchors.centerIn: parent
-                anchors.verticalCenterOffset: -Theme.titleBarHeight / 2
+                anchors.horizontalCenter: parent.horizontalCenter
+                y: formPanel.formY(loginForm)
                 width: formPanel.formWidth
-                spacing: 10
+                spacing: formPanel.compact ? 6 : 10
 
-                FormTitle { title: Lang.signIn; subtitle: Lang.signInSubtitle }
+                FormTitle { title: Lang.signIn; subtitle: Lang.signInSubtitle; compact: formPanel.compact }
                 FieldLabel { text: Lang.username }
                 StyledTextField {
                     id: loginUsername
                     objectName: "loginUsername"
                     width: parent.width
+                    height: formPanel.fieldHeight
                     placeholderText: Lang.usernamePlaceholder
                     readOnly: page.busy
                 }
@@ -157,6 +180,7 @@ Item {
                     id: loginPassword
                     objectName: "loginPassword"
                     width: parent.width
+                    height: formPanel.fieldHeight
                     placeholderText: Lang.passwordPlaceholder
                 }
                 ValidationText {
@@ -203,11 +227,11 @@ Item {
                         verticalAlignment: Text.AlignVCenter
                     }
                 }
-                Item { width: 1; height: 4 }
+                Item { width: 1; height: 4; visible: !formPanel.compact }
                 PrimaryButton {
                     objectName: "loginButton"
                     width: parent.width
-                    height: 44
+                    height: formPanel.fieldHeight
                     text: Lang.login
                     loading: page.busy && !page.showRegister
                     onClicked: page.submitLogin()
@@ -224,17 +248,18 @@ Item {
                 id: registerForm
                 objectName: "registerForm"
                 visible: page.showRegister
-                anchors.centerIn: parent
-                anchors.verticalCenterOffset: -Theme.titleBarHeight / 2
+                anchors.horizontalCenter: parent.horizontalCenter
+                y: formPanel.formY(registerForm)
                 width: formPanel.formWidth
-                spacing: 10
+                spacing: formPanel.compact ? 6 : 10
 
-                FormTitle { title: Lang.signUp; subtitle: Lang.signUpSubtitle }
+                FormTitle { title: Lang.signUp; subtitle: Lang.signUpSubtitle; compact: formPanel.compact }
                 FieldLabel { text: Lang.email }
                 StyledTextField {
                     id: regEmail
                     objectName: "regEmail"
                     width: parent.width
+                    height: formPanel.fieldHeight
                     placeholderText: Lang.emailPlaceholder
                     readOnly: page.busy
                     inputMethodHints: Qt.ImhEmailCharactersOnly
@@ -249,6 +274,7 @@ Item {
                     id: regUsername
                     objectName: "regUsername"
                     width: parent.width
+                    height: formPanel.fieldHeight
                     placeholderText: Lang.usernamePlaceholder
                     readOnly: page.busy
                 }
@@ -262,6 +288,7 @@ Item {
                     id: regPassword
                     objectName: "regPassword"
                     width: parent.width
+                    height: formPanel.fieldHeight
                     placeholderText: Lang.passwordPlaceholder
                 }
                 ValidationText {
@@ -269,11 +296,11 @@ Item {
                     show: regPassword.text.length > 0 && regPassword.text.length < 4
                     text: Lang.passwordTooShort
                 }
-                Item { width: 1; height: 4 }
+                Item { width: 1; height: 4; visible: !formPanel.compact }
                 PrimaryButton {
                     objectName: "registerButton"
                     width: parent.width
-                    height: 44
+                    height: formPanel.fieldHeight
                     text: Lang.register
                     loading: page.busy && page.showRegister
                     onClicked: page.submitRegister()
@@ -290,16 +317,17 @@ Item {
     component FormTitle: Column {
         property string title
         property string subtitle
+        property bool compact: false
         width: parent ? parent.width : 0
         spacing: 4
-        bottomPadding: 10
+        bottomPadding: compact ? 4 : 10
         Text {
             width: parent.width
             text: parent.title
             textFormat: Text.PlainText
             color: Theme.textWhite
             font.family: Lang.titleFont
-            font.pixelSize: Theme.fontSizeTitle
+            font.pixelSize: parent.compact ? 22 : Theme.fontSizeTitle
             font.bold: true
             horizontalAlignment: Text.AlignLeft
         }

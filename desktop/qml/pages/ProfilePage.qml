@@ -304,7 +304,10 @@ Item {
                 statusObjectName: "usernameCooldownText"
                 locked: page.usernameCooldownMs > 0
 
-                Row {
+                // Two fields and the button on one line; the button drops below them
+                // when the card is too narrow for all three.
+                Grid {
+                    columns: parent.width >= 240 + 240 + 180 + 2 * spacing ? 3 : 2
                     spacing: 12
                     anchors.left: parent.left
                     StyledTextField {
