@@ -603,6 +603,7 @@ Item {
 
         // The message of the day comes in the request's language: a switch fetches it anew.
         function test_motdFollowsTheLanguage() {
+            api.loggedIn = false
             api.clearCalls()
             api.lang = "fa"   // signed out with nothing shown: the page fetches when it is shown
             compare(api.callsTo("fetchMotd").length, 0)
