@@ -18,24 +18,36 @@ sign_in_demo() {
   wait_until 20 signed_in || fail "the sign-in did not succeed"
 }
 
-# click_button SHOT COLOR [MIN_WIDTH MAX_WIDTH]: clicks the block of the colour
-# with a button's height in the screenshot (a progress bar or a frame of the
-# colour is thin).
-click_button() {
-  local centre low=${3:-40} high=${4:-400}
-  centre=$(convert "$SHOTS/$1.png" -fuzz 15% -fill black +opaque "$2" -fill white -opaque "$2" \
+# button_centre SHOT COLOR MIN_WIDTH MAX_WIDTH: "x,y" of the first block of the
+# colour with a button's height in the screenshot (a progress bar or a frame of
+# the colour is thin).
+button_centre() {
+  convert "$SHOTS/$1.png" -fuzz 15% -fill black +opaque "$2" -fill white -opaque "$2" \
     -define connected-components:verbose=true -define connected-components:area-threshold=400 \
     -connected-components 8 null: \
-    | awk -v low="$low" -v high="$high" '$NF == "srgb(255,255,255)" {
+    | awk -v low="$3" -v high="$4" '$NF == "srgb(255,255,255)" {
         split($2, box, /[x+]/)
         if (box[2] >= 28 && box[2] <= 48 && box[1] >= low && box[1] <= high) { print $3; exit }
-      }')
-  [ -n "$centre" ] || fail "no $2 button in screenshot $1"
-  click "$(printf '%.0f' "${centre%,*}")" "$(printf '%.0f' "${centre#*,}")"
+      }'
 }
-# tour_next SHOT: the tour card's Next, its lime button (84 px, 120 on the
-# last step; an announcement's lime button may show through the spotlight).
-tour_next() { click_button "$1" "#c1fd05" 80 124; }
+click_centre() { click "$(printf '%.0f' "${1%,*}")" "$(printf '%.0f' "${1#*,}")"; }
+# click_button SHOT COLOR [MIN_WIDTH MAX_WIDTH]: clicks that block.
+click_button() {
+  local centre
+  centre=$(button_centre "$1" "$2" "${3:-40}" "${4:-400}")
+  [ -n "$centre" ] || fail "no $2 button in screenshot $1"
+  click_centre "$centre"
+}
+# tour_next SHOT: the tour card's Next, its lime button: 84 px wide, 120 on the
+# last step (an announcement's lime button, whole or cut by the spotlight, may
+# show through beside it).
+tour_next() {
+  local centre
+  centre=$(button_centre "$1" "#c1fd05" 80 88)
+  [ -n "$centre" ] || centre=$(button_centre "$1" "#c1fd05" 116 124)
+  [ -n "$centre" ] || fail "no tour button in screenshot $1"
+  click_centre "$centre"
+}
 
 # color_count FILE GEOMETRY COLOR: how many pixels of the region are near the colour.
 color_count() {

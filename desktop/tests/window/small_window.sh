@@ -10,24 +10,25 @@ source "$(dirname "$0")/pages.bash"
 declare -A EN=(
   [register]="580 399" [reg_email]="510 171" [reg_user]="510 241" [reg_pass]="510 311" [to_login]="588 459"
   [user]="510 219" [pass]="510 289"
-  [next2]="468 307" [next3]="382 289" [next4]="638 265" [next5]="626 302" [next6]="382 389" [next7]="382 423"
-  [done]="450 307" [create]="204 267" [game]="290 250" [server]="622 314" [disconnect]="623 79" [logout]="608 354")
+  [create]="204 267" [game]="290 250" [server]="622 314" [disconnect]="623 79" [logout]="608 354")
 declare -A FA=(
   [register]="152 399" [reg_email]="210 171" [reg_user]="210 241" [reg_pass]="210 311" [to_login]="155 459"
   [user]="210 219" [pass]="210 289"
-  [next2]="251 292" [next3]="166 290" [next4]="137 266" [next5]="149 303" [next6]="166 389" [next7]="166 423"
-  [done]="270 292" [create]="600 267" [game]="450 250" [server]="152 314" [disconnect]="152 79" [logout]="112 354")
+  [create]="600 267" [game]="450 250" [server]="152 314" [disconnect]="152 79" [logout]="112 354")
 NEUTRAL="700 470"
 # Sidebar tabs at 480 px height.
 TAB_GAMES="30 187" TAB_ABOUT="30 337" TAB_ANNOUNCE="30 287" TAB_PROFILE="30 391" TAB_SETTINGS="30 441"
 
 tap() { local -n pos=$POS; click ${pos[$1]} "${2:-0.4}"; }
-# small_shot NAME: the window's 720x480, not the whole screen.
+WHOLE=720x480+0+0
+# small_shot NAME [CONDITION...]: as shot, once the state is reached; the
+# window's 720x480, not the whole screen.
 small_shot() {
-  sleep "${2:-0.8}"
-  import -window root -crop 720x480+0+0 +repage "$SHOTS/small-$1.png"
-  log "screenshot $SHOTS/small-$1.png"
+  shot "small-$1" "${@:2}"
+  mogrify -crop "$WHOLE" +repage "$SHOTS/small-$1.png"
 }
+# small_changed NAME: the window differs from its screenshot small-NAME.
+small_changed() { changed_from "small-$1" "$WHOLE" 300; }
 
 # username_button_edges FILE: "card-left button-left button-right card-right" on
 # the middle row of the profile's user-name button, the next-to-last purple
@@ -67,18 +68,21 @@ visit() {
   start_corvana
   xdotool windowsize --sync "$WINDOW" 720 480
   xdotool getwindowgeometry "$WINDOW" | grep -q 'Geometry: 720x480' || fail "the window is not 720x480"
-  small_shot "update-$lang" 0.5
-  wait_request /api/update || fail "no update check"
+  SETTLE_LIMIT=2 small_shot "update-$lang" request_seen /api/update
+  app_log_has "updater: no update needed" && fail "the check had ended before its screenshot"
+  wait_until 60 update_check_done || fail "the update check did not end"
   if [ "$lang" = en ]; then
-    small_shot lang 3
+    small_shot lang
     click 250 350
+    small_shot "login-$lang" small_changed lang
+  else
+    small_shot "login-$lang"
   fi
-  small_shot "login-$lang" 1.5
   key Return
-  small_shot "toast-$lang" 0.3
+  small_shot "toast-$lang" small_changed "login-$lang"
 
   tap register
-  small_shot "register-$lang"
+  small_shot "register-$lang" small_changed "toast-$lang"
   [ "$(changed_pixels "$SHOTS/small-login-$lang.png" "$SHOTS/small-register-$lang.png" 340x90+345+50)" -gt 200 ] \
     || fail "the registration form did not open"
   # From the bottom up, so a caption appearing moves no field still to be clicked.
@@ -86,7 +90,7 @@ visit() {
   tap reg_user; type_text ab
   tap reg_email; type_text x
   xdotool mousemove $NEUTRAL
-  small_shot "register-captions-$lang" 0.5
+  small_shot "register-captions-$lang" small_changed "register-$lang"
   moved=$(changed_pixels "$SHOTS/small-register-$lang.png" "$SHOTS/small-register-captions-$lang.png" 340x90+345+50)
   [ "$moved" -lt 50 ] || fail "the registration form moved as its captions appeared ($moved pixels)"
   tap to_login
@@ -95,53 +99,50 @@ visit() {
   tap pass; type_text demo1234
   key Return
   wait_request /api/auth/login || fail "the login was not sent"
-  small_shot "tutorial-1-$lang" 1.5
+  small_shot "tutorial-1-$lang" app_log_has "tour: step 1 of 7"
   for step in 2 3 4 5 6 7; do
-    tap "next$step"
-    small_shot "tutorial-$step-$lang"
+    tour_next "small-tutorial-$((step - 1))-$lang"
+    small_shot "tutorial-$step-$lang" app_log_has "tour: step $step of 7"
   done
-  tap done
-  small_shot "announce-popup-$lang"
-  click 360 450 0.6   # beside the card: the pop-up goes
+  tour_next "small-tutorial-7-$lang"
+  small_shot "announce-popup-$lang" setting_is tutorialDone true
+  click 360 450   # beside the card: the pop-up goes
 
   xdotool mousemove $NEUTRAL
-  small_shot "lan-$lang" 0.5
+  small_shot "lan-$lang" small_changed "announce-popup-$lang"
   tap create
   xdotool mousemove $NEUTRAL
-  small_shot "lan-create-$lang"
+  small_shot "lan-create-$lang" small_changed "lan-$lang"
 
   click $TAB_GAMES; xdotool mousemove $NEUTRAL
-  wait_request /api/games/dedicated || fail "the dedicated games were not asked for"
-  xdotool mousemove $NEUTRAL
-  small_shot "game-$lang" 1.5
+  small_shot "game-$lang" request_seen /api/games/dedicated
   tap game
+  xdotool mousemove $NEUTRAL
   wait_request /api/games/cs2/servers || fail "the servers were not asked for"
-  xdotool mousemove $NEUTRAL
-  small_shot "game-servers-$lang" 3
+  small_shot "game-servers-$lang" pings_shown "$WHOLE"
   tap server
-  wait_until 20 app_log_has "dedicated: ready: connect 127.0.0.1:" || fail "the connection did not become ready"
   xdotool mousemove $NEUTRAL
-  small_shot "game-connection-$lang" 1
+  small_shot "game-connection-$lang" app_log_has "dedicated: ready: connect 127.0.0.1:"
   tap disconnect
-  small_shot "game-confirm-$lang" 0.5
+  small_shot "game-confirm-$lang" small_changed "game-connection-$lang"
   click 600 420   # beside the card: the dialog goes
+  wait_until 10 small_changed "game-confirm-$lang" || fail "the confirmation did not go"
 
   click $TAB_ABOUT; xdotool mousemove $NEUTRAL
-  small_shot "about-$lang" 1
+  small_shot "about-$lang"
   click $TAB_ANNOUNCE; xdotool mousemove $NEUTRAL
-  small_shot "announce-page-$lang" 1
+  small_shot "announce-page-$lang" small_changed "about-$lang"
   click $TAB_PROFILE; xdotool mousemove $NEUTRAL
-  wait_request /api/auth/me || fail "the profile did not ask for the account"
-  small_shot "profile-$lang" 1
+  small_shot "profile-$lang" request_seen /api/auth/me
   xdotool mousemove 400 300 click 5 click 5 click 5 click 5 click 5 click 5
   xdotool mousemove $NEUTRAL
-  small_shot "profile-end-$lang" 1
+  small_shot "profile-end-$lang" small_changed "profile-$lang"
   check_username_button "$lang"
 
   click $TAB_SETTINGS; xdotool mousemove $NEUTRAL
-  small_shot "settings-$lang" 1
+  small_shot "settings-$lang" small_changed "profile-end-$lang"
   tap logout
-  small_shot "logout-confirm-$lang" 0.5
+  small_shot "logout-confirm-$lang" small_changed "settings-$lang"
   key Escape
 
   check_no_qml_warnings
