@@ -107,3 +107,34 @@ open_profile() {
   click "$2" 300
   shot "profile-picker-$1" request_seen /api/pfp/list
 }
+
+# stage_release: an installation of our own in $INSTALL, so an update replaces
+# nothing of the build, and in $RELEASE the release on offer: a changed
+# program, the same tunnel client and a new file (the applier itself is never
+# part of a release).
+stage_release() {
+  INSTALL=$STAGE/install
+  RELEASE=$STAGE/release
+  mkdir -p "$INSTALL" "$RELEASE/notes"
+  cp "$BIN/corvana" "$BIN/ostrel-client" "$BIN/CorvanaUpdateStub" "$INSTALL/"
+  cp "$BIN/corvana" "$BIN/ostrel-client" "$RELEASE/"
+  printf '\n# release 1.5.1\n' >>"$RELEASE/corvana"
+  printf 'Corvana 1.5.1: dedicated servers in two more cities.\n' >"$RELEASE/notes/changes.txt"
+}
+# hold_release_file JSON: the next fetch of the release's new file answers as
+# the service's test control is told (a delay, a status).
+hold_release_file() {
+  local route=/api/update/file/$(printf notes/changes.txt | od -An -tx1 | tr -d ' \n')
+  curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$route\",$1}" >/dev/null
+}
+
+# walk_tour LANG: Next through the tour from its welcome (already shot as
+# tutorial-welcome-LANG) to its farewell, a screenshot of every step.
+walk_tour() {
+  local previous=tutorial-welcome-$1 step=2 name
+  for name in sidebar join public about settings done; do
+    tour_next "$previous"
+    shot "tutorial-$name-$1" app_log_has "tour: step $step of 7"
+    previous=tutorial-$name-$1 step=$((step + 1))
+  done
+}

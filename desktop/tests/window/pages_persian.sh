@@ -23,12 +23,7 @@ type_text demo1234
 key Return
 wait_request /api/auth/login || fail "the login was not sent"
 shot tutorial-welcome-fa app_log_has "tour: step 1 of 7"
-previous=tutorial-welcome-fa step=2
-for name in sidebar join public about settings done; do
-  tour_next "$previous"
-  shot "tutorial-$name-fa" app_log_has "tour: step $step of 7"
-  previous=tutorial-$name-fa step=$((step + 1))
-done
+walk_tour fa
 key Escape
 shot announce-popup-fa setting_is tutorialDone true
 # A click beside the card puts the pop-up away.

@@ -15,12 +15,7 @@ shot tutorial-welcome-en app_log_has "tour: step 1 of 7"
 sidebar_dimmed=$(brightness "$SHOTS/tutorial-welcome-en.png" 56x300+0+260)
 # Next through the sidebar's LAN tab, the LAN page's join card and public
 # rooms, the about and settings tabs, to the farewell.
-previous=tutorial-welcome-en step=2
-for name in sidebar join public about settings done; do
-  tour_next "$previous"
-  shot "tutorial-$name-en" app_log_has "tour: step $step of 7"
-  previous=tutorial-$name-en step=$((step + 1))
-done
+walk_tour en
 key Escape
 wait_setting tutorialDone true || fail "Escape did not end the tour for good"
 shot tutorial-gone-en changed_from tutorial-done-en

@@ -6,23 +6,12 @@
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/pages.bash"
 
-# An installation of our own, so the update replaces nothing of the build.
-INSTALL=$STAGE/install
-RELEASE=$STAGE/release
-mkdir -p "$INSTALL" "$RELEASE/notes"
-cp "$BIN/corvana" "$BIN/ostrel-client" "$BIN/CorvanaUpdateStub" "$INSTALL/"
-# The release: a changed program, the same tunnel client and a new file; the
-# applier itself is never part of a release.
-cp "$BIN/corvana" "$BIN/ostrel-client" "$RELEASE/"
-printf '\n# release 1.5.1\n' >>"$RELEASE/corvana"
-printf 'Corvana 1.5.1: dedicated servers in two more cities.\n' >"$RELEASE/notes/changes.txt"
-
+stage_release
 start_display
 start_service --update-dir "$RELEASE"
 # The unchanged tunnel client is not fetched; the new file, fetched after the
 # program, answers late, so the download can be seen under way.
-route=/api/update/file/$(printf notes/changes.txt | od -An -tx1 | tr -d ' \n')
-curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$route\",\"delay_ms\":3000}" >/dev/null
+hold_release_file '"delay_ms":3000'
 seed_settings "savedLang=en"
 BIN=$INSTALL start_corvana
 first_pid=$APP_PID

@@ -6,19 +6,11 @@
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/pages.bash"
 
-INSTALL=$STAGE/install
-RELEASE=$STAGE/release
-mkdir -p "$INSTALL" "$RELEASE/notes"
-cp "$BIN/corvana" "$BIN/ostrel-client" "$BIN/CorvanaUpdateStub" "$INSTALL/"
-cp "$BIN/corvana" "$BIN/ostrel-client" "$RELEASE/"
-printf '\n# release 1.5.1\n' >>"$RELEASE/corvana"
-printf 'Corvana 1.5.1: dedicated servers in two more cities.\n' >"$RELEASE/notes/changes.txt"
-
+stage_release
 start_display
 start_service --update-dir "$RELEASE"
 # The new file, fetched after the program, answers late and then with 404.
-route=/api/update/file/$(printf notes/changes.txt | od -An -tx1 | tr -d ' \n')
-curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$route\",\"delay_ms\":3000,\"status\":404}" >/dev/null
+hold_release_file '"delay_ms":3000,"status":404'
 seed_settings "savedLang=fa"
 BIN=$INSTALL start_corvana
 shot update-available-fa app_log_has "updater: update available: 2 files"
