@@ -154,23 +154,23 @@ changed_from() {
 # Service calls the program made, as JSON lines (controls excluded by the service).
 requests_to() { curl -sf "$SERVICE/test/requests" | tr -d '\n' | grep -o "\"path\":\"$1[^\"]*\"" || true; }
 request_seen() { curl -sf "$SERVICE/test/requests" | grep -q "\"path\":\"$1"; }
-wait_request() { wait_until "${2:-20}" bash -c "curl -sf '$SERVICE/test/requests' | grep -q '\"path\":\"$1'"; }
+wait_request() { wait_until "${2:-20}" request_seen "$1"; }
+# lobby_member_signed_in: the demo player has signed in to the room's lobby.
+lobby_member_signed_in() { curl -sf "$SERVICE/test/lobby" | grep -q '"signed_in":true,"username":"demo"\|"username":"demo","signed_in":true'; }
 
 app_log_has() { grep -q -- "$1" "$APP_LOG" 2>/dev/null; }
+# each_start_logged TEXT: every start of the program has logged the text.
+each_start_logged() { [ "$(grep -c -- "$1" "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]; }
 # first_frame_shown: every start of the program has drawn its window.
-first_frame_shown() {
-  [ "$(grep -c 'window: first frame shown' "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]
-}
+first_frame_shown() { each_start_logged 'window: first frame shown'; }
 # update_check_done: every start of the program has found nothing to update,
 # so its overlay has gone and the window below takes clicks.
-update_check_done() {
-  [ "$(grep -c 'updater: no update needed' "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]
-}
+update_check_done() { each_start_logged 'updater: no update needed'; }
 
 setting() { grep -E "^$1=" "$SETTINGS" 2>/dev/null | head -n1 | cut -d= -f2-; }
 setting_is() { grep -qxF -- "$1=$2" "$SETTINGS" 2>/dev/null; }
 # wait_setting KEY VALUE: the program writes its settings a moment after they change.
-wait_setting() { wait_until 10 bash -c "grep -qxF -- '$1=$2' '$SETTINGS'"; }
+wait_setting() { wait_until 10 setting_is "$1" "$2"; }
 
 # Any QML warning or error in the program's output or log fails the test.
 check_no_qml_warnings() {

@@ -1,13 +1,12 @@
 # Steps the page tests share, sourced after lib.sh (not a test itself).
 
 # signed_in: every start of the program has signed in.
-signed_in() { [ "$(grep -c 'auth: login success' "$APP_LOG")" -ge "$(grep -c 'app: started' "$APP_LOG")" ]; }
+signed_in() { each_start_logged 'auth: login success'; }
 
 # sign_in_demo: the English login form, as the demo player (over the user
 # name an earlier run left in the field).
 sign_in_demo() {
   wait_until 60 update_check_done || fail "the update check did not end"
-  mark login-form
   click 990 330
   key ctrl+a
   type_text demo
@@ -96,8 +95,7 @@ install_sound_recorder() {
 changed_pixels() {
   convert "$1" -crop "$3" +repage "$STAGE/region-a.png"
   convert "$2" -crop "$3" +repage "$STAGE/region-b.png"
-  # compare's status is 1 when the regions differ, which is not a failure here
-  { compare -metric AE -fuzz 8% "$STAGE/region-a.png" "$STAGE/region-b.png" null: 2>&1 || true; } | cut -d' ' -f1
+  differing "$STAGE/region-a.png" "$STAGE/region-b.png"
 }
 
 # open_profile LANG PICKER_X: the profile from the sidebar's avatar, then its picture picker.

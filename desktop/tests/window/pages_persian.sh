@@ -14,7 +14,6 @@ curl -sf -X POST "$SERVICE/test/announce" -H 'Content-Type: application/json' -d
 seed_settings "savedLang=fa"
 start_corvana
 wait_until 60 update_check_done || fail "the update check did not end"
-mark login-form
 # The Persian login form stands at the left.
 click 372 311
 type_text demo
@@ -49,9 +48,8 @@ wait_until 10 app_log_has "portfwd: stopped: Dedicated Game" || fail "the forwar
 
 open_profile fa 1133
 
-mark profile-picker
 click 30 479
-shot about-fa changed_from profile-picker
+shot about-fa changed_from profile-picker-fa
 xdotool mousemove 660 400 click 5 click 5 click 5 click 5 click 5
 shot about-links-fa changed_from about-fa
 

@@ -74,8 +74,6 @@ shot rtl-lan-fa request_seen /api/vlans/public
 [ "$(color_count "$SHOTS/rtl-lan-fa.png" 380x40+870+203 "#6a8517")" -gt 3000 ] || fail "the join card is not at the right"
 [ "$(color_count "$SHOTS/rtl-lan-fa.png" 380x40+80+203 "#6a8517")" -lt 500 ] || fail "a join button stands at the left"
 
-lobby_member_signed_in() { curl -sf "$SERVICE/test/lobby" | grep -q '"signed_in":true'; }
-
 # ---- The LAN page, connected: the first public room, through the tunnel ----
 click 155 162 0.1
 xdotool mousemove $NEUTRAL
