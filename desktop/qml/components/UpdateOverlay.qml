@@ -180,7 +180,7 @@ Item {
                 textFormat: Text.PlainText
                 horizontalAlignment: Text.AlignHCenter
                 color: Theme.textSecondary
-                font.family: overlay.fa ? Lang.bodyFont : Theme.monoFont
+                font.family: Lang.figureFont
                 font.pixelSize: Theme.fontSizeSmall
             }
             BusySpinner {

@@ -1047,8 +1047,7 @@ Item {
                                             anchors.verticalCenter: parent.verticalCenter
                                             text: row.server.ping >= 0 ? Lang.quantity(row.server.ping, "ms") : "…"
                                             color: row.server.ping >= 0 ? page.pingColor(row.server.ping) : Theme.textSecondary
-                                            // Persian digits and units read in the body family.
-                                            font.family: Lang.isPersian ? Lang.bodyFont : Theme.monoFont
+                                            font.family: Lang.figureFont
                                             font.pixelSize: Theme.fontSizeBody
                                         }
                                     }
@@ -1063,7 +1062,7 @@ Item {
                                                 anchors.left: parent.left
                                                 text: Lang.number(row.server.players + "/" + row.server.capacity)
                                                 color: Theme.textPrimary
-                                                font.family: Lang.isPersian ? Lang.bodyFont : Theme.monoFont
+                                                font.family: Lang.figureFont
                                                 font.pixelSize: Theme.fontSizeSmall
                                             }
                                             Rectangle {

@@ -21,6 +21,9 @@ QtObject {
     readonly property string latinFont: Qt.fontFamilies().indexOf("Segoe UI") >= 0 ? "Segoe UI" : persianFont
     readonly property string titleFont: isPersian ? persianFont : latinFont
     readonly property string bodyFont: isPersian ? persianFont : latinFont
+    // Figures (pings, player counts, sizes) line up in the monospaced face; Persian
+    // digits are not in it, so in Persian they take the body face.
+    readonly property string figureFont: isPersian ? persianFont : Theme.monoFont
 
     // ---- Numbers a player reads ----
     // Every page writes counts, times and sizes through these, so Persian shows Persian
