@@ -1,5 +1,7 @@
 // ostrel-tunnel-server: serves the tunnel protocol on loopback until SIGINT or SIGTERM.
-// Prints "listening <address>:<port>" once ready, so scripts and tests can read the port.
+// Prints "listening <address>:<port>" once ready, so scripts and tests can read the port,
+// then "session <user> <address>" for each session granted and "disconnect <user>" for
+// each goodbye a client sends.
 
 #include "server_command_line.h"
 
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    options->onSessionEvent = [](const std::string& line) { std::cout << line << std::endl; };
     ostrel::test_server::TunnelServer server(std::move(*options));
     auto started = server.start();
     if (!started) {

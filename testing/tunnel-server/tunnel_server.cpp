@@ -386,6 +386,10 @@ struct TunnelServer::State {
         p.sessionId = client.sessionId;
         p.lastReply = wire::seal(p.keys.serverToClient, MessageType::AuthOk, client.sessionId, counter, body);
         sendTo(from, p.lastReply);
+        if (options.onSessionEvent)
+            options.onSessionEvent("session " + client.user + " " + std::to_string(grant.address[0]) + "." +
+                                   std::to_string(grant.address[1]) + "." + std::to_string(grant.address[2]) + "." +
+                                   std::to_string(grant.address[3]));
         clients[client.sessionId] = std::move(client);
     }
 
@@ -431,6 +435,7 @@ struct TunnelServer::State {
         }
         case MessageType::Disconnect:
             disconnects.push_back({client.sessionId, client.user, header.counter, client.authTries});
+            if (options.onSessionEvent) options.onSessionEvent("disconnect " + client.user);
             removeClient(client.sessionId);
             break;
         default:

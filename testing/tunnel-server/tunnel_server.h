@@ -47,6 +47,8 @@ struct ServerOptions {
     bool grantIpv6 = false;
     // Sessions and handshakes silent this long are forgotten, so vanished clients free their places.
     std::chrono::milliseconds idleLimit{120000};
+    // Told of each session's start and of each DISCONNECT, on the serving thread.
+    std::function<void(const std::string& line)> onSessionEvent;
 };
 
 struct DisconnectSeen {

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <random>
@@ -457,6 +458,106 @@ TEST_F(AdapterLifecycle, FiveServerRestartsEachStartTheReconnectWaitAtOneSecond)
     client_->signal(SIGINT);
     ASSERT_TRUE(client_->readUntil("\"event\":\"disconnected\"", 15s)) << output();
     EXPECT_EQ(client_->wait(15s), 0);
+    EXPECT_EQ(state(), before_);
+}
+
+}  // namespace
+
+namespace {
+
+// The desktop program ties the client to itself: should it die without its own
+// teardown, the client ends its session as a leave would, then is gone.
+class ParentTie : public AdapterLifecycle {
+protected:
+    // The client as a child of a shell that names itself as the client's parent,
+    // as the desktop program does; the shell prints the client's process id first.
+    void startTied(const std::string& tap, const std::string& server) {
+        std::vector<std::string> argv{"bash", "-c", "OSTREL_PARENT_PID=$$ \"$@\" & echo \"client $!\"; wait", "bash",
+                                      kBin + "/ostrel-client", "--server", server, "--user", "alice", "--pass",
+                                      "pw-a", "--node", "lan2", "--mode", "l2", "--insecure-skip-server-auth"};
+        if (!tap.empty()) argv.insert(argv.end(), {"--tap", tap});
+        client_ = startIn(lab_->clientNs(0), argv);
+        ASSERT_TRUE(client_->started());
+        // The shell's line and the client's first events may come in either order.
+        auto first = client_->readUntil("client ", 10s);
+        ASSERT_TRUE(first && first->starts_with("client ")) << output();
+        clientPid_ = std::stoi(first->substr(7));
+    }
+    // A line of the client's seen so far, or the next one to come that has the text.
+    std::optional<std::string> awaitLine(const std::string& text, std::chrono::seconds limit) {
+        for (const auto& line : client_->lines)
+            if (line.find(text) != std::string::npos) return line;
+        return client_->readUntil(text, limit);
+    }
+    std::string direct() const { return NetnsLab::serverAddress(0) + ":" + std::to_string(kDirectPort); }
+    // Gone, not only dead: a zombie waiting for its new parent counts as gone too.
+    bool clientGone() const {
+        std::ifstream stat("/proc/" + std::to_string(clientPid_) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) return true;
+        auto close = line.rfind(')');
+        return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+    }
+    bool waitGone(std::chrono::seconds limit) const {
+        for (auto until = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < until;) {
+            if (clientGone()) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return clientGone();
+    }
+    std::string tapInterfaces() { return show0({"ip", "-o", "link", "show", "type", "tun"}); }
+    std::string show0(const std::vector<std::string>& argv) {
+        std::string out;
+        NetnsLab::run(lab_->clientNs(0), argv, &out);
+        return out;
+    }
+
+    int clientPid_ = 0;
+};
+
+TEST_F(ParentTie, ParentDeathEndsTheSessionAsALeaveOnAHandMadeAndAMadeAdapter) {
+    for (const std::string tap : {"vlan0", ""}) {
+        SCOPED_TRACE(tap.empty() ? "adapter made for the session" : "hand-made adapter");
+        if (tap.empty()) {
+            ASSERT_EQ(NetnsLab::run(lab_->clientNs(0), {"ip", "link", "del", "vlan0"}), 0);
+        }
+        startTied(tap, direct());
+        auto adapter = awaitLine("\"event\":\"adapter\"", 60s);
+        ASSERT_TRUE(adapter) << output();
+        ASSERT_TRUE(awaitLine("\"event\":\"ready\"", 30s)) << output();
+        const std::string name = tap.empty() ? "ostrel0" : tap;
+        EXPECT_THAT(*adapter, HasSubstr("\"name\":\"" + name + "\""));
+        EXPECT_THAT(show0({"ip", "-4", "addr", "show", "dev", name}), HasSubstr("10.77."));
+
+        client_->signal(SIGKILL);  // the parent, with no teardown of its own
+        ASSERT_TRUE(server_->readUntil("disconnect alice", 20s)) << "the server heard no goodbye\n" << output();
+        auto ended = client_->readUntil("\"event\":\"disconnected\"", 20s);
+        ASSERT_TRUE(ended) << output();
+        EXPECT_THAT(*ended, HasSubstr("\"reason\":\"user\""));
+        EXPECT_TRUE(waitGone(20s)) << "the client outlived its parent";
+        if (tap.empty()) {
+            EXPECT_EQ(tapInterfaces(), "");
+        } else {
+            EXPECT_EQ(state(), before_);
+        }
+        EXPECT_THAT(show0({"ip", "-4", "addr"}), Not(HasSubstr("10.77.")));
+    }
+}
+
+TEST_F(ParentTie, AnOrphanWhoseStopCannotFinishIsGoneAfterItsGrace) {
+    // A server that never answers holds the client in its connect for 15 seconds; the
+    // stop its parent's death brings cannot interrupt that, the grace does.
+    killServer();
+    server_ = startIn(lab_->serverNs(), std::vector<std::string>{kBin + "/ostrel-tunnel-server", "--bind", "0.0.0.0",
+                                                                 "--port", std::to_string(kDirectPort), "--account",
+                                                                 "alice:pw-a:lan2:l2", "--misbehave", "silent"});
+    ASSERT_TRUE(server_->readUntil("listening", 10s));
+    startTied("vlan0", direct());
+    ASSERT_TRUE(awaitLine("\"event\":\"connecting\"", 10s)) << output();
+    client_->signal(SIGKILL);
+    EXPECT_TRUE(waitGone(30s)) << "the orphan is still there";
+    client_->readAll(2s);
+    EXPECT_THAT(output(), Not(HasSubstr("no_cookie"))) << "the connect ran to its end: no grace ended it";
     EXPECT_EQ(state(), before_);
 }
 

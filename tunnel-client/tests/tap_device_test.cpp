@@ -155,6 +155,60 @@ TEST(TapDeviceOpen, FinalFailuresTellMissingFromBusy) {
     EXPECT_EQ(socket.log.back(), "tap-close");  // the opened file is not left behind
 }
 
+// Where no installed adapter can be had and the client may take any, the system makes
+// one for the session; a named adapter is never stood in for, and the texts stay.
+TEST(TapDeviceOpen, SessionAdapterStandsInOnlyForAnyAdapter) {
+    using Make = std::optional<TapFiles::MakeFailure>;
+    const std::string busy = "matching TAP adapter could not be opened; run as Administrator and ensure it is not in use";
+    const std::string missing =
+        "no matching TAP-Windows6 adapter found; install tap-windows6/OpenVPN or pass --tap <adapter-name>";
+    struct Case {
+        const char* what;
+        bool installed;      // the two adapters of twoAdapters are there
+        bool allBusy;        // and another program holds both
+        std::string filter;
+        Make make;           // what making one gives
+        std::string result;
+        int made;            // session adapters made
+    };
+    const Case cases[] = {
+        {"fresh machine", false, false, "", std::nullopt, "opened ostrel0", 1},
+        {"fresh machine, default name", false, false, " OSTREL0 ", std::nullopt, "opened ostrel0", 1},
+        {"installed one is free", true, false, "", std::nullopt, "opened Ethernet 3", 0},
+        {"installed ones are held", true, true, "", std::nullopt, "opened ostrel0", 1},
+        {"named adapter missing", false, false, "gamelan0", std::nullopt, missing, 0},
+        {"named adapter held", true, true, "Gaming", std::nullopt, busy, 0},
+        {"making refused", false, false, "", TapFiles::MakeFailure::Refused, busy, 0},
+        {"held, making refused", true, true, "", TapFiles::MakeFailure::Refused, busy, 0},
+        {"nothing to make", false, false, "", TapFiles::MakeFailure::Unsupported, missing, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePlatform fx;
+        fx.registry.addKey(std::string(kAdapterClassKey));
+        if (c.installed) twoAdapters(fx);
+        if (c.allBusy) fx.tapFiles.failing = {pathOf(kG1), pathOf(kG2)};
+        fx.tapFiles.makeFailure = c.make;
+        EXPECT_EQ(openError(fx, c.filter), c.result);
+        EXPECT_EQ(fx.tapFiles.sessionAdaptersMade, c.made);
+    }
+
+    // The made adapter is used like an installed one: carrier on, configured by its index.
+    FakePlatform fx;
+    fx.registry.addKey(std::string(kAdapterClassKey));
+    fx.tapFiles.makeFailure = std::nullopt;
+    auto device = TapDevice::open("", fx.platform);
+    ASSERT_TRUE(device);
+    EXPECT_EQ((*device)->interfaceIndex(), 40u);
+    EXPECT_EQ(fx.log.back(), "media on");
+    ASSERT_TRUE((*device)->configure(grant(kSessionMac)));
+    ASSERT_EQ(fx.ipHelper.contexts.size(), 1u);
+    EXPECT_EQ(fx.ipHelper.contexts.begin()->second.interfaceIndex, 40u);
+    device->reset();
+    EXPECT_TRUE(fx.ipHelper.contexts.empty());
+    EXPECT_EQ(fx.log.back(), "tap-close");
+}
+
 TEST(TapDeviceFrames, ReadStateMachineKeepsOneReadAndCutsLongFrames) {
     FakePlatform fx;
     twoAdapters(fx);

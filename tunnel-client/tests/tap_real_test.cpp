@@ -73,10 +73,15 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     auto device = std::move(*opened);
     EXPECT_EQ(device->name(), "vlantap0");
 
-    // The interface is held: a second open finds it but cannot have it.
-    auto second = TapDevice::open("", systemPlatform());
+    // The interface is held: a second open finds it but cannot have it, and one that
+    // may take any adapter gets one made for it instead.
+    auto second = TapDevice::open("vlantap0", systemPlatform());
     ASSERT_FALSE(second);
     EXPECT_THAT(second.error().text(), HasSubstr("matching TAP adapter could not be opened"));
+    auto other = TapDevice::open("", systemPlatform());
+    ASSERT_TRUE(other) << other.error().detail();
+    EXPECT_EQ((*other)->name(), "ostrel0");
+    other->reset();
 
     ASSERT_TRUE(device->configure(grant(kSessionMac))) << "configure failed";
     EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "vlantap0"}), HasSubstr("inet 10.77.0.5/24 brd 10.77.0.255"));
@@ -146,6 +151,35 @@ TEST_F(TapReal, OpensConfiguresCarriesFramesAndUndoesEverything) {
     EXPECT_THAT(link, HasSubstr(" mtu 1500 "));
     EXPECT_THAT(link, HasSubstr("state DOWN"));
     EXPECT_THAT(link, ::testing::Not(::testing::ContainsRegex("[<,]UP[,>]")));
+}
+
+// A machine on which no one has made a TAP interface: the client makes its own for
+// the session, never takes one another program holds, and leaves nothing behind.
+using FreshMachine = testing::InLabNamespace;
+
+TEST_F(FreshMachine, AnyAdapterMakesOneForTheSessionThatGoesWithIt) {
+    ASSERT_TRUE(InterfaceGuid::tapInterfaces().empty());
+    auto named = TapDevice::open("gamelan0", systemPlatform());
+    ASSERT_FALSE(named);
+    EXPECT_THAT(named.error().text(), HasSubstr("no matching TAP-Windows6 adapter found"));
+    EXPECT_TRUE(InterfaceGuid::tapInterfaces().empty()) << "a named adapter was made up";
+
+    auto first = TapDevice::open("", systemPlatform());
+    ASSERT_TRUE(first) << first.error().detail();
+    EXPECT_EQ((*first)->name(), "ostrel0");
+    ASSERT_TRUE((*first)->configure(grant(kSessionMac))) << "configure failed";
+    EXPECT_THAT(show({"ip", "-4", "addr", "show", "dev", "ostrel0"}), HasSubstr("inet 10.77.0.5/24"));
+
+    // Held by the first session, it is not taken: the next one gets an adapter of its own.
+    auto second = TapDevice::open("ostrel0", systemPlatform());
+    ASSERT_TRUE(second) << second.error().detail();
+    EXPECT_EQ((*second)->name(), "ostrel1");
+    EXPECT_EQ(InterfaceGuid::tapInterfaces(), (std::vector<std::string>{"ostrel0", "ostrel1"}));
+
+    first->reset();
+    second->reset();
+    EXPECT_TRUE(InterfaceGuid::tapInterfaces().empty());
+    EXPECT_THAT(show({"ip", "-4", "addr"}), ::testing::Not(HasSubstr("10.77.")));
 }
 
 TEST_F(TapReal, RegistryViewListsTheTapWithItsDerivedGuid) {

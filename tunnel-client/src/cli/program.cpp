@@ -4,6 +4,7 @@
 #include "cli/argv_scrub.h"
 #include "driver/client.h"
 #include "platform/console_control.h"
+#include "platform/network_rights.h"
 
 #include <csignal>
 
@@ -12,6 +13,7 @@ namespace ostrel {
 int runProgram(int argc, char** argv) {
     // A reader that went away must not kill the client before it can clean up.
     std::signal(SIGPIPE, SIG_IGN);
+    passNetworkRightsToChildren();
     Args args = ArgsParser::parse(argc, argv);
     // Other local users can read a process's arguments: drop the password from them now.
     scrubPassword(argc, argv);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/event_wait.h"
@@ -40,9 +41,23 @@ class TapFiles {
 public:
     enum class OpenFailure { File, Events };
 
+    // An adapter made for one session: it goes when its file closes.
+    struct SessionAdapter {
+        std::unique_ptr<TapFile> file;
+        std::string name;
+        std::uint32_t index = 0;
+    };
+    // Why no session adapter came: the system has none to make (an installer puts
+    // adapters on the machine), or making one was refused (missing rights).
+    enum class MakeFailure { Unsupported, Refused };
+
     virtual ~TapFiles() = default;
     // Opens "\\.\Global\{GUID}.tap" exclusively, with its read and write events.
     virtual std::expected<std::unique_ptr<TapFile>, OpenFailure> open(std::string_view path) = 0;
+    // Makes a fresh adapter for this session where the system makes them on demand.
+    virtual std::expected<SessionAdapter, MakeFailure> makeSessionAdapter() {
+        return std::unexpected(MakeFailure::Unsupported);
+    }
 };
 
 }  // namespace ostrel

@@ -81,6 +81,15 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> FakeTapFiles::ope
     return file;
 }
 
+std::expected<TapFiles::SessionAdapter, TapFiles::MakeFailure> FakeTapFiles::makeSessionAdapter() {
+    log_.push_back("tap-make");
+    if (makeFailure) return std::unexpected(*makeFailure);
+    auto file = std::make_unique<FakeTapFile>(log_, *this);
+    last = file.get();
+    const int n = sessionAdaptersMade++;
+    return SessionAdapter{std::move(file), "ostrel" + std::to_string(n), static_cast<std::uint32_t>(40 + n)};
+}
+
 FakeTapFile::~FakeTapFile() {
     log_.push_back("tap-close");
     if (owner_.last == this) owner_.last = nullptr;

@@ -52,7 +52,11 @@ class FakeTapFiles : public TapFiles {
 public:
     explicit FakeTapFiles(CallLog& log) : log_(log) {}
     std::expected<std::unique_ptr<TapFile>, OpenFailure> open(std::string_view path) override;
+    std::expected<SessionAdapter, MakeFailure> makeSessionAdapter() override;
 
+    // What making a session adapter gives: nothing to make (as on a machine with an installer), or refused.
+    std::optional<MakeFailure> makeFailure = MakeFailure::Unsupported;
+    int sessionAdaptersMade = 0;
     std::set<std::string> failing;        // paths whose open fails
     std::set<std::string> eventsFailing;  // paths whose events cannot be made
     std::vector<std::string> opened;

@@ -87,6 +87,19 @@ std::expected<std::unique_ptr<TapDevice>, ClientError> TapDevice::open(std::stri
         return std::unique_ptr<TapDevice>(
             new TapDevice(platform, std::move(*file), *socketEvent, c.friendlyName, *index));
     }
+    // Where no installed adapter could be had, the system may make one for this session;
+    // one it refuses to make is an adapter that is there but cannot be opened.
+    if (anyAdapter) {
+        auto made = platform.tapFiles.makeSessionAdapter();
+        if (made) {
+            auto socketEvent = platform.events.createSocketEvent();
+            if (!socketEvent) return std::unexpected(device_errors::open("failed to create TAP/socket wait events"));
+            made->file->setMediaStatus(true);
+            return std::unique_ptr<TapDevice>(
+                new TapDevice(platform, std::move(made->file), *socketEvent, std::move(made->name), made->index));
+        }
+        if (made.error() == TapFiles::MakeFailure::Refused) ++matched;
+    }
     if (matched > 0)
         return std::unexpected(device_errors::open(
             "matching TAP adapter could not be opened; run as Administrator and ensure it is not in use"));

@@ -6,8 +6,14 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <sys/prctl.h>
+
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 
 namespace ostrel {
 
@@ -44,13 +50,35 @@ bool SignalConsoleControl::install(Handler handler) {
     }
     handler_ = std::move(handler);
     thread_ = std::thread([this] { wait(); });
+    tieToParent();
     return true;
 }
 
+void SignalConsoleControl::tieToParent() {
+    const char* named = std::getenv(kParentVariable);
+    if (named == nullptr) return;
+    long pid = 0;
+    auto [end, ec] = std::from_chars(named, named + std::strlen(named), pid);
+    if (ec != std::errc{} || *end != '\0' || pid <= 1) return;
+    parent_ = static_cast<pid_t>(pid);
+    (void)::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // Gone before the signal was armed: the stop it would have brought, now.
+    if (orphaned()) (void)::kill(::getpid(), SIGTERM);
+}
+
 void SignalConsoleControl::wait() {
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> deadline;
     for (;;) {
+        int timeout = -1;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            // No one is left to end a client whose stop hangs: it ends itself.
+            if (left.count() <= 0) ::_exit(1);
+            timeout = static_cast<int>(left.count());
+        }
         pollfd fds[2] = {{signals_, POLLIN, 0}, {stop_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        if (::poll(fds, 2, timeout) < 0) {
             if (errno == EINTR) continue;
             return;
         }
@@ -58,6 +86,7 @@ void SignalConsoleControl::wait() {
         if (fds[0].revents != 0) {
             signalfd_siginfo info;
             if (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) handler_();
+            if (!deadline && orphaned()) deadline = Clock::now() + kOrphanGrace;
         }
     }
 }

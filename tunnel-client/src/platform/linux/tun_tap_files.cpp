@@ -8,8 +8,10 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/linux/interface_guid.h"
 #include "platform/linux/tap_offload.h"
@@ -147,6 +149,50 @@ private:
 
 }  // namespace
 
+namespace {
+
+struct Attached {
+    int fd = -1;
+    bool offloads = false;
+    bool udpOffloads = false;
+    std::string name;  // as the kernel has it, once a pattern like "ostrel%d" is settled
+};
+
+// TUNSETIFF on a fresh descriptor: attaches to the TAP interface of that name, or makes
+// one when none exists. Tries the virtio-net header with offloads first, plain after.
+std::expected<Attached, int> attach(const std::string& name) {
+    int fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::unexpected(errno);
+    ifreq req{};
+    std::memcpy(req.ifr_name, name.data(), std::min(name.size(), sizeof req.ifr_name - 1));
+    req.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
+    bool offloads = ::ioctl(fd, TUNSETIFF, &req) == 0;
+    int headerSize = VnetHeader::kSize;
+    const bool sized = offloads && ::ioctl(fd, TUNSETVNETHDRSZ, &headerSize) == 0;
+    const bool udpOffloads = sized && ::ioctl(fd, TUNSETOFFLOAD, kOffloads | kUdpOffloads) == 0;
+    if (offloads && !udpOffloads && (!sized || ::ioctl(fd, TUNSETOFFLOAD, kOffloads) != 0)) {
+        // Without the offloads the header buys nothing: start again plain.
+        ::close(fd);
+        fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return std::unexpected(errno);
+        offloads = false;
+    }
+    if (!offloads) {
+        std::memset(req.ifr_name, 0, sizeof req.ifr_name);
+        std::memcpy(req.ifr_name, name.data(), std::min(name.size(), sizeof req.ifr_name - 1));
+        req.ifr_flags = IFF_TAP | IFF_NO_PI;
+        if (::ioctl(fd, TUNSETIFF, &req) < 0) {
+            const int error = errno;
+            ::close(fd);
+            return std::unexpected(error);
+        }
+        (void)::ioctl(fd, TUNSETOFFLOAD, 0UL);  // in case an earlier run left them on
+    }
+    return Attached{fd, offloads, udpOffloads, std::string(req.ifr_name, strnlen(req.ifr_name, sizeof req.ifr_name))};
+}
+
+}  // namespace
+
 std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open(std::string_view path) {
     static constexpr std::string_view kPrefix = "\\\\.\\Global\\";
     static constexpr std::string_view kSuffix = ".tap";
@@ -158,32 +204,26 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open
     // Attach only to an existing TAP interface; TUNSETIFF would otherwise make a new one.
     auto flags = InterfaceGuid::tunFlags(*name);
     if (!flags || !(*flags & IFF_TAP)) return std::unexpected(OpenFailure::File);
+    // One another program holds answers EBUSY: it is never taken.
+    auto attached = attach(*name);
+    if (!attached) return std::unexpected(OpenFailure::File);
+    return std::make_unique<TunTapFile>(attached->fd, attached->offloads, attached->udpOffloads);
+}
 
-    int fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::unexpected(OpenFailure::File);
-    ifreq req{};
-    std::memcpy(req.ifr_name, name->data(), name->size());
-    req.ifr_flags = IFF_TAP | IFF_NO_PI | IFF_VNET_HDR;
-    bool offloads = ::ioctl(fd, TUNSETIFF, &req) == 0;
-    int headerSize = VnetHeader::kSize;
-    const bool sized = offloads && ::ioctl(fd, TUNSETVNETHDRSZ, &headerSize) == 0;
-    const bool udpOffloads = sized && ::ioctl(fd, TUNSETOFFLOAD, kOffloads | kUdpOffloads) == 0;
-    if (offloads && !udpOffloads && (!sized || ::ioctl(fd, TUNSETOFFLOAD, kOffloads) != 0)) {
-        // Without the offloads the header buys nothing: start again plain.
-        ::close(fd);
-        fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return std::unexpected(OpenFailure::File);
-        offloads = false;
+std::expected<TapFiles::SessionAdapter, TapFiles::MakeFailure> TunTapFiles::makeSessionAdapter() {
+    // The kernel picks the first free name of the pattern; the interface is not
+    // persistent, so it goes with the descriptor however the client ends.
+    auto attached = attach(std::string(kSessionAdapterPattern));
+    if (!attached) {
+        // No tun driver at all is like a machine without the adapter's driver.
+        if (attached.error() == ENOENT || attached.error() == ENODEV || attached.error() == ENXIO)
+            return std::unexpected(MakeFailure::Unsupported);
+        return std::unexpected(MakeFailure::Refused);
     }
-    if (!offloads) {
-        req.ifr_flags = IFF_TAP | IFF_NO_PI;
-        if (::ioctl(fd, TUNSETIFF, &req) < 0) {
-            ::close(fd);
-            return std::unexpected(OpenFailure::File);
-        }
-        (void)::ioctl(fd, TUNSETOFFLOAD, 0UL);  // in case an earlier run left them on
-    }
-    return std::make_unique<TunTapFile>(fd, offloads, udpOffloads);
+    const unsigned index = if_nametoindex(attached->name.c_str());
+    auto file = std::make_unique<TunTapFile>(attached->fd, attached->offloads, attached->udpOffloads);
+    if (index == 0) return std::unexpected(MakeFailure::Refused);
+    return SessionAdapter{std::move(file), attached->name, index};
 }
 
 }  // namespace ostrel
