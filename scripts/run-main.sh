@@ -7,6 +7,14 @@ bin=$(cd "$build/bin" && pwd)
 service_port=${CORVANA_RUN_SERVICE_PORT:-8480}
 tunnel_port=${CORVANA_RUN_TUNNEL_PORT:-7100}
 
+# A join needs the right to make and configure a network adapter. Root has it; a user
+# with sudo gets it for their copy of the tunnel client alone (scripts/grant-tunnel-rights.sh).
+if [ "$(id -u)" -ne 0 ]; then
+  echo "run-main: giving $bin/ostrel-client the right to configure its network adapter (sudo)"
+  sudo bash "$(dirname "$0")/grant-tunnel-rights.sh" "$bin/ostrel-client" "$(id -un)" \
+    || echo "run-main: without that right, joining a room fails; the LAN page says why" >&2
+fi
+
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done

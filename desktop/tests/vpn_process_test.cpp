@@ -203,6 +203,60 @@ private slots:
         }
     }
 
+    // While the client retries, the text of its last transient error says why; it goes
+    // at "ready", at a stop and when the client ends.
+    void lastErrorSaysWhyTheClientRetries()
+    {
+        const QString tapDetail = "device open failed: matching TAP adapter could not be opened; run as "
+                                  "Administrator and ensure it is not in use";
+        const QStringList script = {
+            R"(out {"event":"connecting"})",
+            QStringLiteral("out {\"event\":\"error\",\"code\":\"tap_open_failed\",\"message\":"
+                           "\"Cannot open packet device\",\"detail\":\"%1\"}").arg(tapDetail),
+            R"(out {"event":"reconnecting","backoff":"1"})",
+            R"(out {"event":"error","code":"no_cookie","message":"Server did not respond","detail":"Server did not respond"})",
+            R"(out {"event":"ready"})",
+            R"(out {"event":"error","code":"node_full","message":"Node is full"})",
+            R"(on-break {"event":"disconnected","reason":"user"})",
+            "wait",
+        };
+        struct Case {
+            QString lang;
+            QStringList texts; // lastError after each change
+        };
+        const QList<Case> cases = {
+            {"en", {"Cannot open packet device\n" + tapDetail, "Server did not respond", "",
+                    "Node is full", ""}},
+            {"fa", {QString::fromUtf8("خطا در باز کردن آداپتور شبکه. با دسترسی ادمین اجرا کنید."),
+                    QString::fromUtf8("سرور پاسخ نمی‌دهد"), "", QString::fromUtf8("ظرفیت شبکه پر است"), ""}},
+        };
+        for (const Case &c : cases) {
+            ClientFolder folder(script);
+            VpnProcess vpn;
+            vpn.setProgramDirectory(folder.dir.path());
+            vpn.setLang(c.lang);
+            QStringList texts;
+            connect(&vpn, &VpnProcess::lastErrorChanged, [&] { texts << vpn.lastError(); });
+            vpn.start("s", "u", "p", "n");
+            QTRY_VERIFY_WITH_TIMEOUT(texts.size() == 4, kEventWaitMs);
+            QCOMPARE(vpn.status(), QString("ready")); // a transient error leaves the status alone
+            vpn.stop();
+            QVERIFY(waitIdle(vpn));
+            QCOMPARE(texts, c.texts);
+        }
+
+        // A client that ends while retrying takes its reason with it.
+        ClientFolder ending({R"(out {"event":"error","code":"no_cookie","message":"Server did not respond"})",
+                             "exit 1"});
+        VpnProcess vpn;
+        vpn.setProgramDirectory(ending.dir.path());
+        QSignalSpy changed(&vpn, &VpnProcess::lastErrorChanged);
+        vpn.start("s", "u", "p", "n");
+        QVERIFY(waitIdle(vpn));
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(vpn.lastError(), QString());
+    }
+
     void stopEndsAnObedientClientWithoutKill()
     {
         ClientFolder folder({R"(on-break {"event":"disconnected","reason":"user"})",

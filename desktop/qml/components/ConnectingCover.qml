@@ -3,11 +3,14 @@ import "../theme"
 
 // Covers a page while a connection comes up: black at 60 % that swallows clicks, two
 // lime rings widening and fading around a pulsing dot, and the step's text beneath.
-// The text stands on a plate of its own, so nothing of the dimmed page reads through it.
+// The text stands on a plate of its own, so nothing of the dimmed page reads through it;
+// a detail (why the connection keeps failing) stands under it on the same plate.
 Item {
     id: cover
     property string text: ""
     property string textObjectName: ""
+    property string detail: ""
+    property string detailObjectName: ""
 
     anchors.fill: parent
 
@@ -55,27 +58,52 @@ Item {
     }
 
     Rectangle {
-        anchors.centerIn: label
+        anchors.centerIn: texts
         visible: label.text !== ""
-        width: label.implicitWidth + 32
-        height: label.implicitHeight + 14
-        radius: height / 2
+        width: texts.width + 32
+        height: texts.height + 14
+        radius: detailLabel.visible ? 14 : height / 2
         color: Theme.toastBg
         border.width: 1
         border.color: Theme.glassBorder
     }
-    Text {
-        id: label
-        objectName: cover.textObjectName
+    Column {
+        id: texts
         anchors.top: pulse.bottom
         anchors.topMargin: Theme.spacing + 7
         anchors.horizontalCenter: parent.horizontalCenter
-        text: cover.text
-        textFormat: Text.PlainText
-        color: Theme.accentLime
-        font.family: Lang.bodyFont
-        font.pixelSize: Theme.fontSizeBody
-        font.bold: true
+        spacing: 6
+        readonly property real widest: Math.min(cover.width - 80, 520)
+        width: Math.min(widest, Math.max(label.implicitWidth, detailLabel.visible ? detailLabel.implicitWidth : 0))
+
+        Text {
+            id: label
+            objectName: cover.textObjectName
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            text: cover.text
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            color: Theme.accentLime
+            font.family: Lang.bodyFont
+            font.pixelSize: Theme.fontSizeBody
+            font.bold: true
+        }
+        Text {
+            id: detailLabel
+            objectName: cover.detailObjectName
+            visible: cover.detail !== "" && label.text !== ""
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            maximumLineCount: 4
+            elide: Text.ElideRight
+            text: cover.detail
+            textFormat: Text.PlainText
+            color: Theme.textPrimary
+            font.family: Lang.bodyFont
+            font.pixelSize: Theme.fontSizeSmall
+        }
     }
 
     component Ring: Rectangle {

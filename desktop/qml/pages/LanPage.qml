@@ -955,6 +955,22 @@ Item {
                         }
                     }
                 }
+                // Why the tunnel keeps failing while it retries.
+                Text {
+                    id: reconnectError
+                    objectName: "reconnectError"
+                    Layout.fillWidth: true
+                    visible: page.isReconnecting && api.vpnLastError !== ""
+                    text: api.vpnLastError
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    maximumLineCount: 4
+                    elide: Text.ElideRight
+                    horizontalAlignment: Text.AlignLeft
+                    color: Theme.textPrimary
+                    font.family: Lang.bodyFont
+                    font.pixelSize: Theme.fontSizeSmall
+                }
                 InfoRow {
                     label: Lang.vlanId
                     value: api.connectedVlanId
@@ -1085,6 +1101,8 @@ Item {
         visible: page.connecting
         text: page.vpnStatusText(api.vpnStatus)
         textObjectName: "progressText"
+        detail: api.vpnLastError
+        detailObjectName: "progressError"
     }
 
     // ---- Local pieces -------------------------------------------------------

@@ -7,7 +7,7 @@ class QProcess;
 
 namespace platform {
 
-// Makes the child lead its own process group and die with the desktop program.
+// Makes the child lead its own process group and end, cleanly, with the desktop program.
 void prepareTunnelChild(QProcess &process);
 
 // Sends the console break to the process group led by pid; false when it could not be sent.

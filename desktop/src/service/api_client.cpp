@@ -73,6 +73,7 @@ void ApiClient::forwardSignals()
     connect(&m_room, &RoomSession::tickChanged, this, &ApiClient::tickChanged);
     connect(&m_room, &RoomSession::vpnStatusChanged, this, &ApiClient::vpnStatusChanged);
     connect(&m_room, &RoomSession::vpnIpChanged, this, &ApiClient::vpnIpChanged);
+    connect(&m_room, &RoomSession::vpnLastErrorChanged, this, &ApiClient::vpnLastErrorChanged);
     connect(&m_room, &RoomSession::joinSuccess, this, &ApiClient::joinSuccess);
     connect(&m_room, &RoomSession::createSuccess, this, &ApiClient::createSuccess);
     connect(&m_room, &RoomSession::disconnectSuccess, this, &ApiClient::disconnectSuccess);

@@ -33,6 +33,7 @@ class ApiClient : public QObject
     Q_PROPERTY(int connectedSeconds READ connectedSeconds NOTIFY tickChanged)
     Q_PROPERTY(QString vpnStatus READ vpnStatus NOTIFY vpnStatusChanged)
     Q_PROPERTY(QString vpnIp READ vpnIp NOTIFY vpnIpChanged)
+    Q_PROPERTY(QString vpnLastError READ vpnLastError NOTIFY vpnLastErrorChanged)
 
 public:
     static constexpr int kTransferTimeoutMs = ServiceClient::kTransferTimeoutMs;
@@ -97,6 +98,7 @@ public:
     int connectedSeconds() const { return m_room.connectedSeconds(); }
     QString vpnStatus() const { return m_room.vpnStatus(); }
     QString vpnIp() const { return m_room.vpnIp(); }
+    QString vpnLastError() const { return m_room.vpnLastError(); }
 
     QString lobbyAddress(const QString &vlanId) const { return m_room.lobbyAddress(vlanId); }
 
@@ -124,6 +126,7 @@ signals:
     void tickChanged();
     void vpnStatusChanged();
     void vpnIpChanged();
+    void vpnLastErrorChanged();
     void tokenRotated();
     void loginSuccess(const QString &username);
     void registerSuccess(const QString &username);

@@ -54,6 +54,7 @@ RoomSession::RoomSession(ServiceClient &service, DiscordPresence &discord, QObje
 {
     connect(&m_vpn, &VpnProcess::statusChanged, this, &RoomSession::vpnStatusChanged);
     connect(&m_vpn, &VpnProcess::vpnInfoChanged, this, &RoomSession::vpnIpChanged);
+    connect(&m_vpn, &VpnProcess::lastErrorChanged, this, &RoomSession::vpnLastErrorChanged);
     connect(&m_vpn, &VpnProcess::vpnConnecting, this, &RoomSession::onVpnConnecting);
     connect(&m_vpn, &VpnProcess::vpnReady, this, [this](const QString &) { onTunnelReady(); });
     connect(&m_vpn, &VpnProcess::vpnError, this, &RoomSession::onVpnError);

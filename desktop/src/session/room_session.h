@@ -45,6 +45,7 @@ public:
     int connectedSeconds() const { return m_session.connectedSeconds; }
     QString vpnStatus() const { return m_vpn.status(); }
     QString vpnIp() const { return m_vpn.vpnIp(); }
+    QString vpnLastError() const { return m_vpn.lastError(); }
 
     // False for ids that cannot be one path segment: empty, "." and "..".
     static bool isVlanIdUsable(const QString &vlanId);
@@ -66,6 +67,7 @@ signals:
     void tickChanged();
     void vpnStatusChanged();
     void vpnIpChanged();
+    void vpnLastErrorChanged();
     void joinSuccess(const QString &vlanId, const QString &name, const QString &serverAddress);
     void createSuccess(const QString &vlanId, const QString &name, const QString &serverAddress);
     void disconnectSuccess();

@@ -97,6 +97,7 @@ void VpnProcess::start(const QString &server, const QString &user, const QString
     m_gotReady = false;
     m_launchFailed = false;
     m_vpnIp.clear();
+    setLastError(QString());
     m_lineBuffer.clear();
     m_skippingLongLine = false;
     setStatus(QStringLiteral("connecting"));
@@ -127,6 +128,7 @@ void VpnProcess::stop()
         return;
     m_stopping = true;
     setStatus(QStringLiteral("disconnecting"));
+    setLastError(QString());
     sendBreak();
     QPointer<VpnProcess> self(this);
     // Precise: a coarse timer may fire up to 5% early and kill a client still cleaning up.
@@ -154,6 +156,14 @@ void VpnProcess::setStatus(const QString &status)
         return;
     m_status = status;
     emit statusChanged();
+}
+
+void VpnProcess::setLastError(const QString &text)
+{
+    if (text == m_lastError)
+        return;
+    m_lastError = text;
+    emit lastErrorChanged();
 }
 
 void VpnProcess::reportFailure(const QString &code, const QString &english)
@@ -208,6 +218,7 @@ void VpnProcess::handleEventLine(const QByteArray &line)
         setStatus(QStringLiteral("configuring"));
     } else if (event == QLatin1String("ready")) {
         m_gotReady = true;
+        setLastError(QString());
         setStatus(QStringLiteral("ready"));
         emit vpnReady(m_vpnIp);
     } else if (event == QLatin1String("bridge_info")) {
@@ -232,6 +243,13 @@ void VpnProcess::handleEventLine(const QByteArray &line)
         } else {
             logLine(Logger::Warn, "vpn-proc",
                     QStringLiteral("transient error: code=%1 msg=%2").arg(code, text));
+            // The English message is one line for every cause; the detail names this
+            // one (which adapter, which right). The Persian texts say both already.
+            const QString detail = textField(object, "detail");
+            const bool persian = m_lang == QLatin1String("fa");
+            setLastError(persian || detail.isEmpty() || detail.compare(text, Qt::CaseInsensitive) == 0
+                             ? text
+                             : text + QLatin1Char('\n') + detail);
         }
     } else if (event == QLatin1String("kicked")) {
         setStatus(QStringLiteral("reconnecting:0"));
@@ -265,6 +283,7 @@ void VpnProcess::onProcessFinished(int exitCode, QProcess::ExitStatus)
 
     const bool wasRunning = m_running;
     m_running = false;
+    setLastError(QString());
     emit runningChanged();
     if (!wasRunning)
         return;

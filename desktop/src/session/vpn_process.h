@@ -12,6 +12,7 @@ class VpnProcess : public QObject {
     Q_PROPERTY(bool running READ running NOTIFY runningChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(QString vpnIp READ vpnIp NOTIFY vpnInfoChanged)
+    Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
 
 public:
     explicit VpnProcess(QObject *parent = nullptr);
@@ -20,6 +21,9 @@ public:
     bool running() const { return m_running; }
     QString status() const { return m_status; }
     QString vpnIp() const { return m_vpnIp; }
+    // Why the client is retrying: the text of its last transient error, in the
+    // language of the run; empty once the tunnel is ready, stopped or gone.
+    QString lastError() const { return m_lastError; }
 
     void start(const QString &server, const QString &user, const QString &password, const QString &node);
     void stop();
@@ -40,6 +44,7 @@ signals:
     void runningChanged();
     void statusChanged();
     void vpnInfoChanged();
+    void lastErrorChanged();
     void vpnConnecting();
     void vpnReady(QString ip);
     void vpnError(QString code, QString message);
@@ -53,6 +58,7 @@ private slots:
 
 private:
     void setStatus(const QString &status);
+    void setLastError(const QString &text);
     void handleEventLine(const QByteArray &line);
     void drainLines();
     void reportFailure(const QString &code, const QString &english);
@@ -67,6 +73,7 @@ private:
     bool m_destroying = false;
     QString m_status;
     QString m_vpnIp;
+    QString m_lastError;
     QByteArray m_lineBuffer;
     bool m_skippingLongLine = false; // dropping an over-long line up to its line feed
     QString m_programDir;

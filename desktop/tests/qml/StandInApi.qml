@@ -18,6 +18,7 @@ QtObject {
     property int connectedSeconds: 0
     property string vpnStatus: ""
     property string vpnIp: ""
+    property string vpnLastError: ""
     property string storedRefreshToken: ""
     property bool discordOn: true
     property int forwardPort: 0

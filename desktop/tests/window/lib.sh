@@ -22,6 +22,7 @@ APP_LOG=$XDG_DATA_HOME/Corvana/Corvana/logs/corvana.log
 APP_OUT=$STAGE/corvana.out
 APP_PID=""
 FAILED=0
+TEST_NETNS=()
 
 log() { echo "[$(date +%T)] $*"; }
 fail() { echo "FAIL: $*" >&2; FAILED=1; exit 1; }
@@ -36,6 +37,8 @@ cleanup() {
   # Everything started here lives in this PID namespace and ends with it.
   kill $(jobs -p) 2>/dev/null || true
   wait 2>/dev/null || true
+  # Named namespaces are files under /run/netns, outside this test's own namespaces.
+  for ns in "${TEST_NETNS[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
   rm -rf "$STAGE"
 }
 trap cleanup EXIT
@@ -80,8 +83,11 @@ find_window() {
   [ -n "$WINDOW" ]
 }
 
+# The program a test starts, and what it is started through (another user, say).
+CORVANA=${CORVANA:-$BIN/corvana}
+RUN_AS=()
 start_corvana() {
-  "$BIN/corvana" "$@" >"$APP_OUT" 2>&1 &
+  "${RUN_AS[@]}" "$CORVANA" "$@" >"$APP_OUT" 2>&1 &
   APP_PID=$!
   wait_until 30 find_window || fail "no window appeared"
   xdotool windowmove --sync "$WINDOW" 0 0 || true
