@@ -4,8 +4,11 @@
 # runs it starts). The file becomes root's, readable and runnable by that user alone, so
 # no other local account can use the right and the user cannot change what holds it.
 #   sudo scripts/grant-tunnel-rights.sh CLIENT USER
-# Taken back by removing the file (a rebuild writes a new one without it) or by
-#   sudo setcap -r CLIENT
+# The client makes its adapter through /dev/net/tun; where the device is not open to
+# every user (Debian's udev opens it, a machine without udev may not), that user alone
+# is let in. Taken back by removing the file (a rebuild writes a new one without the
+# right) or by
+#   sudo setcap -r CLIENT; sudo setfacl -x u:USER /dev/net/tun
 set -euo pipefail
 client=${1:?usage: grant-tunnel-rights.sh CLIENT USER}
 user=${2:?usage: grant-tunnel-rights.sh CLIENT USER}
@@ -20,3 +23,7 @@ chown root:root "$client"
 chmod 0700 "$client"
 setfacl -m "u:$user:rx" "$client"
 setcap cap_net_admin+ep "$client"
+tun=/dev/net/tun
+if [ -c "$tun" ] && [ "$(stat -c %a "$tun")" != 666 ]; then
+  setfacl -m "u:$user:rw" "$tun"
+fi

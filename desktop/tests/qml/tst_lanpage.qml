@@ -187,6 +187,31 @@ Item {
             verify(!item("leaveButton").enabled)
         }
 
+        // Why the tunnel keeps failing stands under the reconnect count, on the cover while
+        // joining and in the status card of a room that is recovering, until it is ready.
+        function test_lastErrorUnderTheReconnectCount() {
+            const reason = "Cannot open packet device\nrun as Administrator"
+            enterRoom("connecting")
+            api.vpnLastError = reason
+            api.vpnStatus = "reconnecting:2"
+            compare(item("progressText").text, "Reconnecting in 2s")
+            verify(item("progressError").visible)
+            compare(item("progressError").text, reason)
+            tryVerify(() => item("progressError").y > item("progressText").y)
+
+            api.vpnLastError = ""
+            api.vpnStatus = "ready"
+            verify(!item("reconnectError").visible)
+            api.vpnLastError = reason
+            verify(!item("reconnectError").visible)   // a room whose tunnel is up shows no old reason
+            api.vpnStatus = "reconnecting:4"
+            verify(item("reconnectError").visible)
+            compare(item("reconnectError").text, reason)
+            tryVerify(() => item("reconnectError").mapToItem(page, 0, 0).y > item("statusBadge").mapToItem(page, 0, 0).y)
+            api.vpnLastError = ""
+            verify(!item("reconnectError").visible)
+        }
+
         function test_disconnectAsksTheWindowFirst() {
             enterRoom("ready")
             const asked = signalSpy.createObject(page, { target: page, signalName: "disconnectRequested" })

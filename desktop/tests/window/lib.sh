@@ -22,7 +22,7 @@ APP_LOG=$XDG_DATA_HOME/Corvana/Corvana/logs/corvana.log
 APP_OUT=$STAGE/corvana.out
 APP_PID=""
 FAILED=0
-TEST_NETNS=()
+AT_EXIT=()
 
 log() { echo "[$(date +%T)] $*"; }
 fail() { echo "FAIL: $*" >&2; FAILED=1; exit 1; }
@@ -37,8 +37,8 @@ cleanup() {
   # Everything started here lives in this PID namespace and ends with it.
   kill $(jobs -p) 2>/dev/null || true
   wait 2>/dev/null || true
-  # Named namespaces are files under /run/netns, outside this test's own namespaces.
-  for ns in "${TEST_NETNS[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+  # What a test changed outside its own namespaces (named namespaces under /run/netns, say).
+  for undo in "${AT_EXIT[@]}"; do eval "$undo" 2>/dev/null || true; done
   rm -rf "$STAGE"
 }
 trap cleanup EXIT

@@ -17,12 +17,13 @@ tunnel_lines() { grep -c -- "$1" "$STAGE/tunnel.log" || true; }
 window_ip() { grep '^session demo ' "$STAGE/tunnel.log" | tail -n1 | cut -d' ' -f3; }
 public_lists() { requests_to /api/vlans/public | wc -l; }
 
-# sign_in: the password into the login form (the user name is filled in), then the LAN page.
+# sign_in [fa]: the password into the login form (the user name is filled in), then the
+# LAN page. The Persian form stands at the left.
 sign_in() {
   local before
   before=$(public_lists)
   wait_until 60 update_check_done || fail "the update check did not end"
-  click 990 410
+  if [ "${1:-en}" = fa ]; then click 372 392; else click 990 410; fi
   type_text demo1234
   key Return
   wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | tr -d '\n' | grep -o '\"path\":\"/api/vlans/public' | wc -l) -gt $before ]" \
@@ -30,13 +31,18 @@ sign_in() {
   xdotool mousemove 640 700
 }
 
+# click_join [fa]: the first public room's Join (at the far side in Persian).
+click_join() {
+  sleep 1   # the list's rows have come in
+  if [ "${1:-en}" = fa ]; then click 155 162; else click 1183 162; fi
+  xdotool mousemove 640 700
+}
+
 # join_room: the first room's Join, through to the live room; sets WINDOW_IP.
 join_room() {
   local sessions
   sessions=$(tunnel_lines "^session demo ")
-  sleep 1   # the list's rows have come in
-  click 1183 162
-  xdotool mousemove 640 700
+  click_join
   wait_until 60 bash -c "[ \$(grep -c '^session demo ' '$STAGE/tunnel.log') -gt $sessions ]" \
     || fail "the tunnel did not authenticate"
   wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined (the tunnel never got ready)"
@@ -48,7 +54,7 @@ join_room() {
 # it makes its own adapter there, as the window's client did here.
 start_player2() {
   ip netns add "$P2_NS"
-  TEST_NETNS+=("$P2_NS")
+  AT_EXIT+=("ip netns del '$P2_NS'")
   ip link add p2-near type veth peer name p2-far netns "$P2_NS"
   ip addr add 192.0.2.1/30 dev p2-near
   ip link set p2-near up

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The join as a player who is not root. Without the set-up, the LAN page says why the
+# tunnel cannot come up, in English and in Persian; with it (the right to configure an
+# adapter, given to that player's copy of the client alone) the room comes up.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/tunnel_lib.bash"
+
+PLAYER=corvana-player
+id -u "$PLAYER" >/dev/null 2>&1 || useradd --system --user-group --no-create-home --shell /usr/sbin/nologin "$PLAYER"
+OTHER=nobody
+
+# The program as the player has it: a copy in a folder of theirs, their own home.
+APP=$STAGE/app
+mkdir -p "$APP"
+cp "$BIN/corvana" "$BIN/ostrel-client" "$APP/"
+chmod 755 "$STAGE" "$APP"
+CORVANA=$APP/corvana
+RUN_AS=(setpriv --reuid="$(id -u "$PLAYER")" --regid="$(id -g "$PLAYER")" --init-groups)
+player_start() {
+  seed_settings "savedLang=$1" savedUsername=demo tutorialDone=true
+  chown -R "$PLAYER:" "$STAGE/home" "$STAGE/run" "$STAGE/tmp"
+  start_corvana
+  [ "$(ps -o user= -p "$APP_PID")" = "$PLAYER" ] || fail "the program does not run as $PLAYER"
+  sign_in "$1"
+}
+retry_reason_shown() { app_log_has 'transient error: code=tap_open_failed'; }
+
+start_display
+start_tunnel_server
+start_service
+curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
+
+# ---- Without the right: the join keeps failing, and the page says why ----
+for lang in en fa; do
+  player_start "$lang"
+  click_join "$lang"
+  SETTLE_LIMIT=4 shot "tunnel-no-rights-$lang" retry_reason_shown
+  kill -TERM "$APP_PID"
+  wait_until 20 program_gone || fail "the program did not end"
+  wait "$APP_PID" 2>/dev/null || true
+  wait_until 20 no_client || fail "the retrying client outlived the program"
+  : >"$APP_LOG"
+done
+no_session_adapter || fail "an adapter was made without the right"
+
+# ---- With the set-up: the room comes up as the player ----
+AT_EXIT+=("setfacl -x 'u:$PLAYER' /dev/net/tun")
+bash "$(dirname "$0")/../../../scripts/grant-tunnel-rights.sh" "$APP/ostrel-client" "$PLAYER"
+# Tried from a shell of the other account: setpriv itself may still hold root's rights as it execs.
+setpriv --reuid="$(id -u "$OTHER")" --regid="$(id -g "$OTHER")" --clear-groups \
+  sh -c '"$0" --help' "$APP/ostrel-client" >/dev/null 2>&1 && fail "another account can run the client that holds the right"
+player_start en
+join_room
+ip -o link show ostrel0 >/dev/null 2>&1 || fail "the client did not make its adapter"
+shot tunnel-player-connected-en lobby_member_signed_in
+start_player2
+player2_pings "$WINDOW_IP" || fail "the second player got no echo from $WINDOW_IP"
+end_program TERM
+wait_until 10 no_session_adapter || fail "the session's adapter outlived the program"
+finish
