@@ -20,21 +20,14 @@ fresh_start() {
 }
 
 fresh_start
-join_room
-ip -o link show ostrel0 >/dev/null 2>&1 || fail "the client did not make its adapter"
-shot tunnel-fresh-connected-en lobby_member_signed_in
-start_player2
-player2_pings "$WINDOW_IP" || fail "the second player got no echo from $WINDOW_IP"
-
-end_program TERM
-wait_until 10 no_session_adapter || fail "the session's adapter outlived SIGTERM"
+live_room_on_made_adapter tunnel-fresh-connected-en
+end_program_and_adapter TERM
 
 # A start right after joins again at once, and this time the program is killed.
 fresh_start
 join_room
 player2_pings "$WINDOW_IP" || fail "no echo from $WINDOW_IP after the second start"
-end_program KILL
-wait_until 10 no_session_adapter || fail "the session's adapter outlived SIGKILL"
+end_program_and_adapter KILL
 
 # A TAP interface made by hand is taken as it is, and kept, without the room's address.
 ip tuntap add dev gamelan0 mode tap

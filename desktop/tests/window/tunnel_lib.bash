@@ -100,3 +100,19 @@ end_program() {
   wait_until 20 no_client || fail "after SIG$1 a tunnel client still runs"
   wait_until 10 no_room_address || fail "after SIG$1 an interface keeps the room's address: $(ip -4 -o addr)"
 }
+
+# live_room_on_made_adapter SHOT: a join through to the live room on the adapter the
+# client made, its screenshot, and the second player's echo through it.
+live_room_on_made_adapter() {
+  join_room
+  ip -o link show ostrel0 >/dev/null 2>&1 || fail "the client did not make its adapter"
+  shot "$1" lobby_member_signed_in
+  start_player2
+  player2_pings "$WINDOW_IP" || fail "the second player got no echo from $WINDOW_IP"
+}
+
+# end_program_and_adapter SIGNAL: end_program, and the adapter made for the session is gone too.
+end_program_and_adapter() {
+  end_program "$1"
+  wait_until 10 no_session_adapter || fail "the session's adapter outlived SIG$1"
+}

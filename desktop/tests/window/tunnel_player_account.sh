@@ -50,11 +50,6 @@ bash "$(dirname "$0")/../../../scripts/grant-tunnel-rights.sh" "$APP/ostrel-clie
 setpriv --reuid="$(id -u "$OTHER")" --regid="$(id -g "$OTHER")" --clear-groups \
   sh -c '"$0" --help' "$APP/ostrel-client" >/dev/null 2>&1 && fail "another account can run the client that holds the right"
 player_start en
-join_room
-ip -o link show ostrel0 >/dev/null 2>&1 || fail "the client did not make its adapter"
-shot tunnel-player-connected-en lobby_member_signed_in
-start_player2
-player2_pings "$WINDOW_IP" || fail "the second player got no echo from $WINDOW_IP"
-end_program TERM
-wait_until 10 no_session_adapter || fail "the session's adapter outlived the program"
+live_room_on_made_adapter tunnel-player-connected-en
+end_program_and_adapter TERM
 finish
