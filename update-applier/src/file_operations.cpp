@@ -43,6 +43,16 @@ void StdFileOperations::createDirectories(const fs::path& p, std::error_code& ec
     fs::create_directories(p, ec);
 }
 
+void StdFileOperations::createDirectoryLike(const fs::path& p, const fs::path& like, std::error_code& ec)
+{
+    fs::create_directory(p, like, ec);
+}
+
+void StdFileOperations::copySymlink(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    fs::copy_symlink(from, to, ec);
+}
+
 void StdFileOperations::keepExecutable(const fs::path& from, const fs::path& to, std::error_code& ec)
 {
     // Only a regular file's bits count; a link's are not its own.

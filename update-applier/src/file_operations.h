@@ -20,6 +20,12 @@ public:
     // Replaces an existing file.
     virtual void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) = 0;
     virtual void createDirectories(const std::filesystem::path& p, std::error_code& ec) = 0;
+    // A folder p with the permissions of the folder `like`; one already there is no error.
+    virtual void createDirectoryLike(const std::filesystem::path& p, const std::filesystem::path& like,
+                                     std::error_code& ec) = 0;
+    // A link at `to` pointing where the link `from` points; what it points at is never read.
+    virtual void copySymlink(const std::filesystem::path& from, const std::filesystem::path& to,
+                             std::error_code& ec) = 0;
     // Adds to `to` the execute bits `from` had when that is a regular file, so a
     // replaced program stays runnable whatever permissions its new copy came with.
     virtual void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
@@ -35,6 +41,10 @@ public:
     void rename(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) override;
     void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
+    void createDirectoryLike(const std::filesystem::path& p, const std::filesystem::path& like,
+                             std::error_code& ec) override;
+    void copySymlink(const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::error_code& ec) override;
     void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
                          std::error_code& ec) override;
 };

@@ -84,6 +84,7 @@ private:
     std::chrono::milliseconds parentWaitLimit_;
 };
 
-// Puts source's content at destination: a rename when possible, else copy and delete.
+// Puts source's content at destination: a rename when possible, else copy and delete,
+// a folder whole and its links as links. False when part of it stayed at source.
 bool move_with_overwrite(FileOperations& files, const std::filesystem::path& source,
                          const std::filesystem::path& destination, const std::filesystem::path& installDir);

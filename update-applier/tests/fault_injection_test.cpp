@@ -1,11 +1,14 @@
 // The whole applier run with one failure placed at each file-system call it makes in
 // turn: a failed update must leave the installation exactly as it was, a finished
-// one exactly the staged tree over it without the removed paths.
+// one exactly the staged tree over it without the removed paths. Then a roll-back
+// whose renames back fail: the copies in their place must bring back everything but
+// the pieces that fail too.
 #include "applier_main.h"
 #include "support/applier_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iostream>
 #include <memory>
 
@@ -178,4 +181,118 @@ TEST(FaultInjection, EveryFailingStepLeavesTheInstallationWholeAndEverySuccessIs
 
     EXPECT_GT(rolledBack, 20);
     std::cout << "fault-injection cases: " << cases << " (" << rolledBack << " failed and were rolled back)\n";
+}
+
+namespace {
+
+// Below root by its path's elements: "legacy.bak_corvana_updater" is not below "legacy".
+bool within(const fs::path& p, const fs::path& root)
+{
+    const fs::path rel = p.lexically_relative(root);
+    return !rel.empty() && *rel.begin() != "..";
+}
+
+// The tree with the part only under its backup name ("legacy/sub/b.txt" at
+// "legacy.bak_corvana_updater/sub/b.txt"), the folders on the way included.
+Tree strandedUnderBackupName(Tree tree, const std::string& part)
+{
+    const std::string top = fs::path(part).begin()->string();
+    const auto rebased = [&](const std::string& rel) { return top + ".bak_corvana_updater" + rel.substr(top.size()); };
+    for (const auto& [rel, content] : Tree(tree))
+        if (rel == part || rel.starts_with(part + "/")) {
+            tree.erase(rel);
+            tree[rebased(rel)] = content;
+        }
+    for (fs::path up = fs::path(part).parent_path(); !up.empty(); up = up.parent_path())
+        tree[rebased(up.string())] = "<dir>";
+    return tree;
+}
+
+} // namespace
+
+TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWhatCannotGoBack)
+{
+    TempDir tmp;
+    const fs::path install = tmp.path() / "install";
+    const fs::path staging = tmp.path() / "corvana-update-77";
+    const fs::path outside = tmp.path() / "outside";
+    const fs::path legacy = install / "legacy";
+    const fs::path link = install / "link";
+
+    struct Case {
+        std::string name;
+        std::errc renameBack; // for every rename into the removed folder or onto the removed link
+        bool onlyTheFolderItself;
+        Op op;                // one more fault, on the piece named
+        std::string piece;
+        std::string stranded; // what stays under its backup name; empty: everything goes back
+    };
+    const std::vector<Case> cases{
+        {"only the folder's own rename fails", std::errc::device_or_resource_busy, true, Op::Copy, "", ""},
+        {"every rename back fails", std::errc::cross_device_link, false, Op::Copy, "", ""},
+        {"a file cannot be copied", std::errc::cross_device_link, false, Op::Copy, "b.txt", "legacy/sub/b.txt"},
+        {"a link in it cannot be made", std::errc::cross_device_link, false, Op::CopySymlink, "link-out",
+         "legacy/sub/link-out"},
+        {"a sub-folder cannot be made", std::errc::cross_device_link, false, Op::CreateDirectoryLike, "deeper",
+         "legacy/sub/deeper"},
+        {"the removed link cannot be made", std::errc::cross_device_link, false, Op::CopySymlink, "link", "link"},
+    };
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(install);
+        fs::remove_all(staging);
+        fs::remove_all(outside);
+        writeFile(outside / "x.txt", "outside");
+        writeFile(install / "corvana", "old main");
+        writeFile(install / "data" / "keep.pak", "kept");
+        writeFile(legacy / "a.txt", "a");
+        writeFile(legacy / "sub" / "b.txt", "b");
+        writeFile(legacy / "sub" / "deeper" / "c.txt", "c");
+        fs::create_directories(legacy / "empty");
+        fs::create_symlink("a.txt", legacy / "link-to-file");
+        fs::create_symlink("nowhere", legacy / "sub" / "dangling");
+        fs::create_directory_symlink(outside, legacy / "sub" / "link-out"); // followed, it would copy outside in
+        fs::create_directory_symlink("data", link);
+        writeFile(staging / "files" / "corvana", "new main");
+        writeFile(staging / "files" / "maps" / "new.map", "added");
+        writeFile(staging / "apply.json", R"({"main_executable": "corvana", "remove": ["legacy", "link"]})");
+        const Tree before = snapshot(install);
+        const Tree outsideBefore = snapshot(outside);
+
+        FaultyFileOperations files;
+        files.failNamed(Op::Copy, "new.map", std::errc::no_space_on_device); // fails the update after both removals
+        files.fail(Op::Rename, [&](const fs::path&, const fs::path& to) {
+            return to == link || (c.onlyTheFolderItself ? to == legacy : within(to, legacy));
+        }, c.renameBack);
+        if (!c.piece.empty())
+            files.failNamed(c.op, c.piece, std::errc::io_error);
+        FakeProcessWaiter waiter;
+        RecordingLauncher launcher;
+        RecordingSleeper sleeper;
+        ApplierEnvironment env{files, waiter, launcher, sleeper};
+        const ApplierExitCode code = runApplier({"CorvanaUpdateStub", staging.string(), install.string(), "77"}, env);
+
+        std::vector<std::string> log{"Failed to copy '" + (staging / "files/maps/new.map").string() + "' to '"
+                                     + (install / "maps/new.map").string() + "': No space left on device"};
+        Tree expected = before;
+        if (c.stranded.empty()) {
+            EXPECT_EQ(code, ApplierExitCode::ApplyFailed); // as a roll-back where every rename works
+        } else {
+            EXPECT_EQ(code, ApplierExitCode::RestoreFailed);
+            expected = strandedUnderBackupName(before, c.stranded);
+            const std::string top = fs::path(c.stranded).begin()->string();
+            const std::string rest = c.stranded.substr(top.size());
+            const std::string backup = (install / top).string() + ".bak_corvana_updater";
+            log.push_back("Failed to copy backup from '" + backup + rest + "' to '" + (install / c.stranded).string()
+                          + "': Input/output error");
+            log.push_back("Failed to restore backup from '" + backup + "' to '" + (install / top).string() + "'");
+        }
+        EXPECT_EQ(logLines(install), log);
+        Tree installed = snapshot(install);
+        installed.erase("updater.log");
+        EXPECT_EQ(installed, expected);
+        EXPECT_EQ(snapshot(outside), outsideBefore);
+        EXPECT_TRUE(launcher.starts.empty());
+    }
 }

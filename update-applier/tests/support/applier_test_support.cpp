@@ -119,7 +119,7 @@ void FaultyFileOperations::fail(Op op, Match match, std::errc error, int times)
 void FaultyFileOperations::failNamed(Op op, const std::string& fileName, std::errc error, int times)
 {
     fail(op, [op, fileName](const fs::path& first, const fs::path& second) {
-        const bool twoPaths = op == Op::Rename || op == Op::Copy || op == Op::KeepExecutable;
+        const bool twoPaths = op == Op::Rename || op == Op::Copy || op == Op::KeepExecutable || op == Op::CopySymlink;
         return (twoPaths ? second : first).filename() == fileName;
     }, error, times);
 }
@@ -213,4 +213,16 @@ void FaultyFileOperations::keepExecutable(const fs::path& from, const fs::path& 
 {
     if (!injected(Op::KeepExecutable, from, to, ec))
         real_.keepExecutable(from, to, ec);
+}
+
+void FaultyFileOperations::createDirectoryLike(const fs::path& p, const fs::path& like, std::error_code& ec)
+{
+    if (!injected(Op::CreateDirectoryLike, p, {}, ec))
+        real_.createDirectoryLike(p, like, ec);
+}
+
+void FaultyFileOperations::copySymlink(const fs::path& from, const fs::path& to, std::error_code& ec)
+{
+    if (!injected(Op::CopySymlink, from, to, ec))
+        real_.copySymlink(from, to, ec);
 }

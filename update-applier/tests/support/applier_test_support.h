@@ -82,7 +82,10 @@ public:
 // Real file operations, except the ones a test tells to fail.
 class FaultyFileOperations : public FileOperations {
 public:
-    enum class Op { Status, SymlinkStatus, Remove, RemoveAll, Rename, Copy, CreateDirectories, KeepExecutable };
+    enum class Op {
+        Status, SymlinkStatus, Remove, RemoveAll, Rename, Copy, CreateDirectories, KeepExecutable,
+        CreateDirectoryLike, CopySymlink,
+    };
     using Match = std::function<bool(const std::filesystem::path& first, const std::filesystem::path& second)>;
 
     // Fails calls of op whose paths match, `times` times (-1: always).
@@ -104,6 +107,10 @@ public:
     void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
     void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,
                          std::error_code& ec) override;
+    void createDirectoryLike(const std::filesystem::path& p, const std::filesystem::path& like,
+                             std::error_code& ec) override;
+    void copySymlink(const std::filesystem::path& from, const std::filesystem::path& to,
+                     std::error_code& ec) override;
 
 private:
     struct Fault {
