@@ -12,6 +12,7 @@ CorvanaTestCase {
     StandInApi { id: standIn }
     SignalSpy { id: requestErrors; target: realApi; signalName: "requestError" }
     SignalSpy { id: refreshes; target: realApi; signalName: "refreshSuccess" }
+    SignalSpy { id: announcements; target: realApi; signalName: "announcementsReceived" }
 
     function initTestCase() { realApi = api }
 
@@ -180,6 +181,37 @@ CorvanaTestCase {
         compare(w.appState, "main")
         compare(toastTexts(w), before)
         verify(s.savedRefreshToken.length > 0 && s.savedRefreshToken !== kept, "the rotated token is saved")
+    }
+
+    function signIn(w, name, password) {
+        findChild(w.loginPage, "loginUsername").text = name
+        findChild(w.loginPage, "loginPassword").text = password
+        w.handleReturn()
+        tryCompare(w, "appState", "main", 10000)
+    }
+
+    // The first sign-in's tour holds the announcement pop-up back until it is over.
+    function test_tour_holds_the_announcement() {
+        testHost.call("POST", "/test/announce", { clear: true, title: "Weekend tournament", body: "Teams of five." })
+        const w = openWindow({ savedLang: "en" })
+        updater.noUpdateAvailable()
+        announcements.clear()
+        signIn(w, "demo", "demo1234")
+        tryVerify(() => w.tutorialOverlay.visible, 5000)
+        tryVerify(() => announcements.count > 0, 10000)
+        wait(400) // a pop-up would be up and faded in by now
+        verify(!w.announceOverlay.visible, "the pop-up shows under the tour")
+        w.handleEscape()
+        verify(!w.announceOverlay.visible, "the pop-up shows while the tour fades")
+        tryVerify(() => !w.tutorialOverlay.visible, 2000)
+        tryVerify(() => w.announceOverlay.visible, 2000)
+        compare(w.announceOverlay.title, "Weekend tournament")
+        w.announceOverlay.hide()
+        tryVerify(() => !w.announceOverlay.visible, 2000)
+        api.fetchAnnouncements()
+        announcements.wait(10000)
+        verify(!w.announceOverlay.visible, "once per run")
+        testHost.call("POST", "/test/announce", { clear: true, title: "Welcome", body: "Servers are up." })
     }
 
     function test_registration_stays_on_login() {
