@@ -167,6 +167,7 @@ Window {
     property alias disconnectDialog: disconnectDialog
     property alias logoutDialog: logoutDialog
     property alias lanPage: lanPage
+    property alias gamePage: gamePage
     property alias announceOverlay: announceOverlay
 
     ApiHandler {

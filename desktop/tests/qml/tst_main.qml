@@ -214,6 +214,72 @@ CorvanaTestCase {
         testHost.call("POST", "/test/announce", { clear: true, title: "Welcome", body: "Servers are up." })
     }
 
+    // Each sign-in, whoever it is and however the last session ended, shows its own
+    // list and message of the day: the service's message names the player.
+    function test_each_sign_in_starts_afresh() {
+        for (const name of ["alice", "bob"])
+            testHost.call("POST", "/api/auth/register", { email: name + "@example.com", username: name, password: name + "-pw1" })
+        const w = openWindow({ savedLang: "en", tutorialDone: true })
+        const lan = w.lanPage
+        updater.noUpdateAvailable()
+        signIn(w, "alice", "alice-pw1")
+        tryCompare(lan, "motdText", "Welcome back, alice", 10000)
+        tryVerify(() => lan.publicVlansList.length === 10 && !lan.vlansLoading, 10000)
+        findChild(lan, "searchField").text = "Sam"
+        tryVerify(() => lan.publicVlansTotal === 3 && !lan.vlansLoading, 10000)
+
+        // What stands on the page the moment an action brings it up, before any reply.
+        function shownBy(page, action) {
+            let seen = null
+            const look = () => {
+                if (page.visible && seen === null)
+                    seen = { motd: page.motdText, rows: page.publicVlansList ? page.publicVlansList.length : 0 }
+            }
+            page.visibleChanged.connect(look)
+            testHost.resetService()
+            action()
+            tryVerify(() => seen !== null, 5000, "the page did not come up")
+            page.visibleChanged.disconnect(look)
+            return seen
+        }
+        function askedForBoth() {
+            return testHost.requestsTo("/api/vlans/public?page=0&page_size=10").length > 0
+                && testHost.requestsTo("/api/auth/motd").length > 0
+        }
+
+        // Logout from the settings; bob signs in and opens the LAN page.
+        w.currentTab = 3
+        tryVerify(() => !lan.visible, 2000)
+        w.confirmLogout()
+        signIn(w, "bob", "bob-pw1")
+        let seen = shownBy(lan, () => w.currentTab = 1)
+        compare(seen.motd, "", "the last player's message stays")
+        compare(seen.rows, 0, "the last player's list stays")
+        compare(findChild(lan, "searchField").text, "")
+        tryVerify(askedForBoth, 5000, "list and message not asked for at the sign-in")
+        tryCompare(lan, "motdText", "Welcome back, bob", 10000)
+        tryVerify(() => lan.publicVlansList.length === 10, 10000)
+
+        // The session expires; bob signs in again, straight onto the LAN page.
+        testHost.call("POST", "/test/expire-access")
+        testHost.call("POST", "/test/revoke-refresh")
+        api.fetchMe()
+        tryCompare(w, "appState", "login", 10000)
+        tryVerify(() => !lan.visible, 2000)
+        seen = shownBy(lan, () => signIn(w, "bob", "bob-pw1"))
+        compare(seen.rows, 0)
+        tryVerify(askedForBoth, 5000, "list and message not asked for after the session expired")
+        tryCompare(lan, "motdText", "Welcome back, bob", 10000)
+
+        // Alice again, onto the game page: its message is hers.
+        w.confirmLogout()
+        tryVerify(() => !lan.visible, 2000)
+        w.currentTab = 0
+        seen = shownBy(w.gamePage, () => signIn(w, "alice", "alice-pw1"))
+        compare(seen.motd, "", "the game page kept the last player's message")
+        tryCompare(w.gamePage, "motdText", "Welcome back, alice", 10000)
+    }
+
     function test_registration_stays_on_login() {
         const w = openWindow({ savedLang: "en" })
         updater.noUpdateAvailable()
