@@ -1185,6 +1185,9 @@ Item {
                     anchors.verticalCenter: parent.verticalCenter
                     text: Lang.number(row.modelData.players + "/" + row.modelData.capacity)
                     textFormat: Text.PlainText
+                    // Set, not left to the digits: only a set alignment follows the mirroring,
+                    // so the figures share their edge with the column's title in Persian too.
+                    horizontalAlignment: Text.AlignLeft
                     color: row.full ? Theme.errorColor : Theme.accentLime
                     font.family: Lang.bodyFont
                     font.pixelSize: Theme.fontSizeBody
@@ -1363,13 +1366,13 @@ Item {
             text: info.value
             textFormat: Text.PlainText
             elide: Text.ElideRight
+            // Beside its label on the reading side; a code or an address still reads
+            // left to right, as its own characters decide.
             horizontalAlignment: Text.AlignLeft
             color: Theme.textWhite
             font.family: info.mono ? Theme.monoFont : Lang.bodyFont
             font.pixelSize: Theme.fontSizeBody
             font.bold: true
-            // Codes and addresses read left to right in both languages.
-            LayoutMirroring.enabled: false
         }
         IconButton {
             visible: info.copyTip !== ""
