@@ -160,7 +160,7 @@ RELEASE=$STAGE/release
 mkdir -p "$INSTALL" "$RELEASE/notes"
 cp "$BIN/corvana" "$BIN/ostrel-client" "$BIN/CorvanaUpdateStub" "$INSTALL/"
 cp "$BIN/corvana" "$BIN/ostrel-client" "$RELEASE/"
-# Two new files of one size; the second answers late, then not at all.
+# Two new files of one size; the second answers late, and then with 404.
 head -c 65536 /dev/zero >"$RELEASE/notes/about.txt"
 head -c 65536 /dev/zero | tr '\0' '.' >"$RELEASE/notes/changes.txt"
 curl -sf -X POST "$SERVICE/test/update" -d "{\"folder\":\"$RELEASE\"}" >/dev/null || fail "the release was not published"
