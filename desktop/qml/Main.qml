@@ -24,6 +24,9 @@ Window {
     property int avatarRefreshMs: 600000
     property int tutorialDelayMs: 500
     property int trayNoticeDelayMs: 500
+    // From the sign-in that starts the tour until its layer is gone: the announcement
+    // pop-up waits, so the spotlight never frames it and no click meets its buttons.
+    property bool tourAhead: false
 
     width: 1280
     height: 720
@@ -102,8 +105,10 @@ Window {
     }
 
     function startTutorialNow() {
-        if (appState !== "main")
+        if (appState !== "main") {
+            tourAhead = false
             return
+        }
         tutorial.start([
             { target: null, icon: "qrc:/icons/logo.svg", title: Lang.tutWelcomeTitle, description: Lang.tutWelcomeDesc },
             { target: sidebar.lanTabItem, icon: "qrc:/icons/network.svg", title: Lang.tutSidebarTitle, description: Lang.tutSidebarDesc },
@@ -162,6 +167,8 @@ Window {
     property alias disconnectDialog: disconnectDialog
     property alias logoutDialog: logoutDialog
     property alias lanPage: lanPage
+    property alias gamePage: gamePage
+    property alias announceOverlay: announceOverlay
 
     ApiHandler {
         id: apiHandler
@@ -169,7 +176,10 @@ Window {
         loginPage: loginPage
         settings: settings
         onStateChange: newState => root.appState = newState
-        onStartTutorial: tutorialTimer.start()
+        onStartTutorial: {
+            root.tourAhead = true
+            tutorialTimer.start()
+        }
     }
 
     // Window-wide keys; the handlers are functions so the window's tests can reach them.
@@ -415,7 +425,13 @@ Window {
                     }
                     PageView {
                         index: 5
-                        AnnouncePage { id: announcePage; anchors.fill: parent; toast: appToast; overlay: announceOverlay }
+                        AnnouncePage {
+                            id: announcePage
+                            anchors.fill: parent
+                            toast: appToast
+                            overlay: announceOverlay
+                            held: root.tourAhead
+                        }
                     }
                 }
             }
@@ -448,6 +464,8 @@ Window {
                 z: 999
                 onCompleted: root.finishTutorial()
                 onSkipped: root.finishTutorial()
+                // Faded out: what waited behind the tour may show.
+                onVisibleChanged: if (!visible) root.tourAhead = false
             }
             Toast {
                 id: appToast

@@ -203,7 +203,7 @@ private slots:
 
         api->fetchMotd();
         QVERIFY(motd.wait(kEventWaitMs));
-        QCOMPARE(motd.at(0).at(0).toString(), QStringLiteral("Welcome to the test service"));
+        QCOMPARE(motd.at(0).at(0).toString(), QStringLiteral("Welcome back, demo"));
 
         // Items are handed on whatever their shape.
         const QString odd = QStringLiteral(R"({"items":[1,"two",{"x":null},[3]]})");

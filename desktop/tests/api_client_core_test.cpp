@@ -200,7 +200,7 @@ private slots:
         service->nextCall(QStringLiteral("/api/auth/motd"), {{QStringLiteral("delay_ms"), 400}});
         api->fetchMotd();
         QVERIFY(motd.wait(kEventWaitMs));
-        QCOMPARE(motd.takeFirst().at(0).toString(), QStringLiteral("Welcome to the test service"));
+        QCOMPARE(motd.takeFirst().at(0).toString(), QStringLiteral("Welcome back, demo"));
     }
 
     void parkedCallsReplayAfterOneRefresh()

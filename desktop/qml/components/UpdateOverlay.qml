@@ -166,6 +166,9 @@ Item {
                 radius: 3
                 color: Theme.glassBorder
                 Rectangle {
+                    objectName: "progressFill"
+                    // From the reading side, like every bar of the window.
+                    anchors.left: parent.left
                     width: parent.width * Math.max(0, Math.min(1, updater.progress))
                     height: parent.height
                     radius: 3

@@ -16,6 +16,9 @@ Item {
     property int lastReadId: readStore.lastReadId
     property int lastNotifiedId: 0
     property int pollIntervalMs: 60000
+    // Set by the window while something above the pop-up (the tour) holds the screen:
+    // a new announcement waits and pops up once it is released.
+    property bool held: false
     readonly property bool hasUnread: announcements.length > 0 && announcements[0].id > lastReadId
 
     Settings {
@@ -69,7 +72,7 @@ Item {
     }
 
     function notifyIfNew() {
-        if (announcements.length === 0 || visible || !overlay)
+        if (announcements.length === 0 || visible || !overlay || held)
             return
         const newest = announcements[0]
         if (newest.id > lastReadId && newest.id > lastNotifiedId) {
@@ -84,6 +87,7 @@ Item {
         api.fetchAnnouncements()
         markRead()
     }
+    onHeldChanged: if (!held) notifyIfNew()
 
     // The service is asked only while signed in: a call without a session
     // would end in the "session expired" road on the login page.

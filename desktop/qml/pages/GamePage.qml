@@ -36,6 +36,7 @@ Item {
     property int dedicatedForwardPort: 0
     property bool linkCopied: false
     property string motdText: ""
+    property bool _signedIn: false // the last state seen, not a binding: compared on each change
 
     readonly property bool showingServerFlow: selectedGame !== null
     readonly property bool showingServers: selectedGame !== null && selectedServer === null
@@ -399,7 +400,11 @@ Item {
     }
 
     onVisibleChanged: if (visible) pageShown()
-    Component.onCompleted: if (visible) pageShown()
+    Component.onCompleted: {
+        _signedIn = api.loggedIn
+        if (visible)
+            pageShown()
+    }
 
     Connections {
         target: api
@@ -431,6 +436,14 @@ Item {
         }
         function onMotdReceived(message) {
             page.motdText = message
+        }
+        // Each sign-in greets its own player: the message of the last session goes at
+        // the sign-out and at the sign-in (a late reply), so the page asks again.
+        function onLoggedInChanged() {
+            if (api.loggedIn !== page._signedIn) {
+                page._signedIn = api.loggedIn
+                page.motdText = ""
+            }
         }
         // A forward ended elsewhere (a logout) leaves no connection to show.
         function onDedicatedUdpForwardStopped() {

@@ -270,6 +270,32 @@ Item {
         showCreateMode = false
     }
 
+    // Signed out: nothing the last player saw or typed stays for the next sign-in,
+    // another player's or the same one's after "session expired"; the page asks
+    // afresh for the list and the message of the day when it shows again.
+    function _forgetSession() {
+        errorRefetchTimer.stop()
+        listWatchdog.stop()
+        _listQueued = null
+        _listInFlight = null // a reply still on its way answers the old session
+        publicVlansList = []
+        publicVlansTotal = 0
+        currentPage = 0
+        hasMoreVlans = true
+        vlansLoading = false
+        preserveScrollOnNextLoad = false
+        _shownSearch = ""
+        searchField.text = ""
+        searchQuery = ""
+        searchTimer.stop()
+        refreshCountdown = refreshSeconds
+        motdText = ""
+        connectedUsers = []
+        selectedGameId = 0
+        gameSearchField.text = ""
+        _resetForms()
+    }
+
     function _copy(text) {
         api.copyToClipboard(text)
         if (toast)
@@ -303,10 +329,11 @@ Item {
                 return
             page._signedIn = api.loggedIn
             if (!api.loggedIn) {
-                errorRefetchTimer.stop()
-                page._listQueued = null
+                page._forgetSession()
                 return
             }
+            // A message that landed after the sign-out greets the player who left.
+            page.motdText = ""
             if (page.visible)
                 page.fetchVlans()
         }
@@ -1176,6 +1203,9 @@ Item {
                     anchors.verticalCenter: parent.verticalCenter
                     text: Lang.number(row.modelData.players + "/" + row.modelData.capacity)
                     textFormat: Text.PlainText
+                    // Set, not left to the digits: only a set alignment follows the mirroring,
+                    // so the figures share their edge with the column's title in Persian too.
+                    horizontalAlignment: Text.AlignLeft
                     color: row.full ? Theme.errorColor : Theme.accentLime
                     font.family: Lang.bodyFont
                     font.pixelSize: Theme.fontSizeBody
@@ -1354,13 +1384,13 @@ Item {
             text: info.value
             textFormat: Text.PlainText
             elide: Text.ElideRight
+            // Beside its label on the reading side; a code or an address still reads
+            // left to right, as its own characters decide.
             horizontalAlignment: Text.AlignLeft
             color: Theme.textWhite
             font.family: info.mono ? Theme.monoFont : Lang.bodyFont
             font.pixelSize: Theme.fontSizeBody
             font.bold: true
-            // Codes and addresses read left to right in both languages.
-            LayoutMirroring.enabled: false
         }
         IconButton {
             visible: info.copyTip !== ""

@@ -91,6 +91,29 @@ CorvanaTestCase {
         verify(!page.hasUnread)
     }
 
+    // Held by the window (the tour), news waits; released, the newest unread pops
+    // up once, and not at all when the page has been opened meanwhile.
+    function test_popUpWaitsWhileHeld() {
+        const page = createTemporaryObject(pageComponent, testCase, { visible: false, held: true })
+        standIn.announcementsReceived(items([2, 1]))
+        standIn.announcementsReceived(items([3, 2, 1]))
+        compare(overlaySpy.shown.length, 0)
+        page.held = false
+        compare(overlaySpy.shown.map(s => s.id), [3])
+        page.held = true
+        page.held = false
+        compare(overlaySpy.shown.length, 1, "once per run")
+
+        page.held = true
+        standIn.announcementsReceived(items([4, 3]))
+        page.visible = true
+        page.held = false
+        page.visible = false
+        page.held = true
+        page.held = false
+        compare(overlaySpy.shown.length, 1, "read on the page, it never pops up")
+    }
+
     function test_readStateSurvivesARestart() {
         let page = createTemporaryObject(pageComponent, testCase, { visible: false })
         standIn.announcementsReceived(items([7]))

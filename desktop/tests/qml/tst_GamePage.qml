@@ -411,7 +411,7 @@ CorvanaTestCase {
         compare(byId["dota2"].players, "2.5M")
         compare(page.gameStatus(byId["retro-arena"]), "unavailable")
         compare(byId["mc java"].players, "37")
-        tryCompare(page, "motdText", "Welcome to the test service", 10000)
+        tryCompare(page, "motdText", "Welcome back, demo", 10000)
 
         page.openGame(byId["mc java"])
         tryCompare(page, "serversLoading", false, 10000)

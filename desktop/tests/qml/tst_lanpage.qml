@@ -558,6 +558,30 @@ Item {
             compare(fetches().length, 1)
         }
 
+        // Signed out, the page forgets the session, a list reply still on its way
+        // included; shown after the next sign-in, it asks for its own list and message.
+        function test_signOutForgetsTheSession() {
+            tryVerify(() => fetches().length === 1)
+            answer(25)
+            api.motdReceived("Welcome back, alice")
+            item("joinField").text = "ABC"
+            page.showCreateMode = true
+            page.fetchVlans()
+            api.loggedIn = false
+            compare(page.publicVlansList.length, 0)
+            compare(page.motdText, "")
+            compare(item("joinField").text, "")
+            verify(!page.showCreateMode)
+            answer(25)
+            compare(page.publicVlansList.length, 0, "a reply to the last session was taken")
+            page.visible = false
+            api.loggedIn = true
+            api.clearCalls()
+            page.visible = true
+            compare(fetches().length, 1)
+            compare(api.callsTo("fetchMotd").length, 1)
+        }
+
         function test_fullRoomJoin() {
             tryVerify(() => fetches().length === 1)
             api.vlansReceived([{ id: "v1", name: "Sam (Dota 2)", players: 8, capacity: 8 },

@@ -12,6 +12,7 @@ CorvanaTestCase {
     StandInApi { id: standIn }
     SignalSpy { id: requestErrors; target: realApi; signalName: "requestError" }
     SignalSpy { id: refreshes; target: realApi; signalName: "refreshSuccess" }
+    SignalSpy { id: announcements; target: realApi; signalName: "announcementsReceived" }
 
     function initTestCase() { realApi = api }
 
@@ -180,6 +181,103 @@ CorvanaTestCase {
         compare(w.appState, "main")
         compare(toastTexts(w), before)
         verify(s.savedRefreshToken.length > 0 && s.savedRefreshToken !== kept, "the rotated token is saved")
+    }
+
+    function signIn(w, name, password) {
+        findChild(w.loginPage, "loginUsername").text = name
+        findChild(w.loginPage, "loginPassword").text = password
+        w.handleReturn()
+        tryCompare(w, "appState", "main", 10000)
+    }
+
+    // The first sign-in's tour holds the announcement pop-up back until it is over.
+    function test_tour_holds_the_announcement() {
+        testHost.call("POST", "/test/announce", { clear: true, title: "Weekend tournament", body: "Teams of five." })
+        const w = openWindow({ savedLang: "en" })
+        updater.noUpdateAvailable()
+        announcements.clear()
+        signIn(w, "demo", "demo1234")
+        tryVerify(() => w.tutorialOverlay.visible, 5000)
+        tryVerify(() => announcements.count > 0, 10000)
+        wait(400) // a pop-up would be up and faded in by now
+        verify(!w.announceOverlay.visible, "the pop-up shows under the tour")
+        w.handleEscape()
+        verify(!w.announceOverlay.visible, "the pop-up shows while the tour fades")
+        tryVerify(() => !w.tutorialOverlay.visible, 2000)
+        tryVerify(() => w.announceOverlay.visible, 2000)
+        compare(w.announceOverlay.title, "Weekend tournament")
+        w.announceOverlay.hide()
+        tryVerify(() => !w.announceOverlay.visible, 2000)
+        api.fetchAnnouncements()
+        announcements.wait(10000)
+        verify(!w.announceOverlay.visible, "once per run")
+        testHost.call("POST", "/test/announce", { clear: true, title: "Welcome", body: "Servers are up." })
+    }
+
+    // Each sign-in, whoever it is and however the last session ended, shows its own
+    // list and message of the day: the service's message names the player.
+    function test_each_sign_in_starts_afresh() {
+        for (const name of ["alice", "bob"])
+            testHost.call("POST", "/api/auth/register", { email: name + "@example.com", username: name, password: name + "-pw1" })
+        const w = openWindow({ savedLang: "en", tutorialDone: true })
+        const lan = w.lanPage
+        updater.noUpdateAvailable()
+        signIn(w, "alice", "alice-pw1")
+        tryCompare(lan, "motdText", "Welcome back, alice", 10000)
+        tryVerify(() => lan.publicVlansList.length === 10 && !lan.vlansLoading, 10000)
+        findChild(lan, "searchField").text = "Sam"
+        tryVerify(() => lan.publicVlansTotal === 3 && !lan.vlansLoading, 10000)
+
+        // What stands on the page the moment an action brings it up, before any reply.
+        function shownBy(page, action) {
+            let seen = null
+            const look = () => {
+                if (page.visible && seen === null)
+                    seen = { motd: page.motdText, rows: page.publicVlansList ? page.publicVlansList.length : 0 }
+            }
+            page.visibleChanged.connect(look)
+            testHost.resetService()
+            action()
+            tryVerify(() => seen !== null, 5000, "the page did not come up")
+            page.visibleChanged.disconnect(look)
+            return seen
+        }
+        function askedForBoth() {
+            return testHost.requestsTo("/api/vlans/public?page=0&page_size=10").length > 0
+                && testHost.requestsTo("/api/auth/motd").length > 0
+        }
+
+        // Logout from the settings; bob signs in and opens the LAN page.
+        w.currentTab = 3
+        tryVerify(() => !lan.visible, 2000)
+        w.confirmLogout()
+        signIn(w, "bob", "bob-pw1")
+        let seen = shownBy(lan, () => w.currentTab = 1)
+        compare(seen.motd, "", "the last player's message stays")
+        compare(seen.rows, 0, "the last player's list stays")
+        compare(findChild(lan, "searchField").text, "")
+        tryVerify(askedForBoth, 5000, "list and message not asked for at the sign-in")
+        tryCompare(lan, "motdText", "Welcome back, bob", 10000)
+        tryVerify(() => lan.publicVlansList.length === 10, 10000)
+
+        // The session expires; bob signs in again, straight onto the LAN page.
+        testHost.call("POST", "/test/expire-access")
+        testHost.call("POST", "/test/revoke-refresh")
+        api.fetchMe()
+        tryCompare(w, "appState", "login", 10000)
+        tryVerify(() => !lan.visible, 2000)
+        seen = shownBy(lan, () => signIn(w, "bob", "bob-pw1"))
+        compare(seen.rows, 0)
+        tryVerify(askedForBoth, 5000, "list and message not asked for after the session expired")
+        tryCompare(lan, "motdText", "Welcome back, bob", 10000)
+
+        // Alice again, onto the game page: its message is hers.
+        w.confirmLogout()
+        tryVerify(() => !lan.visible, 2000)
+        w.currentTab = 0
+        seen = shownBy(w.gamePage, () => signIn(w, "alice", "alice-pw1"))
+        compare(seen.motd, "", "the game page kept the last player's message")
+        tryCompare(w.gamePage, "motdText", "Welcome back, alice", 10000)
     }
 
     function test_registration_stays_on_login() {

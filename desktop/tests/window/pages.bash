@@ -38,8 +38,7 @@ click_button() {
   click_centre "$centre"
 }
 # tour_next SHOT: the tour card's Next, its lime button: 84 px wide, 120 on the
-# last step (an announcement's lime button, whole or cut by the spotlight, may
-# show through beside it).
+# last step.
 tour_next() {
   local centre
   centre=$(button_centre "$1" "#c1fd05" 80 88)

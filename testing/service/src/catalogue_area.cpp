@@ -19,9 +19,12 @@ void registerCatalogueRoutes(ServiceServer &server)
 {
     ServiceState &state = server.state();
 
-    server.addRoute("GET", QStringLiteral("/api/auth/motd"), authed(state, [&state](ServiceCall &call, Account &) {
-        const QString persian = QStringLiteral("به سرویس آزمایشی خوش آمدید");
-        return ServiceReply::json(200, {{QStringLiteral("message"), call.lang == QLatin1String("fa") ? persian : state.motd}});
+    // The message greets the player it is asked for, so a window that kept one
+    // across a change of player shows the wrong name.
+    server.addRoute("GET", QStringLiteral("/api/auth/motd"), authed(state, [&state](ServiceCall &call, Account &account) {
+        const QString persian = QStringLiteral("خوش برگشتید، %1");
+        const QString message = call.lang == QLatin1String("fa") ? persian : state.motd;
+        return ServiceReply::json(200, {{QStringLiteral("message"), message.arg(account.username)}});
     }));
     server.addRoute("GET", QStringLiteral("/api/auth/announcements"),
                     authed(state, [&state](ServiceCall &, Account &) { return itemsReply(state.announcements); }));

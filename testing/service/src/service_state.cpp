@@ -36,7 +36,7 @@ ServiceState::ServiceState()
         pictures.append(QJsonObject{{QStringLiteral("id"), i},
                                     {QStringLiteral("url"), QStringLiteral("/static/pfp/%1.png").arg(i)},
                                     {QStringLiteral("visibility"), QStringLiteral("public")}});
-    motd = QStringLiteral("Welcome to the test service");
+    motd = QStringLiteral("Welcome back, %1"); // %1: the player asking
     Account demo;
     demo.email = QStringLiteral("demo@example.com");
     demo.username = QStringLiteral("demo");
