@@ -83,11 +83,11 @@ find_window() {
   [ -n "$WINDOW" ]
 }
 
-# The program a test starts, and what it is started through (another user, say).
-CORVANA=${CORVANA:-$BIN/corvana}
+# What the program is started through (another user, say), and which copy: CORVANA when
+# a test names one, else the one in BIN as it stands at the call (BIN=... start_corvana).
 RUN_AS=()
 start_corvana() {
-  "${RUN_AS[@]}" "$CORVANA" "$@" >"$APP_OUT" 2>&1 &
+  "${RUN_AS[@]}" "${CORVANA:-$BIN/corvana}" "$@" >"$APP_OUT" 2>&1 &
   APP_PID=$!
   wait_until 30 find_window || fail "no window appeared"
   xdotool windowmove --sync "$WINDOW" 0 0 || true
