@@ -224,7 +224,8 @@ CorvanaTestCase {
         updater.noUpdateAvailable()
         signIn(w, "alice", "alice-pw1")
         tryCompare(lan, "motdText", "Welcome back, alice", 10000)
-        tryVerify(() => lan.publicVlansList.length === 10 && !lan.vlansLoading, 10000)
+        // Page 0 at least: a tall window asks for the next page at once to fill itself.
+        tryVerify(() => lan.publicVlansList.length >= 10 && !lan.vlansLoading, 10000)
         findChild(lan, "searchField").text = "Sam"
         tryVerify(() => lan.publicVlansTotal === 3 && !lan.vlansLoading, 10000)
 
@@ -256,9 +257,9 @@ CorvanaTestCase {
         compare(seen.motd, "", "the last player's message stays")
         compare(seen.rows, 0, "the last player's list stays")
         compare(findChild(lan, "searchField").text, "")
-        tryVerify(askedForBoth, 20000, "list and message not asked for at the sign-in")
+        tryVerify(askedForBoth, 5000, "list and message not asked for at the sign-in")
         tryCompare(lan, "motdText", "Welcome back, bob", 10000)
-        tryVerify(() => lan.publicVlansList.length === 10, 10000)
+        tryVerify(() => lan.publicVlansList.length >= 10, 10000)
 
         // The session expires; bob signs in again, straight onto the LAN page.
         testHost.call("POST", "/test/expire-access")
@@ -268,7 +269,7 @@ CorvanaTestCase {
         tryVerify(() => !lan.visible, 2000)
         seen = shownBy(lan, () => signIn(w, "bob", "bob-pw1"))
         compare(seen.rows, 0)
-        tryVerify(askedForBoth, 20000, "list and message not asked for after the session expired")
+        tryVerify(askedForBoth, 5000, "list and message not asked for after the session expired")
         tryCompare(lan, "motdText", "Welcome back, bob", 10000)
 
         // Alice again, onto the game page: its message is hers.
