@@ -35,6 +35,10 @@ for lang in en fa; do
   player_start "$lang"
   click_join "$lang"
   SETTLE_LIMIT=4 shot "tunnel-no-rights-$lang" retry_reason_shown
+  # The reason fits the smallest window too.
+  xdotool windowsize --sync "$WINDOW" 720 480
+  SETTLE_LIMIT=4 shot "small-tunnel-no-rights-$lang" 0.5
+  mogrify -crop 720x480+0+0 +repage "$SHOTS/small-tunnel-no-rights-$lang.png"
   kill -TERM "$APP_PID"
   wait_until 20 program_gone || fail "the program did not end"
   wait "$APP_PID" 2>/dev/null || true
