@@ -13,6 +13,8 @@ start_tunnel_server() {
   wait_until 20 grep -q listening "$STAGE/tunnel.log" || fail "the tunnel server did not start"
 }
 tunnel_lines() { grep -c -- "$1" "$STAGE/tunnel.log" || true; }
+# more_than COUNT COMMAND...: the number the command prints has grown past COUNT.
+more_than() { local n=$1; shift; [ "$("$@")" -gt "$n" ]; }
 # The window's address in the room: the last session the server granted demo.
 window_ip() { grep '^session demo ' "$STAGE/tunnel.log" | tail -n1 | cut -d' ' -f3; }
 public_lists() { requests_to /api/vlans/public | wc -l; }
@@ -26,7 +28,7 @@ sign_in() {
   if [ "${1:-en}" = fa ]; then click 372 392; else click 990 410; fi
   type_text demo1234
   key Return
-  wait_until 20 bash -c "[ \$(curl -sf '$SERVICE/test/requests' | tr -d '\n' | grep -o '\"path\":\"/api/vlans/public' | wc -l) -gt $before ]" \
+  wait_until 20 more_than "$before" public_lists \
     || fail "the public list was not asked for after sign-in"
   xdotool mousemove 640 700
 }
@@ -43,7 +45,7 @@ join_room() {
   local sessions
   sessions=$(tunnel_lines "^session demo ")
   click_join
-  wait_until 60 bash -c "[ \$(grep -c '^session demo ' '$STAGE/tunnel.log') -gt $sessions ]" \
+  wait_until 60 more_than "$sessions" tunnel_lines "^session demo " \
     || fail "the tunnel did not authenticate"
   wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined (the tunnel never got ready)"
   WINDOW_IP=$(window_ip)
@@ -95,7 +97,7 @@ end_program() {
   kill -"$1" "$APP_PID"
   wait_until 20 program_gone || fail "the program did not end on SIG$1"
   wait "$APP_PID" 2>/dev/null || true
-  wait_until 20 bash -c "[ \$(grep -c '^disconnect demo' '$STAGE/tunnel.log') -gt $goodbyes ]" \
+  wait_until 20 more_than "$goodbyes" tunnel_lines "^disconnect demo" \
     || fail "after SIG$1 the server heard no goodbye from the window's client"
   wait_until 20 no_client || fail "after SIG$1 a tunnel client still runs"
   wait_until 10 no_room_address || fail "after SIG$1 an interface keeps the room's address: $(ip -4 -o addr)"
