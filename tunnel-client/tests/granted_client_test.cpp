@@ -8,8 +8,9 @@
 // every user, as udev leaves it on a fresh machine; /usr/sbin/ip there notes each run's
 // PATH and one variable of the caller's on standard error before it runs the system's ip.
 
-#include <grp.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_program.h"
@@ -78,15 +80,21 @@ protected:
         for (const char* tool : {"setpriv", "setcap", "useradd", "unshare", "mknod"})
             if (!onPath(tool)) GTEST_SKIP() << "granted client test skipped: needs " << tool;
         if (::access(kStage, F_OK) != 0) GTEST_SKIP() << "granted client test skipped: needs the folder " << kStage;
-        if (!::getpwnam(kAccount)) {
+        // The tests of this file make the account one at a time: a useradd that fails
+        // half-way shows an entry it then takes back. Another program's useradd may hold
+        // the account files for a moment, so a failed one is tried again.
+        const int lock = ::open("/run/lock/ostrel-granted-account", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        ASSERT_GE(lock, 0);
+        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+        for (int tries = 0; tries < 50 && !::getpwnam(kAccount); ++tries) {
             auto made = ChildProgram({"useradd", "--system", "--user-group", "--no-create-home", "--shell",
-                                      "/usr/sbin/nologin", kAccount},
-                                     {.errors = ChildProgram::Errors::inherit})
+                                      "/usr/sbin/nologin", kAccount})
                             .finish(60s);
-            ASSERT_EQ(made.exitStatus, 0) << "could not create the account " << kAccount;
+            if (made.exitStatus != 0) std::this_thread::sleep_for(100ms);
         }
         const passwd* account = ::getpwnam(kAccount);
-        ASSERT_NE(account, nullptr);
+        ::close(lock);
+        ASSERT_NE(account, nullptr) << "could not create the account " << kAccount;
         uid_ = account->pw_uid;
         gid_ = account->pw_gid;
 
