@@ -305,10 +305,10 @@ void FakeEventWait::closeSocketEvent(SocketEvent) {
 
 // ---- libraries
 
-std::expected<LibraryLoader::Handle, std::uint32_t> FakeLibraryLoader::load(const std::string& path) {
+std::expected<LibraryLoader::Handle, LibraryLoader::Failure> FakeLibraryLoader::load(const std::string& path) {
     log_.push_back("load " + path);
     loaded.push_back(path);
-    if (!libraries.count(path)) return std::unexpected(126u);
+    if (!libraries.count(path)) return std::unexpected(Failure{126u, {}});
     handles_.push_back(std::make_unique<std::string>(path));
     ++live;
     return handles_.back().get();

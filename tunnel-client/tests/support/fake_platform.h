@@ -198,7 +198,7 @@ public:
     std::vector<std::string> loaded;
     int live = 0;
 
-    std::expected<Handle, std::uint32_t> load(const std::string& path) override;
+    std::expected<Handle, Failure> load(const std::string& path) override;
     void* symbol(Handle library, const char* name) override;
     void unload(Handle library) override;
 

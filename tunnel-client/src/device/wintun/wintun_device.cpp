@@ -34,10 +34,13 @@ std::expected<std::unique_ptr<WintunDevice>, ClientError> WintunDevice::open(
     std::string path = libraryPath && !trim(*libraryPath).empty() ? *libraryPath : defaultWintunLibrary();
     LibraryLoader& loader = platform.libraries;
     auto library = loader.load(path);
-    if (!library)
-        return std::unexpected(device_errors::open(numbered(
+    if (!library) {
+        std::string text = numbered(
             "failed to load wintun.dll; put wintun.dll next to ostrel-client.exe or pass --wintun-dll",
-            library.error())));
+            library.error().error);
+        if (!library.error().detail.empty()) text += "; " + library.error().detail;
+        return std::unexpected(device_errors::open(std::move(text)));
+    }
 
     auto fail = [&](std::string text) {
         loader.unload(*library);

@@ -6,7 +6,7 @@ namespace ostrel {
 
 class DlLibraryLoader : public LibraryLoader {
 public:
-    std::expected<Handle, std::uint32_t> load(const std::string& path) override;
+    std::expected<Handle, Failure> load(const std::string& path) override;
     void* symbol(Handle library, const char* name) override;
     void unload(Handle library) override;
 };

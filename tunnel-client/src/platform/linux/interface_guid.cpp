@@ -1,10 +1,7 @@
 #include "platform/linux/interface_guid.h"
-#include "platform/linux/rtnetlink.h"
+#include "platform/linux/tun_link.h"
 
-#include <libmnl/libmnl.h>
-#include <linux/if_link.h>
 #include <linux/if_tun.h>
-#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <sodium.h>
 
@@ -44,64 +41,10 @@ std::optional<std::string> InterfaceGuid::findName(const Guid& guid) {
     return found;
 }
 
-namespace {
-
-struct TunInfo {
-    bool isTun = false;
-    std::uint8_t type = 0;
-    bool persist = false;
-};
-
-int tunData(const nlattr* attr, void* data) {
-    auto* info = static_cast<TunInfo*>(data);
-    if (mnl_attr_get_type(attr) == IFLA_TUN_TYPE && mnl_attr_get_payload_len(attr) >= 1)
-        info->type = mnl_attr_get_u8(attr);
-    if (mnl_attr_get_type(attr) == IFLA_TUN_PERSIST && mnl_attr_get_payload_len(attr) >= 1)
-        info->persist = mnl_attr_get_u8(attr) != 0;
-    return MNL_CB_OK;
-}
-
-int linkInfo(const nlattr* attr, void* data) {
-    auto* info = static_cast<TunInfo*>(data);
-    if (mnl_attr_get_type(attr) == IFLA_INFO_KIND) {
-        const char* kind = static_cast<const char*>(mnl_attr_get_payload(attr));
-        std::size_t len = mnl_attr_get_payload_len(attr);
-        info->isTun = std::string_view(kind, strnlen(kind, len)) == "tun";
-    }
-    if (mnl_attr_get_type(attr) == IFLA_INFO_DATA) mnl_attr_parse_nested(attr, tunData, data);
-    return MNL_CB_OK;
-}
-
-int linkAttr(const nlattr* attr, void* data) {
-    if (mnl_attr_get_type(attr) == IFLA_LINKINFO) mnl_attr_parse_nested(attr, linkInfo, data);
-    return MNL_CB_OK;
-}
-
-int linkMessage(const nlmsghdr* nlh, void* data) {
-    if (nlh->nlmsg_type != RTM_NEWLINK) return MNL_CB_OK;
-    return mnl_attr_parse(nlh, sizeof(ifinfomsg), linkAttr, data);
-}
-
-}  // namespace
-
-// Asked over rtnetlink rather than read from /sys, which shows the network
-// namespace it was mounted in, not necessarily ours.
 std::optional<std::uint32_t> InterfaceGuid::tunFlags(std::string_view name) {
-    if (name.empty() || name.size() >= IF_NAMESIZE) return std::nullopt;
-    unsigned index = if_nametoindex(std::string(name).c_str());
-    if (index == 0) return std::nullopt;
-    char buf[MNL_SOCKET_BUFFER_SIZE];
-    nlmsghdr* nlh = mnl_nlmsg_put_header(buf);
-    nlh->nlmsg_type = RTM_GETLINK;
-    nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-    auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
-    ifi->ifi_family = AF_UNSPEC;
-    ifi->ifi_index = static_cast<int>(index);
-    TunInfo info;
-    if (Rtnetlink::exchange(nlh, linkMessage, &info) != 0 || !info.isTun) return std::nullopt;
-    std::uint32_t flags = info.type;
-    if (info.persist) flags |= IFF_PERSIST;
-    return flags;
+    auto link = TunLink::find(name);
+    if (!link) return std::nullopt;
+    return link->flags;
 }
 
 std::vector<std::string> InterfaceGuid::tapInterfaces() {

@@ -2,14 +2,14 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-extern char** environ;
 
 namespace ostrel {
 
@@ -20,7 +20,28 @@ std::optional<std::string> after(const std::string& word, std::string_view prefi
     return word.substr(prefix.size());
 }
 
+// The system's own program of that name, looked for on the fixed PATH only.
+std::expected<std::string, int> resolve(const std::string& program) {
+    if (program.find('/') != std::string::npos) return program;
+    std::string_view dirs = NetshCommandRunner::kPath;
+    for (std::size_t at = 0; at <= dirs.size();) {
+        std::size_t end = std::min(dirs.find(':', at), dirs.size());
+        std::string candidate = std::string(dirs.substr(at, end - at)) + '/' + program;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        at = end + 1;
+    }
+    return std::unexpected(ENOENT);
+}
+
 std::expected<std::uint32_t, std::string> spawnAndWait(const std::vector<std::string>& argv) {
+    // The tools run with the client's network right, so nothing of the caller's reaches
+    // them: neither which program a name means nor any variable of the environment.
+    auto path = resolve(argv[0]);
+    if (!path) return std::unexpected(std::string(std::strerror(path.error())));
+    std::string pathVariable = "PATH=" + std::string(NetshCommandRunner::kPath);
+    char* environment[] = {pathVariable.data(), nullptr};
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -35,7 +56,7 @@ std::expected<std::uint32_t, std::string> spawnAndWait(const std::vector<std::st
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int rc = ::posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+    int rc = ::posix_spawn(&pid, path->c_str(), nullptr, &attr, args.data(), environment);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) return std::unexpected(std::string(std::strerror(rc)));
     int status = 0;

@@ -6,14 +6,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 namespace ostrel {
 
 void passNetworkRightsToChildren() {
-    // Started with rights its user does not have: the helper programs come from the
-    // system's folders only, not from wherever the caller's PATH points.
-    if (::getauxval(AT_SECURE) != 0) ::setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     if (::geteuid() == 0) return;  // root's children have every right anyway
 
     // The set-up gives the executable CAP_NET_ADMIN; a file capability does not pass
@@ -29,5 +24,9 @@ void passNetworkRightsToChildren() {
     if (::syscall(SYS_capset, &header, data) != 0) return;
     (void)::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_ADMIN, 0, 0);
 }
+
+// The kernel marks every exec that raised rights (a file capability, a set-id bit)
+// as secure, and the loader passes that on.
+bool holdsRightsItsUserLacks() { return ::getauxval(AT_SECURE) != 0; }
 
 }  // namespace ostrel

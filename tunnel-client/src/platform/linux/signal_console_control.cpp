@@ -49,8 +49,10 @@ bool SignalConsoleControl::install(Handler handler) {
         return false;
     }
     handler_ = std::move(handler);
-    thread_ = std::thread([this] { wait(); });
+    // The waiting thread reads the parent: it is settled before the thread starts. A stop
+    // this raises waits, blocked, for the thread.
     tieToParent();
+    thread_ = std::thread([this] { wait(); });
     return true;
 }
 

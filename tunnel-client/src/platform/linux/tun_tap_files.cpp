@@ -15,6 +15,7 @@
 
 #include "platform/linux/interface_guid.h"
 #include "platform/linux/tap_offload.h"
+#include "platform/linux/tun_link.h"
 
 namespace ostrel {
 
@@ -204,6 +205,9 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open
     // Attach only to an existing TAP interface; TUNSETIFF would otherwise make a new one.
     auto flags = InterfaceGuid::tunFlags(*name);
     if (!flags || !(*flags & IFF_TAP)) return std::unexpected(OpenFailure::File);
+    // The right to administer the network lets TUNSETIFF past the interface's owner; the
+    // client takes only what its user could have taken without it.
+    if (!TunLink::attachableByCaller(*name)) return std::unexpected(OpenFailure::File);
     // One another program holds answers EBUSY: it is never taken.
     auto attached = attach(*name);
     if (!attached) return std::unexpected(OpenFailure::File);

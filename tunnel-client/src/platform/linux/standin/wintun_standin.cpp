@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 
+#include "platform/linux/tun_link.h"
 #include "platform/wintun_abi.h"
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -35,6 +36,12 @@ struct Session {
 Adapter* attach(const char* name) {
     if (!name || !*name || std::strlen(name) >= IFNAMSIZ || std::strchr(name, '/')) {
         errno = EINVAL;
+        return nullptr;
+    }
+    // With the right to administer the network TUNSETIFF would take any account's
+    // interface: only one the caller could have taken without it is.
+    if (!ostrel::TunLink::attachableByCaller(name)) {
+        errno = EPERM;
         return nullptr;
     }
     int fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
