@@ -100,10 +100,16 @@ step "closing it to others" chmod 0700 "$file"
 step "letting $user run it" setfacl --set "u::rwx,u:$uid:r-x,g::---,o::---" "$file"
 # A program that opened it for writing before (a shared writable mapping, say) could
 # still change what runs with the right: the kernel grants a read lease only while no
-# one holds the file open for writing. A link made before the chown would carry the right
-# to a name elsewhere.
-perl -MFcntl -e 'my $f; open($f, "<&=", $ARGV[0]) && fcntl($f, 1024, F_RDLCK) && fcntl($f, 1024, F_UNLCK) or exit 1' "$fd" \
-  || fail "$client is open for writing in another program"
+# one holds the file open for writing (F_SETLEASE is 1024; perl's Fcntl does not name it).
+# A link made before the chown would carry the right to a name elsewhere.
+busy=$(perl -MFcntl -e '
+  my $f;
+  open($f, "<&=", $ARGV[0]) or do { print "$!\n"; exit 1 };
+  fcntl($f, 1024, F_RDLCK) or do { print $!{EAGAIN} ? "busy\n" : "$!\n"; exit 1 };
+  fcntl($f, 1024, F_UNLCK);' "$fd") || {
+  [ "$busy" != busy ] || fail "$client is open for writing in another program"
+  fail "$client: whether another program has it open for writing is unknown ($busy)"
+}
 [ "$(stat -L -c %h "$file")" -eq 1 ] || fail "$client got another name while being granted"
 # cap_net_admin+ep as the kernel stores it (revision 2, effective, permitted bit 12).
 # setcap would do the same but takes no /proc/self/fd name.
