@@ -27,8 +27,10 @@ packages=(
   fonts-noto-color-emoji fontconfig
   # running and testing for real
   xvfb xauth openbox xdotool imagemagick x11-utils curl iproute2 iputils-ping procps util-linux psmisc kmod
+  # reading what a window test's page says (English and Persian)
+  tesseract-ocr tesseract-ocr-eng tesseract-ocr-fas
   # the right of the tunnel client to configure its adapter, for a user who is not root
-  libcap2-bin acl passwd
+  libcap2-bin acl attr perl-base mount passwd
   # the desktop's URL opener, through which the window opens web and Steam links
   xdg-utils
 )

@@ -9,10 +9,13 @@ tunnel_port=${CORVANA_RUN_TUNNEL_PORT:-7100}
 
 # A join needs the right to make and configure a network adapter. Root has it; a user
 # with sudo gets it for their copy of the tunnel client alone (scripts/grant-tunnel-rights.sh).
+# Refused, the grant leaves the client as it was and says why in one line; the rest runs.
 if [ "$(id -u)" -ne 0 ]; then
   echo "run-main: giving $bin/ostrel-client the right to configure its network adapter (sudo)"
-  sudo bash "$(dirname "$0")/grant-tunnel-rights.sh" "$bin/ostrel-client" "$(id -un)" \
-    || echo "run-main: without that right, joining a room fails; the LAN page says why" >&2
+  if ! why=$(sudo bash "$(dirname "$0")/grant-tunnel-rights.sh" "$bin/ostrel-client" "$(id -un)" 2>&1 >/dev/null); then
+    why=${why##*$'\n'}
+    echo "run-main: joining a room will fail (the LAN page says why), as the right was not given: ${why#grant-tunnel-rights: }" >&2
+  fi
 fi
 
 pids=()
