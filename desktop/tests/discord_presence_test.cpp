@@ -3,15 +3,18 @@
 #include "shell/logger.h"
 #include "support/fake_discord_server.h"
 #include "support/log_file_text.h"
+#include "support/other_account.h"
 #include "support/test_main.h"
 #include "support/wait_bounds.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -59,6 +62,8 @@ private slots:
     {
         Logger::instance().init();
         DiscordIpc::Connection::setRetryDelays(20ms, 100ms);
+        // Far longer than any test: a second error within one is never reported.
+        DiscordIpc::Connection::setErrorInterval(1h);
     }
 
     void init()
@@ -351,6 +356,65 @@ private slots:
         QCOMPARE(events[2].kind, DiscordIpc::Event::Kind::JoinGame);
         QCOMPARE(events[2].text, QByteArray("join:q"));
         QVERIFY(m_server->clientConnected());
+    }
+
+    // Error frames count only from a client that is ready, and a peer sending
+    // them without end fills neither the log nor the event queue.
+    void errorsAreLoggedOnlyWhenConnectedAndOnceAnInterval()
+    {
+        const qsizetype logBefore = logFileText().size();
+        auto error = [](int code, const QString &message) {
+            return QJsonObject{{QStringLiteral("cmd"), QStringLiteral("SET_ACTIVITY")},
+                               {QStringLiteral("evt"), QStringLiteral("ERROR")},
+                               {QStringLiteral("data"), QJsonObject{{QStringLiteral("code"), code},
+                                                                    {QStringLiteral("message"), message}}}};
+        };
+        auto presence = makePresence(0);
+        presence->setEnabled(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->frames().isEmpty(), kEventWaitMs);
+        m_server->send(1, error(4001, QStringLiteral("before ready")));
+        m_server->sendReady(QStringLiteral("mira"), QStringLiteral("0042"));
+        QByteArray flood;
+        for (int i = 0; i < 200; ++i)
+            flood += FakeDiscordServer::frame(
+                1, QJsonDocument(error(4000, QStringLiteral("flood %1").arg(i))).toJson(QJsonDocument::Compact));
+        m_server->sendRaw(flood);
+        // Logged after everything before it.
+        m_server->sendJoin(QStringLiteral("join:after-the-flood"));
+        QTRY_VERIFY_WITH_TIMEOUT(logFileText().contains(QStringLiteral("join request: join:after-the-flood")), kEventWaitMs);
+
+        const QString log = logFileText().mid(logBefore);
+        QCOMPARE(log.count(QStringLiteral("[ERR] discord: error: ")), 1);
+        QVERIFY2(log.contains(QStringLiteral("[ERR] discord: error: 4000 flood 0\n")), qPrintable(log));
+    }
+
+    // Anyone may listen under the socket's names in a shared folder: a listener
+    // of another account is passed over for the player's own client, and is
+    // sent nothing (no handshake, no room, no join secret).
+    void aListenerOfAnotherAccountIsPassedOver()
+    {
+        if (!otherAccount::available())
+            QSKIP("needs root to act as another account");
+        QTemporaryDir top;
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        const QString shared = top.path() + QStringLiteral("/tmp");
+        QVERIFY(otherAccount::makeShared(shared));
+        OtherAccountListener squatter;
+        QVERIFY(squatter.listen(shared + QStringLiteral("/discord-ipc-0")));
+        FakeDiscordServer own;
+        QVERIFY(own.listen(shared + QStringLiteral("/discord-ipc-1")));
+        qputenv("XDG_RUNTIME_DIR", shared.toLocal8Bit());
+
+        DiscordIpc::Connection connection("1234567890123456789", true, 77);
+        connection.setActivity(QJsonObject{{QStringLiteral("secrets"),
+                                            QJsonObject{{QStringLiteral("join"), QStringLiteral("join:v42")}}}});
+        QTRY_VERIFY_WITH_TIMEOUT(!own.frames().isEmpty(), kEventWaitMs);
+        QCOMPARE(own.frames().first().opcode, 0u);
+        own.sendReady(QStringLiteral("mira"), QStringLiteral("7"));
+        QTRY_VERIFY_WITH_TIMEOUT(!own.activities().isEmpty(), kEventWaitMs);
+        const auto heard = squatter.heard();
+        QVERIFY(heard.settled);
+        QCOMPARE(heard.bytes, QByteArray());
     }
 
     void nobodyPumpingKeepsTheEventQueueBounded()

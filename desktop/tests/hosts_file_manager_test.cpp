@@ -1,5 +1,6 @@
 #include "session/hosts_file_manager.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +63,7 @@ private slots:
         HostsFileManager manager;
         manager.setHostsFilePath(hosts.path);
         QVERIFY(manager.removeManagedBlock());
-        QCOMPARE(hosts.content(), QByteArray("a\nb\n")); // rewritten with LF line ends
+        QCOMPARE(hosts.content(), QByteArray("a\r\nb\r\n")); // line ends as they were
     }
 
     void leavesFilesWithoutACompleteBlockUntouched()
@@ -115,12 +116,58 @@ private slots:
         QCOMPARE(hosts.content(), before);
     }
 
-    void regexEscapesTheMarkers()
+    void markersAreTakenLiterally()
     {
-        const auto re = HostsFileManager::managedBlockRegex("(a+)", "[b]");
-        QVERIFY(re.isValid());
-        QCOMPARE(QString("x\n(a+)\n1\n[b]\ny").remove(re), QString("xy"));
-        QCOMPARE(QString("x\naa\n1\nb\ny").remove(re), QString("x\naa\n1\nb\ny"));
+        QCOMPARE(HostsFileManager::withoutBlocks("x\n(a+)\n1\n[b]\ny", "(a+)", "[b]"), QByteArray("x\ny"));
+        QCOMPARE(HostsFileManager::withoutBlocks("x\naa\n1\nb\ny", "(a+)", "[b]"), QByteArray("x\naa\n1\nb\ny"));
+    }
+
+    // Only the program's own block goes; every other byte stays as it was read,
+    // and a file with nothing to remove is not written at all.
+    void cleanUpTakesExactlyItsBlock_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray block = kStart + "\n10.20.0.9 peer\n" + kEnd + "\n";
+        QTest::newRow("start without end, then a player's line, then a block")
+            << kStart + "\n192.168.1.10 nas.home\n" + block << kStart + "\n192.168.1.10 nas.home\n";
+        QTest::newRow("a comment quoting the start marker")
+            << "# was: " + kStart + "\n192.168.1.20 tv.home\n" + block + "::1 localhost\n"
+            << "# was: " + kStart + "\n192.168.1.20 tv.home\n::1 localhost\n";
+        QTest::newRow("the nearest start opens the block; unpaired markers stay")
+            << kStart + "\na\n" + kStart + "\nb\n" + kEnd + "\nc\n" + kEnd + "\n"
+            << kStart + "\na\nc\n" + kEnd + "\n";
+        QTest::newRow("CRLF") << "127.0.0.1 localhost\r\n" + kStart + "\r\n10.0.0.1 a\r\n" + kEnd + "\r\n::1 x\r\n"
+                              << QByteArray("127.0.0.1 localhost\r\n::1 x\r\n");
+        QTest::newRow("mixed line ends") << "a\r\nb\n" + kStart + "\r\nx\n" + kEnd + "\r\nc\r\nd\n"
+                                         << QByteArray("a\r\nb\nc\r\nd\n");
+        QTest::newRow("Latin-1 comment") << "# caf\xe9 \xa0\n" + block + "\xff" << QByteArray("# caf\xe9 \xa0\n\xff");
+        QTest::newRow("block last, no final line feed, CRLF")
+            << "a\r\nb\r\n" + kStart + "\r\nx\r\n" + kEnd << QByteArray("a\r\nb");
+        QTest::newRow("player's line last, no final line feed") << "a\n" + block + "b" << QByteArray("a\nb");
+        QTest::newRow("only a block") << block << QByteArray();
+        QTest::newRow("markers inside longer lines")
+            << "  " + kStart + "\nx\n" + kEnd + " \n" << "  " + kStart + "\nx\n" + kEnd + " \n";
+        QTest::newRow("an end without a start") << "a\r\n" + kEnd + "\r\nb" << "a\r\n" + kEnd + "\r\nb";
+        QTest::newRow("nothing of ours, Latin-1 and CR") << QByteArray("caf\xe9\r\n\r") << QByteArray("caf\xe9\r\n\r");
+    }
+
+    void cleanUpTakesExactlyItsBlock()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        HostsFile hosts(before);
+        const QDateTime old = QDateTime::fromSecsSinceEpoch(1000000000);
+        {
+            QFile f(hosts.path);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        HostsFileManager manager;
+        manager.setHostsFilePath(hosts.path);
+        QVERIFY(manager.removeManagedBlock());
+        QCOMPARE(hosts.content(), after);
+        if (after == before)
+            QCOMPARE(QFileInfo(hosts.path).lastModified(), old);
     }
 };
 

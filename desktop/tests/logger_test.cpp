@@ -197,6 +197,50 @@ private slots:
         QCOMPARE(matched, kThreads * kLines);
     }
 
+    // Text from elsewhere (a peer's error, a server's reply) cannot forge a
+    // record of its own nor fill the file: one record stays one bounded line.
+    void foreignTextStaysOneBoundedLine_data()
+    {
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("a forged record")
+            << "discord" << "bad\n2030-01-01 00:00:00.000 [INF] auth: login success: admin\n"
+            << "discord: bad\\n2030-01-01 00:00:00.000 [INF] auth: login success: admin\\n";
+        QTest::newRow("carriage return, tab, terminal controls")
+            << "peer" << "a\rb\tc\x1b[2J\x07\x7f" << "peer: a\\rb\\tc\\x1b[2J\\x07\\x7f";
+        QTest::newRow("Unicode line breaks") << "peer" << QString::fromUtf8("a\u0085b\u2028c\u2029")
+                                             << "peer: a\\u0085b\\u2028c\\u2029";
+        QTest::newRow("a category of two lines") << "ui\n[ERR] x" << "m" << "ui\\n[ERR] x: m";
+        QTest::newRow("Persian with its joiner") << "ui" << QString::fromUtf8("\u0645\u06cc\u200c\u0634\u0648\u062f")
+                                                 << QString::fromUtf8("ui: \u0645\u06cc\u200c\u0634\u0648\u062f");
+        // 60 KiB of line breaks, as one error frame of a chat-client peer.
+        QTest::newRow("60 KiB of line breaks")
+            << "discord" << QString(60 * 1024, QLatin1Char('\n'))
+            << "discord: " + QStringLiteral("\\n").repeated(Logger::kMaxTextLength / 2)
+                   + QStringLiteral(" [cut: %1 more characters]").arg(60 * 1024 - Logger::kMaxTextLength / 2);
+        // Cut between the halves of a surrogate pair, the whole pair goes.
+        QTest::newRow("a pair at the cut")
+            << "peer" << QString(Logger::kMaxTextLength - 1, QLatin1Char('x')) + QString::fromUtf8("\U0001F600")
+            << "peer: " + QString(Logger::kMaxTextLength - 1, QLatin1Char('x')) + " [cut: 2 more characters]";
+    }
+
+    void foreignTextStaysOneBoundedLine()
+    {
+        QFETCH(QString, category);
+        QFETCH(QString, message);
+        QFETCH(QString, written);
+        QTemporaryDir dir;
+        Logger logger;
+        logger.initIn(dir.path());
+        logger.log(Logger::Info, category, message);
+        const QStringList lines = readLines(dir.path() + QStringLiteral("/corvana.log"));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(QRegularExpression(QStringLiteral("^") + kStamp + QStringLiteral(" \\[INF\\] $")).match(lines.at(1).left(30)).hasMatch(),
+                 qPrintable(lines.at(1).left(80)));
+        QCOMPARE(lines.at(1).mid(30), written);
+    }
+
     void notificationSoundGoesToThePlayer()
     {
         std::atomic<int> played{0};

@@ -1,7 +1,9 @@
 #include "shell/single_instance.h"
+#include "support/other_account.h"
 #include "support/wait_bounds.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -9,6 +11,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,9 +45,78 @@ private slots:
     void channelLivesInTheRuntimeFolder()
     {
         QCOMPARE(SingleInstance::channelName("CorvanaApp"), m_runtime.path() + "/CorvanaApp");
+        // Without one, a folder of this account's own in the temporary one; never a bare name there.
         qputenv("XDG_RUNTIME_DIR", (m_runtime.path() + "/missing").toUtf8());
-        QCOMPARE(SingleInstance::channelName("CorvanaApp"), QString("CorvanaApp"));
+        const QString fallback = QDir::tempPath() + "/corvana-" + QString::number(::geteuid());
+        QCOMPARE(SingleInstance::channelName("CorvanaApp"), fallback + "/CorvanaApp");
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+    }
+
+    // Where every account may create names (the shared temporary folder, a
+    // runtime folder that is not the player's), another account can listen
+    // first: the channel is never there, and such a listener hears nothing.
+    void otherAccountsNeitherTakeNorHearTheChannel_data()
+    {
+        QTest::addColumn<QString>("runtime");  // "unset", "shared" or "theirs"
+        QTest::addColumn<bool>("folderTaken"); // they made the first private folder name first
+        QTest::newRow("no runtime folder") << "unset" << false;
+        QTest::newRow("a runtime folder open to all") << "shared" << false;
+        QTest::newRow("a runtime folder of theirs") << "theirs" << false;
+        QTest::newRow("no runtime folder, the private name taken") << "unset" << true;
+    }
+
+    void otherAccountsNeitherTakeNorHearTheChannel()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(bool, folderTaken);
+        if (!otherAccount::available())
+            QSKIP("needs root to act as another account");
+        QTemporaryDir top;
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        const QString shared = top.path() + "/tmp";
+        const QString theirs = top.path() + "/theirs";
+        QVERIFY(otherAccount::makeShared(shared));
+        QVERIFY(QDir().mkpath(theirs) && QFile::setPermissions(theirs, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(otherAccount::hand(theirs));
+        const QByteArray savedTemp = qgetenv("TMPDIR");
+        auto restore = qScopeGuard([&] {
+            qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+            savedTemp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTemp);
+        });
+        qputenv("TMPDIR", shared.toUtf8());
+        if (runtime == "unset")
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", (runtime == "shared" ? shared : theirs).toUtf8());
+        const QString own = shared + "/corvana-" + QString::number(::geteuid());
+        if (folderTaken) {
+            QVERIFY(QDir().mkpath(own));
+            QVERIFY(otherAccount::hand(own));
+        }
+
+        // The name a bare channel had: a socket in the shared folder.
+        OtherAccountListener squatter;
+        QVERIFY(squatter.listen(shared + "/CorvanaApp"));
+        const QString link = "corvana://join/private-room-7f3a";
+        QVERIFY(!SingleInstance::sendToRunningInstance(shared + "/CorvanaApp", link));
+
+        const QString name = SingleInstance::channelName("CorvanaApp");
+        QCOMPARE(QFileInfo(name).path(), folderTaken ? own + "-1" : own);
+        struct stat folder {};
+        QCOMPARE(::lstat(QFile::encodeName(QFileInfo(name).path()).constData(), &folder), 0);
+        QCOMPARE(folder.st_uid, ::geteuid());
+        QCOMPARE(folder.st_mode, mode_t(S_IFDIR | 0700));
+        QVERIFY(!SingleInstance::sendToRunningInstance(name, link, 200));
+        SingleInstance instance;
+        QVERIFY(instance.listen(name));
+        QSignalSpy spy(&instance, &SingleInstance::messageReceived);
+        QVERIFY(SingleInstance::sendToRunningInstance(name, link));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kEventWaitMs);
+        QCOMPARE(spy[0][0].toString(), link);
+
+        const auto heard = squatter.heard();
+        QVERIFY(heard.settled);
+        QCOMPARE(heard.bytes, QByteArray());
     }
 
     void messagesArriveTrimmedOnePerConnection()

@@ -1,5 +1,6 @@
 // Starts the real corvana program, each run in its own PID namespace so its
 // start-up clean-up cannot end tunnel clients of tests running beside it.
+#include "support/other_account.h"
 #include "support/wait_bounds.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -197,6 +199,47 @@ private slots:
         // The scheme entry is written again at every start.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(entryPath()), kEventWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: xyz\n"), kEventWaitMs);
+        stopPrimary(only);
+    }
+
+    // As under su or sudo: no runtime folder, and another account already
+    // listening at the name the channel once had in the shared temporary
+    // folder. The program starts all the same, and that listener hears nothing.
+    void anotherAccountListeningFirstNeitherHearsNorStopsIt()
+    {
+        if (!otherAccount::available())
+            QSKIP("needs root to act as another account");
+        QTemporaryDir top;
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        const QString shared = top.path() + "/tmp";
+        QVERIFY(otherAccount::makeShared(shared));
+        OtherAccountListener squatter;
+        QVERIFY(squatter.listen(shared + "/CorvanaApp"));
+
+        QFile::remove(logPath());
+        QProcess only;
+        prepare(only, {"corvana://join/private-room-7f3a"});
+        QProcessEnvironment env = only.processEnvironment();
+        env.remove("XDG_RUNTIME_DIR");
+        env.insert("TMPDIR", shared);
+        only.setProcessEnvironment(env);
+        only.start();
+        QVERIFY(only.waitForStarted(kEventWaitMs));
+        auto cleanup = qScopeGuard([&] {
+            if (only.state() != QProcess::NotRunning) {
+                only.kill();
+                only.waitForFinished(5000);
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: private-room-7f3a\n")
+                                     || only.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(only.state(), QProcess::Running);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo::exists(shared + "/corvana-" + QString::number(::geteuid()) + "/CorvanaApp"), kEventWaitMs);
+        const auto heard = squatter.heard();
+        QVERIFY(heard.settled);
+        QCOMPARE(heard.connections, 0);
+        QCOMPARE(heard.bytes, QByteArray());
         stopPrimary(only);
     }
 };

@@ -4,11 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 // The whole hand-over with real programs: a stand-in desktop program in a
 // throw-away installation stages an update from the stand-in service and
@@ -52,7 +55,9 @@ private slots:
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         program.start(inInstall("corvana"), {QStringLiteral("--update-from"), service.baseUrl()});
         QVERIFY(program.waitForStarted(10000));
-        const QString stagingDir = temp.path() + QStringLiteral("/corvana-update-") + QString::number(program.processId());
+        // Staged in the player's own folder within the temporary one.
+        const QString stagingDir = temp.path() + QStringLiteral("/corvana-") + QString::number(::geteuid())
+                                   + QStringLiteral("/corvana-update-") + QString::number(program.processId());
         QVERIFY(program.waitForFinished(60000));
         QCOMPARE(QString::fromUtf8(readTestFile(inInstall("result.txt"))), QStringLiteral("ready"));
         QCOMPARE(program.exitCode(), 0);
@@ -68,6 +73,7 @@ private slots:
         QVERIFY(!QFile::exists(inInstall("obsolete")));
         QVERIFY(!QFile::exists(inInstall("updater.log")));
         QVERIFY(!QFile::exists(stagingDir));
+        QVERIFY(QFileInfo(stagingDir).dir().exists());
         QVERIFY(!QFile::exists(inInstall("data/config.txt.bak_corvana_updater")));
         const QString restarted = QString::fromUtf8(readTestFile(inInstall("restarted.txt")));
         QVERIFY2(restarted.contains(QStringLiteral("cwd=") + QDir(install.path()).canonicalPath() + QLatin1Char('\n')),

@@ -1,4 +1,5 @@
 #include "shell/logger.h"
+#include "support/other_account.h"
 #include "support/test_main.h"
 #include "support/test_service.h"
 #include "support/update_fixture.h"
@@ -16,6 +17,8 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Download, verification, staging and the hand-over, with a recording
 // stand-in in place of the applier.
@@ -260,6 +263,40 @@ private slots:
         QCOMPARE(readTestFile(victim.path() + QStringLiteral("/precious.txt")), QByteArray("keep me"));
         QVERIFY(!QFileInfo(stagingDir()).isSymLink());
         QCOMPARE(readTestFile(stagingDir() + QStringLiteral("/files/data/config.txt")), newConfig);
+    }
+
+    // The shared temporary folder is no place to stage: another account may
+    // have put anything under the staging folder's name there. Staging goes to
+    // a folder of the player's own, and what they put there stays untouched.
+    void stagingIsInAFolderOfThePlayersOwn()
+    {
+        if (!otherAccount::available())
+            QSKIP("needs root to act as another account");
+        prepareTwoFileUpdate();
+        QVERIFY(installRecorder());
+        QTemporaryDir top;
+        QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+        const QString shared = top.path() + QStringLiteral("/tmp");
+        QVERIFY(otherAccount::makeShared(shared));
+        const QByteArray savedTemp = qgetenv("TMPDIR");
+        auto restore = qScopeGuard([&] { savedTemp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTemp); });
+        qputenv("TMPDIR", shared.toUtf8());
+        const QString name = QStringLiteral("/corvana-update-") + QString::number(QCoreApplication::applicationPid());
+        QVERIFY(writeTestFile(shared + name + QStringLiteral("/theirs.txt"), "theirs"));
+        QVERIFY(otherAccount::hand(shared + name));
+
+        updater->setStagingRootForTesting(QString());
+        checkAndExpectUpdate();
+        runToRest();
+        QCOMPARE(updater->state(), QStringLiteral("done"));
+        const QString own = shared + QStringLiteral("/corvana-") + QString::number(::geteuid());
+        QCOMPARE(updater->stagingDir(), own + name);
+        struct stat folder {};
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &folder), 0);
+        QCOMPARE(folder.st_uid, ::geteuid());
+        QCOMPARE(folder.st_mode, mode_t(S_IFDIR | 0700));
+        QCOMPARE(readTestFile(own + name + QStringLiteral("/files/data/config.txt")), newConfig);
+        QCOMPARE(readTestFile(shared + name + QStringLiteral("/theirs.txt")), QByteArray("theirs"));
     }
 
     void oneRunAtATimeAndSkipStopsIt()

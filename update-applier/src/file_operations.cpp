@@ -45,7 +45,19 @@ void StdFileOperations::createDirectories(const fs::path& p, std::error_code& ec
 
 void StdFileOperations::createDirectoryLike(const fs::path& p, const fs::path& like, std::error_code& ec)
 {
-    fs::create_directory(p, like, ec);
+    // Not create_directory(p, like): a read-only folder made read-only at once could
+    // not be filled, and mkdir's mode goes through the umask.
+    const auto model = fs::status(like, ec);
+    if (ec)
+        return;
+    fs::create_directory(p, ec);
+    if (!ec)
+        setPermissions(p, model.permissions() | fs::perms::owner_all, ec);
+}
+
+void StdFileOperations::setPermissions(const fs::path& p, fs::perms perms, std::error_code& ec)
+{
+    fs::permissions(p, perms, fs::perm_options::replace, ec);
 }
 
 void StdFileOperations::copySymlink(const fs::path& from, const fs::path& to, std::error_code& ec)

@@ -20,9 +20,14 @@ public:
     // Replaces an existing file.
     virtual void copyFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec) = 0;
     virtual void createDirectories(const std::filesystem::path& p, std::error_code& ec) = 0;
-    // A folder p with the permissions of the folder `like`; one already there is no error.
+    // A folder p to be filled: the permissions of the folder `like`, but open to its
+    // owner (read, write, search) until setPermissions gives it its own. One already
+    // there is no error.
     virtual void createDirectoryLike(const std::filesystem::path& p, const std::filesystem::path& like,
                                      std::error_code& ec) = 0;
+    // Exactly these permissions on p (what the umask would take included).
+    virtual void setPermissions(const std::filesystem::path& p, std::filesystem::perms perms,
+                                std::error_code& ec) = 0;
     // A link at `to` pointing where the link `from` points; what it points at is never read.
     virtual void copySymlink(const std::filesystem::path& from, const std::filesystem::path& to,
                              std::error_code& ec) = 0;
@@ -43,6 +48,7 @@ public:
     void createDirectories(const std::filesystem::path& p, std::error_code& ec) override;
     void createDirectoryLike(const std::filesystem::path& p, const std::filesystem::path& like,
                              std::error_code& ec) override;
+    void setPermissions(const std::filesystem::path& p, std::filesystem::perms perms, std::error_code& ec) override;
     void copySymlink(const std::filesystem::path& from, const std::filesystem::path& to,
                      std::error_code& ec) override;
     void keepExecutable(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -556,18 +556,26 @@ void warnBackupKept(const fs::path& installDir, const fs::path& source, const st
 // A folder entry by entry, each moved by a rename where one works. Only what cannot
 // go back stays below source; true when nothing did.
 bool putBackFolder(FileOperations& files, const fs::path& source, const fs::path& destination,
-                   const fs::path& installDir)
+                   const fs::path& installDir, fs::perms mode)
 {
     std::error_code ec;
     // Listed before anything moves out: a folder changing under its iterator may skip entries.
     std::vector<fs::path> children;
     for (fs::directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec))
         children.push_back(it->path());
+    // Open to its owner while it is filled, whatever its mode; it gets that mode after.
     if (!ec)
         files.createDirectoryLike(destination, source, ec);
     if (ec) {
         logPutBackFailure(installDir, source, destination, ec);
         return false;
+    }
+    // A read-only backup gives its entries up only once its owner may write to it.
+    constexpr auto ownerNeeds = fs::perms::owner_write | fs::perms::owner_exec;
+    const bool opened = (mode & ownerNeeds) != ownerNeeds;
+    if (opened) {
+        std::error_code ignored; // then the entries come back as copies
+        files.setPermissions(source, mode | fs::perms::owner_all, ignored);
     }
     bool whole = true;
     for (const auto& child : children) {
@@ -578,8 +586,19 @@ bool putBackFolder(FileOperations& files, const fs::path& source, const fs::path
             whole = putBackPiecewise(files, child, target, installDir) && whole;
         }
     }
-    if (!whole)
+    files.setPermissions(destination, mode, ec);
+    if (ec) {
+        logPutBackFailure(installDir, source, destination, ec);
+        whole = false;
+    }
+    if (!whole) {
+        // What stays below the backup keeps the mode it had.
+        if (opened) {
+            std::error_code ignored;
+            files.setPermissions(source, mode, ignored);
+        }
         return false;
+    }
     files.remove(source, ec);
     // Still holding a copied entry whose removal has already been warned about.
     if (ec && !isDirectoryNotEmpty(ec))
@@ -597,7 +616,7 @@ bool putBackPiecewise(FileOperations& files, const fs::path& source, const fs::p
     const auto st = files.symlinkStatus(source, ec);
     if (!ec) {
         if (fs::is_directory(st))
-            return putBackFolder(files, source, destination, installDir);
+            return putBackFolder(files, source, destination, installDir, st.permissions());
         if (fs::is_symlink(st))
             files.copySymlink(source, destination, ec);
         else

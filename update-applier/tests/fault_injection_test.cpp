@@ -9,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <grp.h>
 #include <iostream>
 #include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Op = FaultyFileOperations::Op;
@@ -208,6 +212,35 @@ Tree strandedUnderBackupName(Tree tree, const std::string& part)
     return tree;
 }
 
+// Root's rights would hide what a folder's mode forbids: the run goes to a child
+// process as an account without them ("nobody", the tree handed to it), whose
+// umask takes every group and other bit, so a mode comes from the applier and
+// not from mkdir. A program started is reported as an impossible status.
+ApplierExitCode runAsOrdinaryAccount(const fs::path& tree, const std::function<ApplierExitCode(RecordingLauncher&)>& run)
+{
+    constexpr uid_t kNobody = 65534;
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        EXPECT_EQ(::chmod(tree.c_str(), 0755), 0);
+        EXPECT_EQ(::lchown(tree.c_str(), kNobody, kNobody), 0);
+        for (const auto& entry : fs::recursive_directory_iterator(tree))
+            EXPECT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0) << entry.path();
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(126);
+        ::umask(077);
+        RecordingLauncher launcher;
+        const ApplierExitCode code = run(launcher);
+        ::_exit(launcher.starts.empty() ? static_cast<int>(code) : 125);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    return static_cast<ApplierExitCode>(WEXITSTATUS(status));
+}
+
 } // namespace
 
 TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWhatCannotGoBack)
@@ -226,6 +259,7 @@ TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWh
         Op op;                // one more fault, on the piece named
         std::string piece;
         std::string stranded; // what stays under its backup name; empty: everything goes back
+        bool readOnlySub = false; // legacy/sub is 0555, and the run has no root rights
     };
     const std::vector<Case> cases{
         {"only the folder's own rename fails", std::errc::device_or_resource_busy, true, Op::Copy, "", ""},
@@ -236,6 +270,7 @@ TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWh
         {"a sub-folder cannot be made", std::errc::cross_device_link, false, Op::CreateDirectoryLike, "deeper",
          "legacy/sub/deeper"},
         {"the removed link cannot be made", std::errc::cross_device_link, false, Op::CopySymlink, "link", "link"},
+        {"a read-only sub-folder", std::errc::cross_device_link, false, Op::Copy, "", "", true},
     };
 
     for (const auto& c : cases) {
@@ -257,6 +292,9 @@ TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWh
         writeFile(staging / "files" / "corvana", "new main");
         writeFile(staging / "files" / "maps" / "new.map", "added");
         writeFile(staging / "apply.json", R"({"main_executable": "corvana", "remove": ["legacy", "link"]})");
+        if (c.readOnlySub)
+            fs::permissions(legacy / "sub", fs::perms(0555));
+        const fs::perms legacyMode = fs::status(legacy).permissions();
         const Tree before = snapshot(install);
         const Tree outsideBefore = snapshot(outside);
 
@@ -267,11 +305,14 @@ TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWh
         }, c.renameBack);
         if (!c.piece.empty())
             files.failNamed(c.op, c.piece, std::errc::io_error);
-        FakeProcessWaiter waiter;
+        const auto run = [&](RecordingLauncher& launcher) {
+            FakeProcessWaiter waiter;
+            RecordingSleeper sleeper;
+            ApplierEnvironment env{files, waiter, launcher, sleeper};
+            return runApplier({"CorvanaUpdateStub", staging.string(), install.string(), "77"}, env);
+        };
         RecordingLauncher launcher;
-        RecordingSleeper sleeper;
-        ApplierEnvironment env{files, waiter, launcher, sleeper};
-        const ApplierExitCode code = runApplier({"CorvanaUpdateStub", staging.string(), install.string(), "77"}, env);
+        const ApplierExitCode code = c.readOnlySub ? runAsOrdinaryAccount(tmp.path(), run) : run(launcher);
 
         std::vector<std::string> log{"Failed to copy '" + (staging / "files/maps/new.map").string() + "' to '"
                                      + (install / "maps/new.map").string() + "': No space left on device"};
@@ -294,5 +335,11 @@ TEST(FaultInjection, ARemovedFolderThatCannotBeRenamedBackComesBackWholeExceptWh
         EXPECT_EQ(installed, expected);
         EXPECT_EQ(snapshot(outside), outsideBefore);
         EXPECT_TRUE(launcher.starts.empty());
+        if (c.readOnlySub) {
+            // Filled first, then given its mode, by the applier itself.
+            EXPECT_EQ(fs::status(legacy / "sub").permissions(), fs::perms(0555));
+            EXPECT_EQ(fs::status(legacy).permissions(), legacyMode);
+            fs::permissions(legacy / "sub", fs::perms::owner_all, fs::perm_options::add);
+        }
     }
 }

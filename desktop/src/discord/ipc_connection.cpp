@@ -1,5 +1,6 @@
 #include "discord/ipc_connection.h"
 #include "discord/discord_rpc.h"
+#include "platform/private_places.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<int64_t> gFirstDelayMs{500};
 std::atomic<int64_t> gMaxDelayMs{30000};
+std::atomic<int64_t> gErrorIntervalMs{10000};
 
 constexpr std::size_t kReadChunk = 16 * 1024;
 constexpr int kReadsPerWake = 16; // then let the loop look at other work
@@ -37,6 +39,11 @@ void Connection::setRetryDelays(milliseconds first, milliseconds max)
 {
     gFirstDelayMs = first.count();
     gMaxDelayMs = std::max(first, max).count();
+}
+
+void Connection::setErrorInterval(milliseconds interval)
+{
+    gErrorIntervalMs = interval.count();
 }
 
 QStringList Connection::socketCandidates()
@@ -199,7 +206,10 @@ bool Connection::tryConnect()
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0)
             return false;
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        // Any account may listen under these names in a shared folder: only a
+        // peer of the player's own account is the player's chat client.
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+            || !platform::peerIsThisAccount(fd)) {
             ::close(fd);
             continue;
         }
@@ -294,10 +304,23 @@ void Connection::handleDispatch(const QJsonObject &body)
     const QString name = body.value(QStringLiteral("evt")).toString();
     const QJsonObject data = body.value(QStringLiteral("data")).toObject();
     if (name == QLatin1String("ERROR")) {
+        // Only a client we are connected with has errors to report, and one that
+        // sends them without end is heard once an interval, not once a frame.
+        if (m_state != State::Ready)
+            return;
+        const auto now = Clock::now();
+        if (now < m_nextErrorReport) {
+            ++m_errorsHeld;
+            return;
+        }
+        m_nextErrorReport = now + milliseconds(gErrorIntervalMs.load());
         Event event;
         event.kind = Event::Kind::Errored;
         event.code = data.value(QStringLiteral("code")).toInt();
         event.text = utf8(data.value(QStringLiteral("message")));
+        if (m_errorsHeld > 0)
+            event.text += " (" + QByteArray::number(m_errorsHeld) + " more since the last one reported)";
+        m_errorsHeld = 0;
         pushEvent(std::move(event));
         return;
     }

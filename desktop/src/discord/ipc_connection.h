@@ -55,10 +55,13 @@ public:
     void stop(std::chrono::milliseconds flush);
 
     // The sockets tried, in order: discord-ipc-0..9 in the first of
-    // XDG_RUNTIME_DIR, TMPDIR, TMP, TEMP that is set, else /tmp.
+    // XDG_RUNTIME_DIR, TMPDIR, TMP, TEMP that is set, else /tmp. One whose
+    // listener runs as another account is passed over.
     static QStringList socketCandidates();
     // Back-off between attempts; tests shorten it.
     static void setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds max);
+    // At most one error event a connection per interval; tests lengthen it.
+    static void setErrorInterval(std::chrono::milliseconds interval);
 
 private:
     enum class State { Disconnected, Handshaking, Ready };
@@ -98,6 +101,8 @@ private:
     uint64_t m_nonce = 0;
     std::chrono::steady_clock::time_point m_nextAttempt{};
     std::chrono::milliseconds m_delay{0};
+    std::chrono::steady_clock::time_point m_nextErrorReport{};
+    int64_t m_errorsHeld = 0;
 
     int m_wakeFd = -1;
     std::thread m_thread;

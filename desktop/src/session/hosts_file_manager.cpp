@@ -60,25 +60,6 @@ bool writeWhole(int fd, const QByteArray &bytes, ssize_t *written)
     return *written == bytes.size();
 }
 
-// A block between two lines takes one line break with it, not both, so its
-// neighbours stay separate entries.
-QString withoutBlocks(const QString &text, const QRegularExpression &block)
-{
-    QString out;
-    qsizetype from = 0;
-    auto it = block.globalMatch(text);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        out += QStringView(text).mid(from, m.capturedStart() - from);
-        const QStringView found = m.capturedView();
-        if (m.capturedStart() > 0 && found.startsWith(u'\n') && found.endsWith(u'\n'))
-            out += u'\n';
-        from = m.capturedEnd();
-    }
-    out += QStringView(text).mid(from);
-    return out;
-}
-
 } // namespace
 
 HostsFileManager::HostsFileManager(QObject *parent) : QObject(parent) {}
@@ -90,47 +71,78 @@ QString HostsFileManager::hostsFilePath() const
     return m_pathOverride.isEmpty() ? platform::systemHostsFilePath() : m_pathOverride;
 }
 
-QRegularExpression HostsFileManager::managedBlockRegex(const QString &startMarker, const QString &endMarker)
+QByteArray HostsFileManager::withoutManagedBlocks(const QByteArray &content)
 {
-    return QRegularExpression(QStringLiteral("\\r?\\n?") + QRegularExpression::escape(startMarker)
-                                  + QStringLiteral(".*?") + QRegularExpression::escape(endMarker)
-                                  + QStringLiteral("\\r?\\n?"),
-                              QRegularExpression::DotMatchesEverythingOption);
+    return withoutBlocks(content, kHostsBlockStartMarker.toLatin1(), kHostsBlockEndMarker.toLatin1());
+}
+
+QByteArray HostsFileManager::withoutBlocks(const QByteArray &content, QByteArrayView startMarker,
+                                           QByteArrayView endMarker)
+{
+    QByteArray out;
+    qsizetype kept = 0;    // content before this offset has been dealt with
+    qsizetype openAt = -1; // the start marker line of the block being read
+    for (qsizetype pos = 0; pos < content.size();) {
+        const qsizetype newline = content.indexOf('\n', pos);
+        const qsizetype textEnd = newline < 0 ? content.size() : newline;
+        QByteArrayView line(content.constData() + pos, textEnd - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line == startMarker) {
+            openAt = pos;
+        } else if (line == endMarker && openAt >= 0) {
+            out.append(content.constData() + kept, openAt - kept);
+            // A block on the file's last line, without a line break of its own,
+            // takes the one before it, so the file still ends as it did.
+            if (newline < 0 && out.endsWith('\n')) {
+                out.chop(1);
+                if (out.endsWith('\r'))
+                    out.chop(1);
+            }
+            kept = newline < 0 ? content.size() : newline + 1;
+            openAt = -1;
+        }
+        pos = newline < 0 ? content.size() : newline + 1;
+    }
+    if (kept == 0)
+        return content;
+    out.append(content.constData() + kept, content.size() - kept);
+    return out;
 }
 
 bool HostsFileManager::removeManagedBlock()
 {
-    QString text = readHostsFile();
-    if (text.isNull())
+    const QByteArray content = readHostsFile();
+    if (content.isNull())
         return false;
-    const QRegularExpression block = managedBlockRegex(kHostsBlockStartMarker, kHostsBlockEndMarker);
-    if (!block.match(text).hasMatch())
+    const QByteArray cleaned = withoutManagedBlocks(content);
+    // Nothing of ours in it: the file is not written at all.
+    if (cleaned == content)
         return true;
-    text = withoutBlocks(text, block);
-    if (!writeHostsFile(text))
+    if (!writeHostsFile(cleaned))
         return false;
     flushDns();
     logHosts(Logger::Info, QStringLiteral("managed block removed"));
     return true;
 }
 
-QString HostsFileManager::readHostsFile()
+QByteArray HostsFileManager::readHostsFile()
 {
+    // Bytes, not text: line ends and bytes of any encoding are written back as they were.
     QFile file(hostsFilePath());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         logHosts(Logger::Error, QStringLiteral("cannot read hosts file: ") + file.errorString());
         return {};
     }
-    QString text = QString::fromUtf8(file.readAll());
+    QByteArray bytes = file.readAll();
     // An empty file still counts as read.
-    if (text.isNull())
-        text = QLatin1String("");
-    return text;
+    if (bytes.isNull())
+        bytes = QByteArray("");
+    return bytes;
 }
 
-bool HostsFileManager::writeHostsFile(const QString &text)
+bool HostsFileManager::writeHostsFile(const QByteArray &bytes)
 {
-    const QByteArray bytes = text.toUtf8();
     const QString path = hostsFilePath();
     const QByteArray nativePath = QFile::encodeName(path);
     const QString backupPath = path + QStringLiteral(".corvana.bak");

@@ -93,10 +93,43 @@ QString localTimestamp()
 
 } // namespace
 
+// Much of what is logged comes from elsewhere (a peer's error, a server's
+// reply): it must neither start a record of its own nor fill the file.
+QString Logger::oneLine(QStringView text)
+{
+    QString out;
+    out.reserve(qMin(text.size(), kMaxTextLength) + 8);
+    qsizetype used = 0;
+    for (; used < text.size() && out.size() < kMaxTextLength; ++used) {
+        const char16_t c = text[used].unicode();
+        if (c == u'\n')
+            out += QLatin1String("\\n");
+        else if (c == u'\r')
+            out += QLatin1String("\\r");
+        else if (c == u'\t')
+            out += QLatin1String("\\t");
+        else if (c < 0x20 || c == 0x7f)
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        else if ((c >= 0x80 && c <= 0x9f) || c == 0x2028 || c == 0x2029)
+            out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+        else
+            out += QChar(c);
+    }
+    if (used < text.size()) {
+        // Never half a surrogate pair at the cut.
+        if (out.back().isHighSurrogate()) {
+            out.chop(1);
+            --used;
+        }
+        out += QStringLiteral(" [cut: %1 more characters]").arg(text.size() - used);
+    }
+    return out;
+}
+
 QByteArray Logger::formatLine(int level, const QString &category, const QString &message)
 {
-    const QString line = localTimestamp() + QStringLiteral(" [") + levelWord(level) + QStringLiteral("] ") + category
-                         + QStringLiteral(": ") + message + QLatin1Char('\n');
+    const QString line = localTimestamp() + QStringLiteral(" [") + levelWord(level) + QStringLiteral("] ")
+                         + oneLine(category) + QStringLiteral(": ") + oneLine(message) + QLatin1Char('\n');
     return line.toUtf8();
 }
 

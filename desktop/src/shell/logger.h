@@ -21,6 +21,8 @@ public:
     Q_ENUM(Level)
 
     static constexpr qint64 kMaxFileSize = 104857600; // 100 MiB
+    // Longest category or message a record keeps, in characters once escaped.
+    static constexpr qsizetype kMaxTextLength = 4096;
 
     static Logger &instance();
 
@@ -51,6 +53,10 @@ public:
 private:
     void writeLineLocked(const QByteArray &line);
     static QByteArray formatLine(int level, const QString &category, const QString &message);
+    // The text as it goes into a record: line breaks and other control
+    // characters escaped (\n, \x1b, \u2028 as written here), cut after kMaxTextLength
+    // characters with a note of how many more there were.
+    static QString oneLine(QStringView text);
 
     QFile m_file;
     mutable QMutex m_mutex;

@@ -1,7 +1,8 @@
 #include "shell/single_instance.h"
 
+#include "platform/private_places.h"
+
 #include <QDir>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -19,11 +20,17 @@ SingleInstance::~SingleInstance() = default;
 QString SingleInstance::channelName(const QString &key)
 {
 #ifdef Q_OS_UNIX
+    // A bare name would be a socket in the shared /tmp, where any account can
+    // listen first and take the deep links meant for this player.
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtimeDir.isEmpty() && QFileInfo(runtimeDir).isDir())
+    if (!runtimeDir.isEmpty() && platform::isPrivateFolder(runtimeDir))
         return QDir(runtimeDir).filePath(key);
-#endif
+    const QString own = platform::privateTempDir();
+    // Without a folder of our own there is no channel: every start runs alone.
+    return own.isEmpty() ? QString() : QDir(own).filePath(key);
+#else
     return key;
+#endif
 }
 
 bool SingleInstance::sendToRunningInstance(const QString &name, const QString &message,
@@ -33,6 +40,11 @@ bool SingleInstance::sendToRunningInstance(const QString &name, const QString &m
     socket.connectToServer(name, QIODevice::ReadWrite);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+    // A listener of another account is no instance of ours: it hears nothing.
+    if (!platform::peerIsThisAccount(socket.socketDescriptor())) {
+        socket.abort();
+        return false;
+    }
     socket.write(message.toUtf8());
     socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();

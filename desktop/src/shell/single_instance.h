@@ -20,12 +20,15 @@ public:
     explicit SingleInstance(QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // The local-socket name for a channel key: inside the user's runtime
-    // folder when there is one, so other accounts neither see nor take it.
+    // The local-socket name for a channel key, in a folder only this account
+    // can use (the runtime folder when it is one, else a private folder in the
+    // temporary one), so other accounts neither see nor take it. Empty when
+    // there is no such folder.
     static QString channelName(const QString &key);
 
-    // Client side: true when an instance accepted the connection (the write
-    // itself is best effort, as the caller exits either way).
+    // Client side: true when an instance of this account accepted the
+    // connection (the write itself is best effort, as the caller exits either
+    // way); a listener of another account is sent nothing.
     static bool sendToRunningInstance(const QString &name, const QString &message,
                                       int timeoutMs = kTimeoutMs);
 

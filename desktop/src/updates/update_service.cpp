@@ -1,5 +1,6 @@
 #include "updates/update_service.h"
 
+#include "platform/private_places.h"
 #include "shell/logger.h"
 #include "updates/update_hash_cache.h"
 #include "updates/update_texts.h"
@@ -15,7 +16,6 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <cmath>
@@ -423,13 +423,18 @@ void UpdateService::onDownloadReply(QNetworkReply *reply, const QString &relativ
 
 // A stale directory from an earlier attempt of this process id goes first.
 // A link in its place is removed as a link: following it would empty
-// whatever folder it points at.
+// whatever folder it points at. The folder it is in is the player's alone
+// (the shared /tmp is not), so no other account can have put anything there.
 bool UpdateService::prepareStagingDir()
 {
-    const QString root = m_stagingRoot.isEmpty()
-                             ? QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-                             : m_stagingRoot;
-    m_stagingDir = root + QStringLiteral("/corvana-update-") + pidText();
+    const QString root = m_stagingRoot.isEmpty() ? platform::privateTempDir() : m_stagingRoot;
+    const QString name = QStringLiteral("corvana-update-") + pidText();
+    if (root.isEmpty()) {
+        logLine(Logger::Error, QStringLiteral("failed to create staging directory: no private temporary folder"));
+        fail(QStringLiteral("Failed to write: ") + name);
+        return false;
+    }
+    m_stagingDir = root + QLatin1Char('/') + name;
     const QFileInfo info(m_stagingDir);
     if (info.isSymLink())
         QFile::remove(m_stagingDir);

@@ -70,7 +70,7 @@ public:
     static bool isSafeRelativePath(const QString &path);
 
     // Tests: shorter stall limits, and a staging root of their own
-    // (default: the user's temporary directory).
+    // (default: the player's private temporary folder).
     void setTimeoutsForTesting(int manifestMs, int downloadMs);
     void setStagingRootForTesting(const QString &root) { m_stagingRoot = root; }
     // Tests: name of the plan file inside the staging directory, to make it unwritable.

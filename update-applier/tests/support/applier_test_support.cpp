@@ -221,6 +221,12 @@ void FaultyFileOperations::createDirectoryLike(const fs::path& p, const fs::path
         real_.createDirectoryLike(p, like, ec);
 }
 
+void FaultyFileOperations::setPermissions(const fs::path& p, fs::perms perms, std::error_code& ec)
+{
+    if (!injected(Op::SetPermissions, p, {}, ec))
+        real_.setPermissions(p, perms, ec);
+}
+
 void FaultyFileOperations::copySymlink(const fs::path& from, const fs::path& to, std::error_code& ec)
 {
     if (!injected(Op::CopySymlink, from, to, ec))

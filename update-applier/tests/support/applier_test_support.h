@@ -84,7 +84,7 @@ class FaultyFileOperations : public FileOperations {
 public:
     enum class Op {
         Status, SymlinkStatus, Remove, RemoveAll, Rename, Copy, CreateDirectories, KeepExecutable,
-        CreateDirectoryLike, CopySymlink,
+        CreateDirectoryLike, CopySymlink, SetPermissions,
     };
     using Match = std::function<bool(const std::filesystem::path& first, const std::filesystem::path& second)>;
 
@@ -109,6 +109,7 @@ public:
                          std::error_code& ec) override;
     void createDirectoryLike(const std::filesystem::path& p, const std::filesystem::path& like,
                              std::error_code& ec) override;
+    void setPermissions(const std::filesystem::path& p, std::filesystem::perms perms, std::error_code& ec) override;
     void copySymlink(const std::filesystem::path& from, const std::filesystem::path& to,
                      std::error_code& ec) override;
 
