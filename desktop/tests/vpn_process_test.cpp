@@ -1,6 +1,7 @@
 #include "session/vpn_process.h"
 
 #include "shell/logger.h"
+#include "support/session_harness.h"
 #include "support/wait_bounds.h"
 
 #include <QFile>
@@ -255,6 +256,53 @@ private slots:
         QVERIFY(waitIdle(vpn));
         QCOMPARE(changed.count(), 2);
         QCOMPARE(vpn.lastError(), QString());
+    }
+
+    // The player switches language in the settings while the client retries: the
+    // reason on show is said again in the new language at once, and so is the next.
+    void retryReasonFollowsALanguageSwitch()
+    {
+        const QString tapDetail = "device open failed: no free TAP adapter";
+        const QStringList script = {
+            R"(on-break {"event":"disconnected","reason":"user"})",
+            R"(out {"event":"connecting"})",
+            QStringLiteral("out {\"event\":\"error\",\"code\":\"tap_open_failed\",\"message\":"
+                           "\"Cannot open packet device\",\"detail\":\"%1\"}").arg(tapDetail),
+            R"(out {"event":"reconnecting","backoff":"1"})",
+            "await %DIR%/go",
+            R"(out {"event":"error","code":"no_cookie","message":"Server did not respond"})",
+            R"(out {"event":"reconnecting","backoff":"2"})",
+            "wait",
+        };
+        const QString tapEnglish = "Cannot open packet device\n" + tapDetail;
+        const QString tapPersian = QString::fromUtf8("خطا در باز کردن آداپتور شبکه. با دسترسی ادمین اجرا کنید.");
+        const QString noCookiePersian = QString::fromUtf8("سرور پاسخ نمی‌دهد");
+        struct Case {
+            QString from, to;
+            QString before, after, next;
+        };
+        const QList<Case> cases = {
+            {"en", "fa", tapEnglish, tapPersian, noCookiePersian},
+            {"fa", "en", tapPersian, tapEnglish, "Server did not respond"},
+        };
+        for (const Case &c : cases) {
+            SessionHarness h(script);
+            QVERIFY(h.ready());
+            ApiClient &api = h.api();
+            api.setLang(c.from);
+            api.joinVlan(QStringLiteral("v1"));
+            QTRY_COMPARE_WITH_TIMEOUT(api.vpnLastError(), c.before, kEventWaitMs);
+
+            QSignalSpy changed(&api, &ApiClient::vpnLastErrorChanged);
+            api.setLang(c.to);
+            QCOMPARE(api.vpnLastError(), c.after);
+            QCOMPARE(changed.count(), 1);
+
+            QFile go(h.client().file("go"));
+            QVERIFY(go.open(QIODevice::WriteOnly));
+            go.close();
+            QTRY_COMPARE_WITH_TIMEOUT(api.vpnLastError(), c.next, kEventWaitMs);
+        }
     }
 
     void stopEndsAnObedientClientWithoutKill()

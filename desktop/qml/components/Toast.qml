@@ -91,9 +91,13 @@ Item {
                     }
                     Text {
                         id: label
+                        objectName: "toastText"
                         width: row.width - mark.width - row.spacing
                         anchors.verticalCenter: parent.verticalCenter
-                        text: card.text
+                        // A text reads in the direction of its first strong letter, so a Persian
+                        // message that opens with a Latin name would read left to right. The
+                        // mark of the window's direction goes first: it is strong and invisible.
+                        text: (toast.LayoutMirroring.enabled ? "\u200f" : "\u200e") + card.text
                         textFormat: Text.PlainText
                         wrapMode: Text.Wrap
                         maximumLineCount: 3

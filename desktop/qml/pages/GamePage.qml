@@ -592,7 +592,8 @@ Item {
             // ---- Header --------------------------------------------------------
             Item {
                 width: parent.width
-                height: 64
+                // A title or line that takes two lines makes the header taller.
+                height: Math.max(64, titleRow.height)
                 Row {
                     id: titleRow
                     // Room the title and its line leave the actions at the far side.
@@ -620,6 +621,8 @@ Item {
                         Text {
                             anchors.left: parent.left
                             width: Math.min(implicitWidth, titleRow.textRoom)
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 2
                             elide: Text.ElideRight
                             text: page.showingConnection ? page.selectedServer.name
                                 : page.showingServerFlow ? page.selectedGame.name : Lang.dedicatedServerGames
@@ -632,6 +635,8 @@ Item {
                         Caption {
                             anchors.left: parent.left
                             width: Math.min(implicitWidth, titleRow.textRoom)
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 2
                             text: page.showingConnection ? Lang.dedicatedConnectionDesc
                                 : page.showingServerFlow ? Lang.serverListDesc : Lang.gameDesc
                             font.pixelSize: Theme.fontSizeBody
@@ -651,8 +656,10 @@ Item {
                     }
                     Caption {
                         anchors.verticalCenter: parent.verticalCenter
-                        visible: page.showingServerFlow ? (!page.serversLoading && !page.serversRefreshing)
-                                                        : (!page.loading && !page.gamesRefreshing)
+                        // In a narrow window the connected server's name needs the room more.
+                        visible: (page.showingServerFlow ? (!page.serversLoading && !page.serversRefreshing)
+                                                         : (!page.loading && !page.gamesRefreshing))
+                                 && !(page.showingConnection && content.width < 900)
                         text: Lang.refreshIn + " " + Lang.quantity(page.showingServerFlow ? page.serversRefreshCountdown
                                                                                           : page.gamesRefreshCountdown, "s")
                     }
@@ -1132,21 +1139,28 @@ Item {
             }
 
             // ---- Connection view ---------------------------------------------------
+            // Two columns down to the smallest window, and cards no taller than their
+            // content: the connect code and Launch Game stand in view without scrolling.
             Grid {
                 id: connectionView
                 visible: page.showingConnection
                 width: parent.width
-                columns: width > 900 ? 2 : 1
+                columns: width > 560 ? 2 : 1
                 spacing: 16
                 readonly property real cardWidth: columns === 2 ? (width - spacing) / 2 : width
+                readonly property real padding: 18
+                readonly property real topHeight: Math.max(statusColumn.implicitHeight, infoColumn.implicitHeight)
+                                                  + 2 * padding
+                readonly property real bottomHeight: commandColumn.implicitHeight + 2 * padding
 
                 GlassCard {
                     width: connectionView.cardWidth
-                    height: 170
+                    height: connectionView.topHeight
                     elevated: true
                     Column {
+                        id: statusColumn
                         anchors.fill: parent
-                        anchors.margins: 20
+                        anchors.margins: connectionView.padding
                         spacing: 14
                         Caption { anchors.left: parent.left; text: Lang.connectionStatus; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
                         Text {
@@ -1175,12 +1189,13 @@ Item {
 
                 GlassCard {
                     width: connectionView.cardWidth
-                    height: 170
+                    height: connectionView.topHeight
                     elevated: true
                     Column {
+                        id: infoColumn
                         anchors.fill: parent
-                        anchors.margins: 20
-                        spacing: 8
+                        anchors.margins: connectionView.padding
+                        spacing: 6
                         Caption { anchors.left: parent.left; text: Lang.serverInfo; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
                         Repeater {
                             model: page.selectedServer ? [
@@ -1191,10 +1206,13 @@ Item {
                             ] : []
                             delegate: Item {
                                 width: parent.width
-                                height: 20
-                                Caption { anchors.left: parent.left; text: modelData[0] }
+                                height: 18
+                                Caption { id: infoLabel; anchors.left: parent.left; text: modelData[0] }
                                 Text {
                                     anchors.right: parent.right
+                                    // Half a window is narrow: a long value gives way before it meets its label.
+                                    width: Math.min(implicitWidth, parent.width - infoLabel.implicitWidth - 12)
+                                    elide: Text.ElideRight
                                     text: modelData[1]
                                     textFormat: Text.PlainText
                                     color: Theme.textPrimary
@@ -1208,12 +1226,13 @@ Item {
 
                 GlassCard {
                     width: connectionView.cardWidth
-                    height: 128
+                    height: connectionView.bottomHeight
                     elevated: true
                     Column {
+                        id: commandColumn
                         anchors.fill: parent
-                        anchors.margins: 20
-                        spacing: 14
+                        anchors.margins: connectionView.padding
+                        spacing: 12
                         Caption { anchors.left: parent.left; text: Lang.consoleCommand; font.bold: true; font.letterSpacing: Lang.isPersian ? 0 : 0.6 }
                         Rectangle {
                             width: parent.width
@@ -1230,6 +1249,7 @@ Item {
                                 anchors.left: parent.left
                                 anchors.leftMargin: 14
                                 anchors.right: copyButton.left
+                                anchors.rightMargin: 6
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: page.connectCommand
                                 textFormat: Text.PlainText
@@ -1255,7 +1275,7 @@ Item {
 
                 Item {
                     width: connectionView.cardWidth
-                    height: 128
+                    height: connectionView.bottomHeight
                     PrimaryButton {
                         objectName: "launchButton"
                         anchors.centerIn: parent

@@ -55,6 +55,8 @@ RoomSession::RoomSession(ServiceClient &service, DiscordPresence &discord, QObje
     connect(&m_vpn, &VpnProcess::statusChanged, this, &RoomSession::vpnStatusChanged);
     connect(&m_vpn, &VpnProcess::vpnInfoChanged, this, &RoomSession::vpnIpChanged);
     connect(&m_vpn, &VpnProcess::lastErrorChanged, this, &RoomSession::vpnLastErrorChanged);
+    // A language switch while the client retries reaches the reason it gives.
+    connect(&m_service, &ServiceClient::langChanged, this, [this] { m_vpn.setLang(m_service.lang()); });
     connect(&m_vpn, &VpnProcess::vpnConnecting, this, &RoomSession::onVpnConnecting);
     connect(&m_vpn, &VpnProcess::vpnReady, this, [this](const QString &) { onTunnelReady(); });
     connect(&m_vpn, &VpnProcess::vpnError, this, &RoomSession::onVpnError);

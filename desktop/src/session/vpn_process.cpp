@@ -97,7 +97,7 @@ void VpnProcess::start(const QString &server, const QString &user, const QString
     m_gotReady = false;
     m_launchFailed = false;
     m_vpnIp.clear();
-    setLastError(QString());
+    clearRetryReason();
     m_lineBuffer.clear();
     m_skippingLongLine = false;
     setStatus(QStringLiteral("connecting"));
@@ -128,7 +128,7 @@ void VpnProcess::stop()
         return;
     m_stopping = true;
     setStatus(QStringLiteral("disconnecting"));
-    setLastError(QString());
+    clearRetryReason();
     sendBreak();
     QPointer<VpnProcess> self(this);
     // Precise: a coarse timer may fire up to 5% early and kill a client still cleaning up.
@@ -164,6 +164,42 @@ void VpnProcess::setLastError(const QString &text)
         return;
     m_lastError = text;
     emit lastErrorChanged();
+}
+
+void VpnProcess::setLang(const QString &lang)
+{
+    m_lang = lang;
+    if (m_hasReason)
+        setLastError(retryReasonText());
+}
+
+void VpnProcess::setRetryReason(const QString &code, const QString &message, const QString &detail)
+{
+    m_reasonCode = code;
+    m_reasonMessage = message;
+    m_reasonDetail = detail;
+    m_hasReason = true;
+    setLastError(retryReasonText());
+}
+
+void VpnProcess::clearRetryReason()
+{
+    m_reasonCode.clear();
+    m_reasonMessage.clear();
+    m_reasonDetail.clear();
+    m_hasReason = false;
+    setLastError(QString());
+}
+
+QString VpnProcess::retryReasonText() const
+{
+    const QString text = localizedError(m_reasonCode, m_reasonMessage);
+    // The English message is one line for every cause; the detail names this
+    // one (which adapter, which right). The Persian texts say both already.
+    const bool persian = m_lang == QLatin1String("fa");
+    if (persian || m_reasonDetail.isEmpty() || m_reasonDetail.compare(text, Qt::CaseInsensitive) == 0)
+        return text;
+    return text + QLatin1Char('\n') + m_reasonDetail;
 }
 
 void VpnProcess::reportFailure(const QString &code, const QString &english)
@@ -218,7 +254,7 @@ void VpnProcess::handleEventLine(const QByteArray &line)
         setStatus(QStringLiteral("configuring"));
     } else if (event == QLatin1String("ready")) {
         m_gotReady = true;
-        setLastError(QString());
+        clearRetryReason();
         setStatus(QStringLiteral("ready"));
         emit vpnReady(m_vpnIp);
     } else if (event == QLatin1String("bridge_info")) {
@@ -243,13 +279,7 @@ void VpnProcess::handleEventLine(const QByteArray &line)
         } else {
             logLine(Logger::Warn, "vpn-proc",
                     QStringLiteral("transient error: code=%1 msg=%2").arg(code, text));
-            // The English message is one line for every cause; the detail names this
-            // one (which adapter, which right). The Persian texts say both already.
-            const QString detail = textField(object, "detail");
-            const bool persian = m_lang == QLatin1String("fa");
-            setLastError(persian || detail.isEmpty() || detail.compare(text, Qt::CaseInsensitive) == 0
-                             ? text
-                             : text + QLatin1Char('\n') + detail);
+            setRetryReason(code, textField(object, "message"), textField(object, "detail"));
         }
     } else if (event == QLatin1String("kicked")) {
         setStatus(QStringLiteral("reconnecting:0"));
@@ -283,7 +313,7 @@ void VpnProcess::onProcessFinished(int exitCode, QProcess::ExitStatus)
 
     const bool wasRunning = m_running;
     m_running = false;
-    setLastError(QString());
+    clearRetryReason();
     emit runningChanged();
     if (!wasRunning)
         return;

@@ -22,15 +22,16 @@ public:
     QString status() const { return m_status; }
     QString vpnIp() const { return m_vpnIp; }
     // Why the client is retrying: the text of its last transient error, in the
-    // language of the run; empty once the tunnel is ready, stopped or gone.
+    // language set now; empty once the tunnel is ready, stopped or gone.
     QString lastError() const { return m_lastError; }
 
     void start(const QString &server, const QString &user, const QString &password, const QString &node);
     void stop();
     QString localizedError(const QString &code, const QString &message) const;
 
-    // Exactly "fa" selects the Persian texts; fixed by the caller before each start.
-    void setLang(const QString &lang) { m_lang = lang; }
+    // Exactly "fa" selects the Persian texts. It may change while the client runs:
+    // the reason on show is said again in the new language, and so are later ones.
+    void setLang(const QString &lang);
     QString lang() const { return m_lang; }
 
     // Where the client executable is looked up; the program's own folder unless a test says otherwise.
@@ -59,6 +60,9 @@ private slots:
 private:
     void setStatus(const QString &status);
     void setLastError(const QString &text);
+    void setRetryReason(const QString &code, const QString &message, const QString &detail);
+    void clearRetryReason();
+    QString retryReasonText() const;
     void handleEventLine(const QByteArray &line);
     void drainLines();
     void reportFailure(const QString &code, const QString &english);
@@ -74,6 +78,11 @@ private:
     QString m_status;
     QString m_vpnIp;
     QString m_lastError;
+    // The client's own words for the reason on show, kept to say it in any language.
+    QString m_reasonCode;
+    QString m_reasonMessage;
+    QString m_reasonDetail;
+    bool m_hasReason = false;
     QByteArray m_lineBuffer;
     bool m_skippingLongLine = false; // dropping an over-long line up to its line feed
     QString m_programDir;

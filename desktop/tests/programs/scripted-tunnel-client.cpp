@@ -8,6 +8,7 @@
 //   on-break <text>   on SIGINT write text (if any; \n, \r and \\ unescaped) and exit 0
 //   ignore-break      SIGINT does nothing
 //   wait              pause until a signal ends the process
+//   await <path>      pause until the file exists (the test's go-ahead)
 //   args <path>       write each argument on its own line to path
 //   pidfile <path>    write our pid to path
 //   exit <n>          exit with status n
@@ -93,6 +94,9 @@ int main(int argc, char **argv)
         } else if (cmd == "wait") {
             for (;;)
                 pauseFor(1000);
+        } else if (cmd == "await") {
+            while (::access(arg.c_str(), F_OK) != 0)
+                pauseFor(10);
         } else if (cmd == "args") {
             std::ofstream out(arg);
             for (int i = 1; i < argc; ++i)

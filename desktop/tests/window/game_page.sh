@@ -59,7 +59,7 @@ exec 5<&-
 grep -q "echo [0-9]* corvana-probe" "$STAGE/echo.out" || fail "the game server saw nothing"
 
 # Launch Game hands Counter-Strike 2's Steam link to the desktop.
-click 965 384
+click_button game-connection-en "#c1fd05" 200 300
 wait_until 10 grep -q 'steam://run/730' "$STAGE/steam-links" || fail "the Steam link did not reach the handler"
 
 # Disconnect and confirm: back to the servers, the forward closed.

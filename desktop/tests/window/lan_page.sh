@@ -2,6 +2,8 @@
 # The LAN page as a player uses it: the public list, the create form, a click on
 # a room's Join through the progress cover to the live room, members coming and
 # going through the lobby, and leaving with Ctrl+D; then the same in Persian.
+# While the first join waits on a paused tunnel server, the cover's reason under
+# the reconnect count follows two switches of language, at both window sizes.
 # The tunnel is real: the client makes its TAP adapter in this test's namespace.
 source "$(dirname "$0")/lib.sh"
 
@@ -48,6 +50,26 @@ pixel_is() {
   esac
 }
 
+# shot_both_sizes NAME: the window at rest as NAME, then at 720x480 as small-NAME.
+shot_both_sizes() {
+  SETTLE_LIMIT=4 shot "$1" 0.5
+  xdotool windowsize --sync "$WINDOW" 720 480
+  SETTLE_LIMIT=4 shot "small-$1" 0.5
+  mogrify -crop 720x480+0+0 +repage "$SHOTS/small-$1.png"
+  xdotool windowsize --sync "$WINDOW" 1280 720
+}
+# switch_language en|fa: the settings' language button, then back to the LAN tab.
+switch_language() {
+  click 30 681
+  if [ "$1" = fa ]; then click 1185 153; else click 251 153; fi
+  wait_setting savedLang "$1" || fail "the switch to $1 was not saved"
+  click 30 378
+  xdotool mousemove $NEUTRAL
+}
+retry_reason_logged() { app_log_has 'transient error: code=no_cookie'; }
+# waiting_before_retry SECONDS: the client has begun a wait that long before its next try.
+waiting_before_retry() { app_log_has "\"backoff\":\"$1\""; }
+
 # join_first_room LANG JOIN_X CONFIRM_X: through the cover (held while the tunnel server is paused) to the room.
 join_first_room() {
   pixel_is "$(($2 - 33))" 162 purple || fail "the first room's Join is not there"
@@ -62,6 +84,18 @@ join_first_room() {
   # The dialog's red Confirm, outside the cover's rings: the dialog lies above the cover.
   pixel_is "$(($3 + ($3 > 640 ? 55 : -55)))" 390 red || fail "Ctrl+D showed no confirmation above the cover"
   key Escape
+  if [ "$1" = en ]; then
+    # The paused server does not answer: the client retries and the cover says why,
+    # in the language of the moment, as the player switches to Persian and back.
+    # Each pair of shots waits for a countdown long enough to stand through them.
+    wait_until 60 retry_reason_logged || fail "the client gave no reason for its retry"
+    switch_language fa
+    wait_until 60 waiting_before_retry 8 || fail "the client did not wait 8 s before a retry"
+    shot_both_sizes lan-retry-reason-fa
+    switch_language en
+    wait_until 60 waiting_before_retry 16 || fail "the client did not wait 16 s before a retry"
+    shot_both_sizes lan-retry-reason-en
+  fi
   kill -CONT "$TUNNEL_PID"
   wait_until 60 lobby_member_signed_in || fail "the room's lobby was not joined"
   wait_until 20 bash -c "ip -4 addr show dev $TAP | grep -q inet" || fail "the adapter got no address"
@@ -133,5 +167,12 @@ xdotool mousemove 450 400
 for _ in 1 2 3 4 5; do xdotool click 5; done
 xdotool mousemove $NEUTRAL
 shot lan-crowd-fa changed_from lan-connected-fa
+# One more arrives in the smallest window: its toast, opening with a Latin name, reads right to left.
+xdotool windowsize --sync "$WINDOW" 720 480
+curl -sf -X POST "$SERVICE/test/lobby/add-member" -d "{\"vlan_id\":\"$ROOM\",\"username\":\"player251\"}" >/dev/null
+wait_until 10 app_log_has '"username":"player251"' || fail "the late arrival did not reach the program"
+SETTLE_LIMIT=4 shot small-lan-toast-fa 0.3
+mogrify -crop 720x480+0+0 +repage "$SHOTS/small-lan-toast-fa.png"
+xdotool windowsize --sync "$WINDOW" 1280 720
 leave 568 155
 finish

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The window at its smallest, 720x480, in English and then in Persian: every
 # page, dialog and overlay as a screenshot small-<view>-<lang>.png; the
-# registration form stays put while its captions appear, and the profile's
-# user-name button stands whole inside its card.
+# registration form stays put while its captions appear, the profile's
+# user-name button stands whole inside its card, and the connected game
+# server's connect code and Launch Game are in view without scrolling.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/pages.bash"
 
@@ -57,6 +58,24 @@ check_username_button() {
   log "user-name row ($1): card $cl..$cr, button $bl..$br"
   [ $((br - bl)) -ge 150 ] && [ "$bl" -ge $((cl + 8)) ] && [ "$br" -le $((cr - 8)) ] \
     || fail "the user-name button is cut by its card ($1: card $cl..$cr, button $bl..$br)"
+}
+
+# check_next_step LANG: in the game page's connected view the player's next
+# step stands whole in the window, unscrolled: Launch Game's lime block, and
+# the connect code's lime letters beside or above it, below the header.
+check_next_step() {
+  local file=$SHOTS/small-game-connection-$1.png box w h x y all letters
+  box=$(convert "$file" -fuzz 15% -fill black +opaque "#c1fd05" -fill white -opaque "#c1fd05" \
+    -define connected-components:verbose=true -define connected-components:area-threshold=400 \
+    -connected-components 8 null: \
+    | awk '$NF == "srgb(255,255,255)" { split($2, b, /[x+]/); if (b[1] >= 200 && b[1] <= 300) { print $2; exit } }')
+  [ -n "$box" ] || fail "no Launch Game in view in the connected game page ($1)"
+  IFS='x+' read -r w h x y <<<"$box"
+  log "Launch Game ($1): $box"
+  [ "$h" -ge 44 ] || fail "Launch Game is cut by the fold ($1: $box)"
+  all=$(color_count "$file" 662x300+58+140 "#c1fd05")
+  letters=$((all - $(color_count "$file" "$box" "#c1fd05")))
+  [ "$letters" -gt 120 ] || fail "no connect code in view in the connected game page ($1: $letters lime pixels)"
 }
 
 # visit LANG: one start of the program at 720x480, through every view.
@@ -123,6 +142,7 @@ visit() {
   tap server
   xdotool mousemove $NEUTRAL
   small_shot "game-connection-$lang" app_log_has "dedicated: ready: connect 127.0.0.1:"
+  check_next_step "$lang"
   tap disconnect
   small_shot "game-confirm-$lang" small_changed "game-connection-$lang"
   click 600 420   # beside the card: the dialog goes
