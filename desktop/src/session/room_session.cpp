@@ -450,13 +450,11 @@ void RoomSession::onLobbyMessage(const QString &type, const QJsonObject &message
     } else if (type == QLatin1String("token_ok")) {
         logWs(Logger::Info, QStringLiteral("token refresh accepted"));
     } else if (type == QLatin1String("token_error")) {
-        logWs(Logger::Warn, QStringLiteral("token refresh rejected \u2014 reconnecting"));
-        // The session clock keeps counting through a token reconnect.
-        const bool ticking = m_sessionTick.isActive();
-        closeWebSocket();
-        if (ticking)
-            m_sessionTick.start();
-        reconnectWebSocket();
+        // The lobby no longer takes the token, at sign-in or on renewal: signing
+        // in again at once would be refused again, so it waits and counts like
+        // a dropped connection. The session clock runs on, as through a drop.
+        m_lobby.failAttempt(m_lobby.joined() ? QStringLiteral("token refresh rejected")
+                                             : QStringLiteral("sign-in rejected (token_error)"));
     }
 }
 
