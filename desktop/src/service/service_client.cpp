@@ -303,6 +303,21 @@ void ServiceClient::postJson(const QString &path, const QJsonObject &body)
 
 void ServiceClient::postJsonAs(const QString &path, const QJsonObject &body, const QString &token)
 {
-    QNetworkReply *reply = m_network.post(jsonRequest(path, token), jsonBody(body));
-    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    QNetworkRequest request = jsonRequest(path, token);
+    request.setTransferTimeout(m_transferTimeoutMs);
+    QNetworkReply *reply = m_network.post(request, jsonBody(body));
+    // Nobody reads the answer: once its status is in, the rest is not fetched.
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply]() {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, reply, [reply, path]() {
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid())
+            logLine(Logger::Warn, "api",
+                    QStringLiteral("no answer to %1: %2").arg(path, reply->errorString()));
+        else if (status.toInt() >= 400)
+            logLine(Logger::Warn, "api", QStringLiteral("%1 answered status=%2").arg(path).arg(status.toInt()));
+        reply->deleteLater();
+    });
 }

@@ -48,6 +48,7 @@ public:
     void request(const QString &method, const QString &path, const QJsonObject &body,
                  ReplyCallback callback, RequestOptions options);
     // Fire and forget with the current token, or with `token` (empty: none).
+    // Timed like any call; only the answer's status is waited for, never its body.
     void postJson(const QString &path, const QJsonObject &body);
     void postJsonAs(const QString &path, const QJsonObject &body, const QString &token);
     // A timed, capped POST whose reply the caller reads and deletes.
