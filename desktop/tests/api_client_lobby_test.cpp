@@ -1,4 +1,5 @@
 #include "service/api_client.h"
+#include "session/lobby_socket.h"
 #include "shell/logger.h"
 #include "support/session_harness.h"
 #include "support/test_main.h"
@@ -225,6 +226,56 @@ private slots:
         QVERIFY(tick.wait(kEventWaitMs));
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
         QCOMPARE(h.count(QStringLiteral("disconnect")), 0);
+    }
+
+    void signInsRefusedWithTokenErrorBackOffAndGiveUp()
+    {
+        SessionHarness h;
+        QVERIFY(h.ready());
+        h.api().setLobbyTimingsForTesting(fastTimings());
+        LogMark log;
+        h.control(QStringLiteral("/test/lobby/reject-sign-in"));
+        h.api().joinVlan(QStringLiteral("v1"));
+        QVERIFY(h.waitFor(QStringLiteral("error:Connection to server lost")));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
+        QTest::qWait(500);
+        // The first sign-in and one for each reconnect, no more, each later than the last.
+        QCOMPARE(h.lobby().value(QStringLiteral("sign_ins")).toInt(), 1 + LobbySocket::kMaxReconnects);
+        QVERIFY2(log.text().contains(QStringLiteral("[WRN] ws: sign-in rejected (token_error) \u2014 reconnecting in 320ms (attempt 5/5)")),
+                 qPrintable(log.text()));
+        QCOMPARE(h.count(QStringLiteral("error:")), 1);
+        QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
+        QVERIFY(!h.api().lobbyOrTimersAlive());
+    }
+
+    void oversizedMessageEndsTheConnectionUnread_data()
+    {
+        QTest::addColumn<qint64>("frameBytes");
+        QTest::newRow("one frame") << qint64(64) * 1024 * 1024;
+        QTest::newRow("many frames") << qint64(64) * 1024;
+    }
+
+    void oversizedMessageEndsTheConnectionUnread()
+    {
+        QFETCH(qint64, frameBytes);
+        const qint64 messageBytes = qint64(64) * 1024 * 1024;
+        SessionHarness h;
+        QVERIFY(h.ready());
+        h.api().setLobbyTimingsForTesting(fastTimings());
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v1")));
+        LogMark log;
+        h.control(QStringLiteral("/test/lobby/send"),
+                  {{"raw", "x"}, {"repeat", messageBytes}, {"frame_bytes", frameBytes}});
+        QTRY_COMPARE_WITH_TIMEOUT(h.lobbyOpenings(), 2, kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(h.api().lobbyJoined(), kEventWaitMs);
+        // The client stopped reading long before the end: the rest was never sent.
+        const QJsonArray closed = h.lobby().value(QStringLiteral("closed")).toArray();
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(closed.at(0).toObject().value(QStringLiteral("sent_bytes")).toInteger() < messageBytes / 2);
+        QVERIFY(log.text().contains(QStringLiteral("[WRN] ws: message larger than 524288 bytes refused \u2014 reconnecting in")));
+        QVERIFY(!log.text().contains(QString(1024, QLatin1Char('x'))));
+        QVERIFY(h.api().connected());
+        QCOMPARE(h.count(QStringLiteral("error:")), 0);
     }
 
     void renewedTokenIsHandedToTheLobby()

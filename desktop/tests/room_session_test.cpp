@@ -152,6 +152,35 @@ private slots:
         QVERIFY(!r.seen.join(QLatin1Char(' ')).contains(QStringLiteral("error:")));
     }
 
+    void aReplyWithoutATextIdIsAFailedJoin_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("join, id missing") << "/api/vlans/v2/join" << R"({"name":"Room","server_address":"127.0.0.1:7100"})";
+        QTest::newRow("create, id a number") << "/api/vlans/create" << R"({"vlan_id":7,"name":"Room","server_address":"127.0.0.1:7100"})";
+    }
+
+    void aReplyWithoutATextIdIsAFailedJoin()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reply);
+        Room r;
+        QVERIFY(r.start());
+        r.service.nextCall(path, {{QStringLiteral("body"), reply}});
+        if (path.endsWith(QLatin1String("join")))
+            r.room.joinVlan(QStringLiteral("v2"));
+        else
+            r.room.createVlan(2, 6, false);
+        QVERIFY(QTest::qWaitFor([&] { return !r.seen.isEmpty(); }, kEventWaitMs));
+        QTest::qWait(200);
+        QCOMPARE(r.seen, QStringList({"error:Invalid response from server"}));
+        // No tunnel was started, so nothing is left running.
+        QVERIFY(!r.room.connected());
+        QVERIFY(!r.room.vpnProcess().running());
+        QCOMPARE(r.client.arguments(), QStringList());
+        QVERIFY(!r.rest.busy());
+    }
+
     void signingOutDropsAJoinWaitingForTheLeave()
     {
         Room r;

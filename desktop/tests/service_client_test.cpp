@@ -93,6 +93,27 @@ private slots:
         QCOMPARE(loggedIn.count(), 0);
     }
 
+    void fireAndForgetPostsLetGoOfTheirAnswer_data()
+    {
+        QTest::addColumn<QJsonObject>("rule");
+        QTest::newRow("never answered") << QJsonObject{{QStringLiteral("hang"), true}};
+        QTest::newRow("a body without end") << QJsonObject{{QStringLiteral("stream_bytes"), qint64(256) << 20}};
+    }
+
+    void fireAndForgetPostsLetGoOfTheirAnswer()
+    {
+        QFETCH(QJsonObject, rule);
+        QVERIFY(signIn());
+        rest->setTransferTimeout(300);
+        const QString path = QStringLiteral("/api/vlans/v1/disconnect");
+        service->nextCall(path, rule);
+        rest->postJson(path, {});
+        // The client closes the connection itself; the service would have gone on.
+        QTRY_VERIFY_WITH_TIMEOUT(service->call("GET", QStringLiteral("/test/abandoned"))
+                                     .value(QStringLiteral("items")).toArray().contains(path),
+                                 kEventWaitMs);
+    }
+
     void aGuardedCallHoldsBusyAndTurnsAwayASecond()
     {
         QVERIFY(signIn());

@@ -161,11 +161,38 @@ private slots:
         QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("Hash mismatch: lib/plugins/extra.bin"));
         QCOMPARE(updater->statusText(), QStringLiteral("Verification failed: lib/plugins/extra.bin"));
         QVERIFY(updateLogText().contains(QStringLiteral("hash mismatch: lib/plugins/extra.bin expected=") + sha256Of(extra)
-                                         + QStringLiteral(" got=") + sha256Of(extra + '!')));
+                                         + QStringLiteral(" got=") + sha256Of(extra.chopped(1) + '!')));
         QVERIFY(!QFile::exists(stagingDir() + QStringLiteral("/files/lib/plugins/extra.bin")));
         QVERIFY(!QFile::exists(stagingDir() + QStringLiteral("/apply.json")));
         QTest::qWait(200);
         QVERIFY(!QFile::exists(stubArgsPath()));
+    }
+
+    void bodyLongerThanAnnouncedStopsAtOnce()
+    {
+        // One byte announced; the link serves far more than any file of the update.
+        prepareTwoFileUpdate({{QStringLiteral("sizes"), QJsonObject{{QStringLiteral("data/config.txt"), 1}}}});
+        const QString route = QStringLiteral("/api/update/file/") + QString::fromLatin1(QByteArray("data/config.txt").toHex());
+        service->nextCall(route, {{QStringLiteral("stream_bytes"), qint64(256) << 20}});
+        QVERIFY(installRecorder());
+        checkAndExpectUpdate();
+        QList<double> progress;
+        connect(updater.get(), &UpdateService::progressChanged, this, [&] { progress.append(updater->progress()); });
+        QSignalSpy failed(updater.get(), &UpdateService::updateFailed);
+        runToRest();
+        QCOMPARE(updater->state(), QStringLiteral("error"));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("Hash mismatch: data/config.txt"));
+        QCOMPARE(updater->statusText(), QStringLiteral("Verification failed: data/config.txt"));
+        for (const double share : std::as_const(progress))
+            QVERIFY2(share <= 1.0, qPrintable(QString::number(share)));
+        // Left unread, and reported before the next file is asked for.
+        QTRY_VERIFY_WITH_TIMEOUT(service->call("GET", QStringLiteral("/test/abandoned"))
+                                     .value(QStringLiteral("items")).toArray().contains(route),
+                                 kEventWaitMs);
+        QCOMPARE(downloadedPaths(service->requestsTo(QStringLiteral("/api/update/file/"))),
+                 QStringList{QStringLiteral("data/config.txt")});
+        QVERIFY(!QFile::exists(stagingDir()));
     }
 
     void failedDownloadsEndTheRun_data()

@@ -331,12 +331,16 @@ void ApiClient::setMyAvatar(qint64 imageId)
                                                QJsonObject{{QStringLiteral("image_id"), imageId}},
                                                m_service.accessToken());
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, imageId]() { onAvatarChangeReply(reply, imageId); });
+            [this, reply, imageId, generation = m_service.signInGeneration()]() {
+                reply->deleteLater();
+                // Signed out since: the picture was another sign-in's.
+                if (generation == m_service.signInGeneration())
+                    onAvatarChangeReply(reply, imageId);
+            });
 }
 
 void ApiClient::onAvatarChangeReply(QNetworkReply *reply, qint64 imageId)
 {
-    reply->deleteLater();
     const QByteArray raw = reply->readAll();
     if (ServiceClient::replyTooLarge(reply, raw)) {
         emit requestError(serviceText(ServiceText::ResponseTooLarge, m_service.lang()));

@@ -144,16 +144,20 @@ void ServiceClient::request(const QString &method, const QString &path, const QJ
         reply = postTimed(path, body, m_accessToken);
     }
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, method, path, body, callback = std::move(callback), options]() {
-                onReplyFinished(reply, method, path, body, callback, options);
-            });
+            [this, reply, generation = m_generation, method, path, body, callback = std::move(callback),
+             options]() { onReplyFinished(reply, generation, method, path, body, callback, options); });
 }
 
-void ServiceClient::onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
-                                    const QJsonObject &body, const ReplyCallback &callback,
-                                    RequestOptions options)
+void ServiceClient::onReplyFinished(QNetworkReply *reply, quint64 generation, const QString &method,
+                                    const QString &path, const QJsonObject &body,
+                                    const ReplyCallback &callback, RequestOptions options)
 {
     reply->deleteLater();
+    if (generation != m_generation) {
+        // Asked for by an earlier sign-in; its busy hold ended with it.
+        logLine(Logger::Info, "api", QStringLiteral("reply of an earlier sign-in dropped: ") + path);
+        return;
+    }
     const QByteArray raw = reply->readAll();
     const QJsonObject object = replyObject(raw);
     const int status = httpStatus(reply);
@@ -203,7 +207,8 @@ void ServiceClient::startTokenRefresh(std::function<void(bool)> completion)
     QNetworkReply *reply = postTimed(QStringLiteral("/api/auth/refresh"),
                                      QJsonObject{{QStringLiteral("refresh_token"), m_refreshToken}},
                                      QString());
-    connect(reply, &QNetworkReply::finished, this, [this, reply]() { onRefreshReply(reply); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, generation = m_generation]() { onRefreshReply(reply, generation); });
 }
 
 void ServiceClient::finishRefresh(bool ok)
@@ -213,9 +218,12 @@ void ServiceClient::finishRefresh(bool ok)
         completion(ok);
 }
 
-void ServiceClient::onRefreshReply(QNetworkReply *reply)
+void ServiceClient::onRefreshReply(QNetworkReply *reply, quint64 generation)
 {
     reply->deleteLater();
+    // Tokens renewed for a sign-in that has ended must not sign anyone in again.
+    if (generation != m_generation)
+        return;
     m_refreshing = false;
     const QByteArray raw = reply->readAll();
     const QJsonObject object = replyTooLarge(reply, raw) ? QJsonObject() : replyObject(raw);
@@ -241,9 +249,12 @@ void ServiceClient::onRefreshReply(QNetworkReply *reply)
     if (status == 401 || status == 403) {
         logLine(Logger::Warn, "auth",
                 QStringLiteral("refresh rejected by server \u2014 tokens invalidated"));
-        clearTokens();
+        m_accessToken.clear();
+        m_refreshToken.clear();
         emit loggedInChanged();
         finishRefresh(false);
+        // Signed out: what this sign-in still has on the way is not wanted.
+        beginGeneration();
         return;
     }
     logLine(Logger::Warn, "auth",
@@ -266,6 +277,10 @@ void ServiceClient::onReplayRefreshDone(bool ok)
 void ServiceClient::refresh(const QString &refreshToken)
 {
     logLine(Logger::Info, "auth", QStringLiteral("refresh token attempt"));
+    // Signed out, this resumes a saved sign-in: a new one. Signed in, it is a
+    // renewal of the same one, which joins a renewal already in flight.
+    if (m_accessToken.isEmpty())
+        beginGeneration();
     m_refreshToken = refreshToken;
     setBusy(true);
     startTokenRefresh([this](bool ok) { onRefreshDone(ok); });
@@ -286,14 +301,27 @@ void ServiceClient::onRefreshDone(bool ok)
 
 void ServiceClient::storeTokens(const QJsonObject &reply)
 {
+    beginGeneration();
     m_accessToken = reply.value(QStringLiteral("access_token")).toString();
     m_refreshToken = reply.value(QStringLiteral("refresh_token")).toString();
 }
 
 void ServiceClient::clearTokens()
 {
+    beginGeneration();
     m_accessToken.clear();
     m_refreshToken.clear();
+}
+
+void ServiceClient::beginGeneration()
+{
+    ++m_generation;
+    // Parked calls and a renewal in flight belong to the sign-in that ended;
+    // so does the busy hold of any call of it still on its way.
+    m_pending.clear();
+    m_refreshWaiters.clear();
+    m_refreshing = false;
+    setBusy(false);
 }
 
 void ServiceClient::postJson(const QString &path, const QJsonObject &body)
@@ -303,6 +331,21 @@ void ServiceClient::postJson(const QString &path, const QJsonObject &body)
 
 void ServiceClient::postJsonAs(const QString &path, const QJsonObject &body, const QString &token)
 {
-    QNetworkReply *reply = m_network.post(jsonRequest(path, token), jsonBody(body));
-    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    QNetworkRequest request = jsonRequest(path, token);
+    request.setTransferTimeout(m_transferTimeoutMs);
+    QNetworkReply *reply = m_network.post(request, jsonBody(body));
+    // Nobody reads the answer: once its status is in, the rest is not fetched.
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply]() {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, reply, [reply, path]() {
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid())
+            logLine(Logger::Warn, "api",
+                    QStringLiteral("no answer to %1: %2").arg(path, reply->errorString()));
+        else if (status.toInt() >= 400)
+            logLine(Logger::Warn, "api", QStringLiteral("%1 answered status=%2").arg(path).arg(status.toInt()));
+        reply->deleteLater();
+    });
 }

@@ -48,6 +48,7 @@ public:
     void request(const QString &method, const QString &path, const QJsonObject &body,
                  ReplyCallback callback, RequestOptions options);
     // Fire and forget with the current token, or with `token` (empty: none).
+    // Timed like any call; only the answer's status is waited for, never its body.
     void postJson(const QString &path, const QJsonObject &body);
     void postJsonAs(const QString &path, const QJsonObject &body, const QString &token);
     // A timed, capped POST whose reply the caller reads and deletes.
@@ -58,10 +59,16 @@ public:
 
     // Takes the tokens of a sign-in reply, and forgets them, without a signal:
     // the caller announces the change once the rest of its state is set.
+    // Each begins a new sign-in: see signInGeneration.
     void storeTokens(const QJsonObject &reply);
     void clearTokens();
-    // Renews the tokens from `refreshToken`: refreshSuccess or authRequired.
+    // Renews the tokens from `refreshToken` (when signed out: resumes a saved
+    // sign-in, a new one of its own): refreshSuccess or authRequired.
     void refresh(const QString &refreshToken);
+    // Changes with every sign-in and sign-out, not with a token renewal. A
+    // reply to a call made under another number is dropped unseen, so a late
+    // answer of an earlier sign-in never reaches the next one.
+    quint64 signInGeneration() const { return m_generation; }
 
 signals:
     void baseUrlChanged();
@@ -77,11 +84,13 @@ private:
     QNetworkRequest jsonRequest(const QString &path, const QString &token) const;
     static void limitReplySize(QNetworkReply *reply);
     void setBusy(bool busy);
-    void onReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
-                         const QJsonObject &body, const ReplyCallback &callback,
-                         RequestOptions options);
+    void onReplyFinished(QNetworkReply *reply, quint64 generation, const QString &method,
+                         const QString &path, const QJsonObject &body,
+                         const ReplyCallback &callback, RequestOptions options);
+    // A sign-in ends or begins: what the last one still waited for is let go.
+    void beginGeneration();
     void startTokenRefresh(std::function<void(bool)> completion);
-    void onRefreshReply(QNetworkReply *reply);
+    void onRefreshReply(QNetworkReply *reply, quint64 generation);
     void finishRefresh(bool ok);
     void onReplayRefreshDone(bool ok);
     void onRefreshDone(bool ok);
@@ -96,4 +105,5 @@ private:
     QList<std::function<void(bool)>> m_refreshWaiters; // completions of the refresh in flight
     QList<PendingRequest> m_pending;
     int m_transferTimeoutMs = kTransferTimeoutMs;
+    quint64 m_generation = 0;
 };

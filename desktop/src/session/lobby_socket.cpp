@@ -63,11 +63,15 @@ void LobbySocket::reopen(const QString &vlanId, const QNetworkRequest &request)
         close();
     m_vlanId = vlanId;
     m_awaitingFirstUsers = true;
+    m_lostBecause.clear();
     m_lastTrafficMs = nowMs();
     m_watchdogTimer.start(m_timings.watchdogTickMs);
 
     drop();
     m_ws = new QWebSocket(QString(), QWebSocketProtocol::Version13);
+    // Both, so neither one long frame nor many short ones are gathered past the limit.
+    m_ws->setMaxAllowedIncomingFrameSize(quint64(kMaxMessageBytes));
+    m_ws->setMaxAllowedIncomingMessageSize(quint64(kMaxMessageBytes));
     connect(m_ws, &QWebSocket::connected, this, &LobbySocket::onConnected);
     connect(m_ws, &QWebSocket::textMessageReceived, this, &LobbySocket::onTextMessage);
     connect(m_ws, &QWebSocket::disconnected, this, &LobbySocket::onDisconnected);
@@ -76,9 +80,11 @@ void LobbySocket::reopen(const QString &vlanId, const QNetworkRequest &request)
 
 bool LobbySocket::scheduleReconnect()
 {
+    const QString why = std::exchange(m_lostBecause, QString());
     m_reconnectAttempts += 1;
     if (m_reconnectAttempts <= kMaxReconnects) {
-        logWs(Logger::Warn, QStringLiteral("disconnected unexpectedly \u2014 reconnecting in %1ms (attempt %2/%3)")
+        logWs(Logger::Warn, QStringLiteral("%1 \u2014 reconnecting in %2ms (attempt %3/%4)")
+                                .arg(why.isEmpty() ? QStringLiteral("disconnected unexpectedly") : why)
                                 .arg(m_reconnectDelayMs)
                                 .arg(m_reconnectAttempts)
                                 .arg(kMaxReconnects));
@@ -124,6 +130,13 @@ void LobbySocket::send(const QJsonObject &message)
         m_ws->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
 
+void LobbySocket::failAttempt(const QString &why)
+{
+    drop();
+    m_lostBecause = why;
+    onDisconnected();
+}
+
 void LobbySocket::onConnected()
 {
     send(QJsonObject{{QStringLiteral("type"), QStringLiteral("auth")}, {QStringLiteral("token"), m_token ? m_token() : QString()}});
@@ -166,6 +179,8 @@ void LobbySocket::onTextMessage(const QString &text)
 
 void LobbySocket::onDisconnected()
 {
+    if (m_ws && m_ws->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        m_lostBecause = QStringLiteral("message larger than %1 bytes refused").arg(kMaxMessageBytes);
     m_joined = false;
     m_pingTimer.stop();
     emit closedUnexpectedly();

@@ -28,6 +28,16 @@ public:
         int maxReconnectDelayMs = 16000;
     };
     static constexpr int kMaxReconnects = 5;
+    // The largest message the lobby takes; a longer one ends the connection
+    // as a failed attempt before it is read whole. The largest the service
+    // sends is a member list. One member is at most 287 bytes of JSON:
+    // {"username":"","assigned_ip":"","is_admin":false} is 49, a name of up
+    // to 32 bytes (what the tunnel's sign-in carries) with every byte escaped
+    // as \u00XX is 192, an address in IPv6 text form up to 45, and a comma.
+    // 512 bytes a member leaves room for spacing and a field or two more.
+    // Rooms hold at most 64 players, but staff may join a full room: 1024
+    // members is sixteen full rooms in one. 1024 x 512 bytes = 512 KiB.
+    static constexpr qint64 kMaxMessageBytes = 1024 * 512;
 
     explicit LobbySocket(QObject *parent = nullptr);
     ~LobbySocket() override;
@@ -52,6 +62,10 @@ public:
 
     // Sent only on an open socket.
     void send(const QJsonObject &message);
+    // Ends this connection as a failed attempt, as if it had dropped (the
+    // reconnect delay and count go on from where they are); `why` names it
+    // in the reconnect's log line.
+    void failAttempt(const QString &why);
 
     bool joined() const { return m_joined; }
     // True until the first member list of this socket has been handled.
@@ -73,6 +87,7 @@ private:
     Timings m_timings;
     bool m_joined = false;
     bool m_awaitingFirstUsers = true;
+    QString m_lostBecause; // why the last connection ended, for the reconnect's log line
     int m_reconnectDelayMs = 1000;
     int m_reconnectAttempts = 0;
     qint64 m_lastTrafficMs = 0;

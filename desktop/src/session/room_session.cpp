@@ -4,6 +4,7 @@
 
 #include "discord/discord_presence.h"
 #include "service/service_client.h"
+#include "service/service_texts.h"
 #include "session/credential_store.h"
 #include "session/session_texts.h"
 #include "shell/logger.h"
@@ -109,8 +110,22 @@ void RoomSession::joinVlan(const QString &vlanId)
                       [this](const QJsonObject &reply) { onJoinVlanReply(reply); }, kGuarded);
 }
 
+bool RoomSession::replyNamesARoom(const QJsonObject &reply)
+{
+    // The id becomes the tunnel's node and the lobby's path; without one the
+    // tunnel would retry for ever against no room, and nothing could leave it.
+    const QJsonValue id = reply.value(QStringLiteral("vlan_id"));
+    if (id.isString() && isVlanIdUsable(id.toString()))
+        return true;
+    logLine(Logger::Error, "vlan", QStringLiteral("join or create reply without a usable vlan_id"));
+    emit requestError(serviceText(ServiceText::InvalidResponse, m_service.lang()));
+    return false;
+}
+
 void RoomSession::onJoinVlanReply(const QJsonObject &reply)
 {
+    if (!replyNamesARoom(reply))
+        return;
     const QString vlanId = text(reply, "vlan_id");
     const QString name = text(reply, "name");
     enterSession(reply);
@@ -144,6 +159,8 @@ void RoomSession::createVlan(int gameId, int capacity, bool isPrivate)
 
 void RoomSession::onCreateVlanReply(const QJsonObject &reply)
 {
+    if (!replyNamesARoom(reply))
+        return;
     const QString vlanId = text(reply, "vlan_id");
     const QString name = text(reply, "name");
     const QString serverAddress = text(reply, "server_address");
@@ -223,7 +240,8 @@ void RoomSession::onTick()
 
 void RoomSession::disconnectVlan()
 {
-    if (!m_session.connected || m_session.vlanId.isEmpty())
+    // Whatever the room's id, a session that was entered can be left.
+    if (!m_session.connected)
         return;
     m_session.userStopping = true;
     m_discord.setInLobby();
@@ -236,7 +254,7 @@ void RoomSession::disconnectVlan()
 
 bool RoomSession::leaveForLogout(const QJsonObject &logoutNotice)
 {
-    const bool inRoom = m_session.connected && !m_session.vlanId.isEmpty();
+    const bool inRoom = m_session.connected;
     if (inRoom) {
         // Signing out revokes the tokens, so the room is told now, while they
         // are held, rather than when the tunnel has ended; the sign-out notice
@@ -452,13 +470,11 @@ void RoomSession::onLobbyMessage(const QString &type, const QJsonObject &message
     } else if (type == QLatin1String("token_ok")) {
         logWs(Logger::Info, QStringLiteral("token refresh accepted"));
     } else if (type == QLatin1String("token_error")) {
-        logWs(Logger::Warn, QStringLiteral("token refresh rejected \u2014 reconnecting"));
-        // The session clock keeps counting through a token reconnect.
-        const bool ticking = m_sessionTick.isActive();
-        closeWebSocket();
-        if (ticking)
-            m_sessionTick.start();
-        reconnectWebSocket();
+        // The lobby no longer takes the token, at sign-in or on renewal: signing
+        // in again at once would be refused again, so it waits and counts like
+        // a dropped connection. The session clock runs on, as through a drop.
+        m_lobby.failAttempt(m_lobby.joined() ? QStringLiteral("token refresh rejected")
+                                             : QStringLiteral("sign-in rejected (token_error)"));
     }
 }
 

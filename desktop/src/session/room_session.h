@@ -80,7 +80,9 @@ private:
     // The way in, in the order it runs.
     void onJoinVlanReply(const QJsonObject &reply);
     void onCreateVlanReply(const QJsonObject &reply);
-    // Join and create replies carry the same session fields.
+    // Join and create replies carry the same session fields. A reply without
+    // a usable "vlan_id" is a failed join, told to the user; false then.
+    bool replyNamesARoom(const QJsonObject &reply);
     void enterSession(const QJsonObject &reply);
     void connectVpn(const QString &serverAddress, const QString &vlanId);
     void onVpnConnecting();

@@ -18,6 +18,7 @@
 #include <QSaveFile>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 const char *const UpdateService::kAppVersion = "1.5.0";
@@ -378,8 +379,26 @@ void UpdateService::downloadNext()
     QNetworkReply *reply = m_networkManager.get(request);
     m_activeReply = reply;
     m_tooLarge = false;
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
-        if (reply != m_activeReply)
+    m_pastAnnounced = false;
+    // A body longer than its manifest says cannot be the file: it stops as
+    // soon as it is known to be longer, not when it has all come.
+    const qint64 announced = download.size;
+    const auto stopIfLonger = [this, reply, announced](qint64 bytes) {
+        // An error's body is not the file; the failed download reports it.
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (bytes <= announced || reply != m_activeReply || status < 200 || status > 299)
+            return false;
+        m_pastAnnounced = true;
+        reply->abort();
+        return true;
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, stopIfLonger] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            stopIfLonger(length.toLongLong());
+    });
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply, stopIfLonger](qint64 received, qint64 total) {
+        if (reply != m_activeReply || stopIfLonger(received))
             return;
         if (received > kMaxFileBytes || m_heldBytes + received > kMaxUpdateBytes) {
             m_tooLarge = true;
@@ -393,7 +412,8 @@ void UpdateService::downloadNext()
 
 void UpdateService::onDownloadProgress(qint64 received, qint64)
 {
-    m_downloadedBytes = m_finishedBytes + received;
+    // Never past the file's announced size, so never past the total.
+    m_downloadedBytes = m_finishedBytes + std::min(received, m_downloads.at(m_currentIndex).size);
     emit progressChanged();
 }
 
@@ -404,6 +424,17 @@ void UpdateService::onDownloadReply(QNetworkReply *reply, const QString &relativ
         return;
     m_activeReply = nullptr;
 
+    if (m_pastAnnounced) {
+        // Reported as a file that is not the one announced, like a wrong hash.
+        logLine(Logger::Error, QStringLiteral("size mismatch: %1 is longer than the %2 bytes announced")
+                                   .arg(relativePath)
+                                   .arg(m_downloads.at(m_currentIndex).size));
+        m_downloadedData.clear();
+        m_heldBytes = 0;
+        setStatusText(updateText(UpdateText::VerificationFailed, m_lang, relativePath));
+        fail(QStringLiteral("Hash mismatch: ") + relativePath);
+        return;
+    }
     if (reply->error() != QNetworkReply::NoError) {
         const QString why = m_tooLarge ? QStringLiteral("body larger than allowed") : reply->errorString();
         logLine(Logger::Error, QStringLiteral("download failed: ") + relativePath + QStringLiteral(" \u2014 ") + why);

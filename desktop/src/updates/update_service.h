@@ -140,6 +140,7 @@ private:
 
     QPointer<QNetworkReply> m_activeReply;
     bool m_tooLarge = false;
+    bool m_pastAnnounced = false; // the body ran past the size its manifest announced
     bool m_handedOver = false; // an applier runs: never start a second one
     int m_manifestTimeoutMs = kManifestTimeoutMs;
     int m_downloadTimeoutMs = kDownloadTimeoutMs;

@@ -10,7 +10,8 @@ void registerControlRoutes(ServiceServer &server)
 {
     ServiceState &state = server.state();
 
-    // {"path", "status", "detail", "body", "body_repeat", "malformed", "delay_ms", "hang", "count"}
+    // {"path", "status", "detail", "body", "body_repeat", "malformed", "delay_ms", "hang", "hold",
+    //  "stream_bytes", "count"}
     server.addRoute("POST", QStringLiteral("/test/next"), [&server](ServiceCall &call) {
         const QString path = bodyText(call, "path");
         if (!path.startsWith(QLatin1Char('/')))
@@ -25,6 +26,8 @@ void registerControlRoutes(ServiceServer &server)
         rule.malformed = call.body.value(QStringLiteral("malformed")).toBool();
         rule.delayMs = call.body.value(QStringLiteral("delay_ms")).toInt();
         rule.hang = call.body.value(QStringLiteral("hang")).toBool();
+        rule.hold = call.body.value(QStringLiteral("hold")).toBool();
+        rule.streamBytes = call.body.value(QStringLiteral("stream_bytes")).toInteger();
         const int count = qMax(1, call.body.value(QStringLiteral("count")).toInt(1));
         for (int i = 0; i < count; ++i)
             server.addRule(path, rule);
@@ -73,6 +76,15 @@ void registerControlRoutes(ServiceServer &server)
     server.addRoute("POST", QStringLiteral("/test/tunnel-server"), [&state](ServiceCall &call) {
         state.tunnelServer = bodyText(call, "address");
         return ServiceReply::json(200, {});
+    });
+
+    // {"path"?}: the held answers go out (every held one without a path).
+    server.addRoute("POST", QStringLiteral("/test/release"), [&server](ServiceCall &call) {
+        return ServiceReply::json(200, {{QStringLiteral("released"), server.release(bodyText(call, "path"))}});
+    });
+
+    server.addRoute("GET", QStringLiteral("/test/abandoned"), [&server](ServiceCall &) {
+        return ServiceReply::json(200, {{QStringLiteral("items"), server.abandoned()}});
     });
 
     server.addRoute("GET", QStringLiteral("/test/requests"), [&server](ServiceCall &) {

@@ -79,7 +79,11 @@ void LobbyHub::onNewConnection()
             {QStringLiteral("authorization"),
              QString::fromUtf8(socket->request().rawHeader("Authorization"))},
             {QStringLiteral("x_lang"), QString::fromUtf8(socket->request().rawHeader("x-lang"))}});
-        m_clients.append(Client{socket, vlanId, QString(), false});
+        m_clients.append(Client{socket, vlanId, QString(), false, 0});
+        connect(socket, &QWebSocket::bytesWritten, this, [this, socket](qint64 bytes) {
+            if (Client *client = find(socket))
+                client->sentBytes += bytes;
+        });
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { onMessage(socket, text); });
         connect(socket, &QWebSocket::disconnected, this, [this, socket]() { onGone(socket); });
@@ -93,6 +97,8 @@ void LobbyHub::onGone(QWebSocket *socket)
 {
     for (qsizetype i = 0; i < m_clients.size(); ++i) {
         if (m_clients.at(i).socket == socket) {
+            m_closed.append(QJsonObject{{QStringLiteral("vlan_id"), m_clients.at(i).vlanId},
+                                        {QStringLiteral("sent_bytes"), m_clients.at(i).sentBytes}});
             m_clients.removeAt(i);
             break;
         }
@@ -114,6 +120,11 @@ void LobbyHub::onMessage(QWebSocket *socket, const QString &text)
     ServiceState &state = m_server.state();
 
     if (type == QLatin1String("auth")) {
+        ++m_signIns;
+        if (m_rejectSignIns) {
+            socket->sendTextMessage(compact({{QStringLiteral("type"), QStringLiteral("token_error")}}));
+            return;
+        }
         Account *account = state.accountForAccess(token);
         if (!account) {
             socket->close(QWebSocketProtocol::CloseCode(4001), QStringLiteral("unauthorized"));
@@ -174,11 +185,17 @@ void LobbyHub::announceLeave(const QString &vlanId, const QStringList &names)
     broadcast(vlanId, usersMessage(QStringLiteral("users"), vlanId));
 }
 
-void LobbyHub::sendRaw(const QString &vlanId, const QString &text)
+void LobbyHub::sendRaw(const QString &vlanId, const QString &text, qint64 frameBytes)
 {
-    for (const Client &client : std::as_const(m_clients))
-        if (vlanId.isEmpty() || client.vlanId == vlanId)
-            client.socket->sendTextMessage(text);
+    for (const Client &client : std::as_const(m_clients)) {
+        if (!vlanId.isEmpty() && client.vlanId != vlanId)
+            continue;
+        const quint64 usual = client.socket->outgoingFrameSize();
+        if (frameBytes > 0)
+            client.socket->setOutgoingFrameSize(quint64(frameBytes));
+        client.socket->sendTextMessage(text);
+        client.socket->setOutgoingFrameSize(usual);
+    }
 }
 
 void LobbyHub::dropAll(int refuse)
@@ -198,15 +215,20 @@ QJsonObject LobbyHub::status() const
                                 {QStringLiteral("signed_in"), client.signedIn}});
     return {{QStringLiteral("opened"), m_opened},
             {QStringLiteral("open"), open},
+            {QStringLiteral("closed"), m_closed},
+            {QStringLiteral("sign_ins"), m_signIns},
             {QStringLiteral("frames"), m_frames}};
 }
 
 void LobbyHub::reset()
 {
     m_opened = {};
+    m_closed = {};
     m_frames = {};
+    m_signIns = 0;
     m_silent = false;
     m_rejectTokens = false;
+    m_rejectSignIns = false;
     m_refuse = 0;
 }
 
@@ -214,13 +236,14 @@ void registerLobbyRoutes(ServiceServer &server)
 {
     LobbyHub &hub = server.lobby();
 
-    // {"vlan_id"?, "message": {...}} or {"vlan_id"?, "raw": "text"}
+    // {"vlan_id"?, "message": {...}} or {"vlan_id"?, "raw": "text", "repeat"?: n, "frame_bytes"?: n}
     server.addRoute("POST", QStringLiteral("/test/lobby/send"), [&hub](ServiceCall &call) {
         const QString vlanId = bodyText(call, "vlan_id");
         if (call.body.value(QStringLiteral("message")).isObject())
             hub.sendRaw(vlanId, compact(call.body.value(QStringLiteral("message")).toObject()));
         else
-            hub.sendRaw(vlanId, bodyText(call, "raw"));
+            hub.sendRaw(vlanId, bodyText(call, "raw").repeated(qMax(1, call.body.value(QStringLiteral("repeat")).toInt(1))),
+                        call.body.value(QStringLiteral("frame_bytes")).toInteger());
         return ServiceReply::json(200, {});
     });
     // {"refuse": n}: the next n sign-ins are cut off too.
@@ -234,6 +257,10 @@ void registerLobbyRoutes(ServiceServer &server)
     });
     server.addRoute("POST", QStringLiteral("/test/lobby/reject-token"), [&hub](ServiceCall &call) {
         hub.setRejectTokens(call.body.value(QStringLiteral("on")).toBool(true));
+        return ServiceReply::json(200, {});
+    });
+    server.addRoute("POST", QStringLiteral("/test/lobby/reject-sign-in"), [&hub](ServiceCall &call) {
+        hub.setRejectSignIns(call.body.value(QStringLiteral("on")).toBool(true));
         return ServiceReply::json(200, {});
     });
     server.addRoute("GET", QStringLiteral("/test/lobby"), [&hub](ServiceCall &) {

@@ -28,12 +28,15 @@ public:
 
     // To every signed-in socket of the room, except one user's.
     void broadcast(const QString &vlanId, const QJsonObject &message, const QString &except = {});
-    // Any text to every socket of a room (every room when vlanId is empty).
-    void sendRaw(const QString &vlanId, const QString &text);
+    // Any text to every socket of a room (every room when vlanId is empty), in
+    // frames of at most frameBytes (0: the socket's own size).
+    void sendRaw(const QString &vlanId, const QString &text, qint64 frameBytes = 0);
     // Abort every socket; the next `refuse` sign-ins are cut off before "users".
     void dropAll(int refuse);
     void setSilent(bool silent) { m_silent = silent; }
     void setRejectTokens(bool reject) { m_rejectTokens = reject; }
+    // Every sign-in is answered "token_error", as for a token the service no longer takes.
+    void setRejectSignIns(bool reject) { m_rejectSignIns = reject; }
     QJsonObject status() const;
     void reset();
 
@@ -51,6 +54,7 @@ private:
         QString vlanId;
         QString username;
         bool signedIn = false;
+        qint64 sentBytes = 0; // handed to the network, of every frame sent to it
     };
 
     void onNewConnection();
@@ -62,7 +66,10 @@ private:
     QList<Client> m_clients;
     QJsonArray m_frames;  // every frame received, with its room
     QJsonArray m_opened;  // every accepted connection: path and headers
+    QJsonArray m_closed;  // every connection gone: its room and the bytes sent on it
+    int m_signIns = 0;
     bool m_silent = false;
     bool m_rejectTokens = false;
+    bool m_rejectSignIns = false;
     int m_refuse = 0;
 };

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 QByteArray reasonPhrase(int status)
@@ -156,8 +158,14 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
     if (rules != m_rules.end() && !rules->isEmpty())
         rule = rules->takeFirst();
 
-    if (rule.hang)
+    if (rule.hang) {
+        watchForDeparture(socket, call.path);
         return true; // the client's time-out ends it
+    }
+    if (rule.streamBytes > 0) {
+        stream(socket, rule.streamBytes, watchForDeparture(socket, call.path));
+        return true;
+    }
     ServiceReply reply;
     if (rule.status != 0)
         reply = rule.detail.isNull() ? ServiceReply::json(rule.status, {})
@@ -169,6 +177,10 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
     if (rule.malformed)
         reply.body = "{\"detail\": \"trunc";
 
+    if (rule.hold) {
+        m_held.append(HeldReply{call.path, socket, reply, watchForDeparture(socket, call.path)});
+        return true;
+    }
     if (rule.delayMs > 0) {
         // The socket may be gone when the timer fires (client time-out).
         QTimer::singleShot(rule.delayMs, this, [socket = QPointer<QTcpSocket>(socket), reply]() {
@@ -179,6 +191,61 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
     }
     send(socket, reply);
     return true;
+}
+
+std::shared_ptr<bool> ServiceServer::watchForDeparture(QTcpSocket *socket, const QString &path)
+{
+    auto answered = std::make_shared<bool>(false);
+    // One-shot: a kept-alive socket carries later calls too.
+    auto watch = std::make_shared<QMetaObject::Connection>();
+    *watch = connect(socket, &QTcpSocket::disconnected, this, [this, path, answered, watch]() {
+        disconnect(*watch);
+        if (!*answered)
+            m_abandoned.append(path);
+    });
+    return answered;
+}
+
+int ServiceServer::release(const QString &path)
+{
+    int sent = 0;
+    for (qsizetype i = 0; i < m_held.size();) {
+        const HeldReply held = m_held.at(i);
+        if (!path.isEmpty() && held.path != path) {
+            ++i;
+            continue;
+        }
+        m_held.removeAt(i);
+        if (!held.socket)
+            continue;
+        *held.answered = true;
+        send(held.socket, held.reply);
+        ++sent;
+    }
+    return sent;
+}
+
+void ServiceServer::stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered)
+{
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: "
+                  + QByteArray::number(bytes) + "\r\n\r\n");
+    // Only as fast as the client reads: a client that keeps nothing never has it all.
+    auto left = std::make_shared<qint64>(bytes);
+    const QByteArray chunk(64 * 1024, 'x');
+    auto pump = std::make_shared<QMetaObject::Connection>();
+    const auto fill = [socket, left, chunk, answered, pump]() {
+        while (*left > 0 && socket->bytesToWrite() < 4 * chunk.size()) {
+            const qint64 n = std::min<qint64>(*left, chunk.size());
+            socket->write(chunk.constData(), n);
+            *left -= n;
+        }
+        if (*left == 0) {
+            *answered = true;
+            QObject::disconnect(*pump);
+        }
+    };
+    *pump = connect(socket, &QTcpSocket::bytesWritten, this, fill);
+    fill();
 }
 
 void ServiceServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)

@@ -7,11 +7,13 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
 
 #include <functional>
+#include <memory>
 
 class QTcpSocket;
 class LobbyHub;
@@ -49,6 +51,8 @@ struct ControlRule
     bool malformed = false;   // answer with a body that is not JSON
     int delayMs = 0;          // answer late
     bool hang = false;        // never answer
+    bool hold = false;        // answer when a test releases the path
+    qint64 streamBytes = 0;   // answer 200 with this many bytes of body, sent as the client takes them
 };
 
 // The stand-in service: a small router over QAbstractHttpServer, the state
@@ -74,6 +78,10 @@ public:
     // Every call seen, for tests to inspect.
     QJsonArray requestLog() const { return m_log; }
     void clearLog() { m_log = {}; }
+    // Sends the held answers of a path (every path when empty); how many.
+    int release(const QString &path);
+    // Paths of the held, hung or streamed calls whose client left before the whole answer was sent.
+    QJsonArray abandoned() const { return m_abandoned; }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -87,14 +95,27 @@ private:
         Handler handler;
     };
 
+    struct HeldReply
+    {
+        QString path;
+        QPointer<QTcpSocket> socket;
+        ServiceReply reply;
+        std::shared_ptr<bool> answered;
+    };
+
     ServiceReply dispatch(ServiceCall &call);
     static void send(QTcpSocket *socket, const ServiceReply &reply);
+    // Records the call as abandoned when its client leaves before `answered` is set.
+    std::shared_ptr<bool> watchForDeparture(QTcpSocket *socket, const QString &path);
+    void stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered);
 
     ServiceState m_state;
     LobbyHub *m_lobby = nullptr; // child object
     QList<Route> m_routes;
     QHash<QString, QList<ControlRule>> m_rules;
     QJsonArray m_log;
+    QList<HeldReply> m_held;
+    QJsonArray m_abandoned;
 };
 
 // Areas register their routes; one file per area.

@@ -21,8 +21,9 @@ struct UpdateRelease
     QString folder;                 // empty: no release published
     QString version = QStringLiteral("1.5.1");
     QJsonArray remove;
-    QSet<QString> corrupt;          // served with a body that misses its hash
+    QSet<QString> corrupt;          // served with a body of its length that misses its hash
     QSet<QString> missing;          // answered with 404
+    QJsonObject sizes;              // sizes the manifest announces in place of the real ones
     bool malformed = false;         // manifest body is not JSON
 };
 
@@ -65,7 +66,7 @@ QJsonObject buildManifest(const ServiceServer &server, const UpdateRelease &rele
             const QString relative = root.relativeFilePath(path);
             files.insert(relative, QJsonObject{
                                        {QStringLiteral("hash"), QString::fromLatin1(sha.result().toHex())},
-                                       {QStringLiteral("size"), file.size()},
+                                       {QStringLiteral("size"), release.sizes.value(relative).toInteger(file.size())},
                                        {QStringLiteral("download_link"), ownOrigin(server) + fileRoute(relative)},
                                    });
         }
@@ -112,13 +113,14 @@ void registerUpdateRoutes(ServiceServer &server)
         if (target.isEmpty() || !target.startsWith(root + QLatin1Char('/')) || !file.open(QIODevice::ReadOnly))
             return ServiceReply::error(404, QStringLiteral("Not Found"));
         QByteArray body = file.readAll();
+        // As long as the file, so only its hash tells it apart.
         if (release->corrupt.contains(relative))
-            body.append('!');
+            body = body.isEmpty() ? QByteArray("!") : body.chopped(1) + (body.endsWith('!') ? '?' : '!');
         return ServiceReply{200, body, "application/octet-stream"};
     });
 
     // {"folder", "version", "remove": [...], "corrupt": [...], "missing": [...],
-    //  "stall": [...], "malformed"}; every call replaces the whole release.
+    //  "stall": [...], "sizes": {path: bytes}, "malformed"}; every call replaces the whole release.
     server.addRoute("POST", QStringLiteral("/test/update"), [&server, release, adopted](ServiceCall &call) {
         *adopted = true;
         UpdateRelease next;
@@ -128,6 +130,7 @@ void registerUpdateRoutes(ServiceServer &server)
         next.remove = call.body.value(QStringLiteral("remove")).toArray();
         next.corrupt = pathSet(call.body.value(QStringLiteral("corrupt")));
         next.missing = pathSet(call.body.value(QStringLiteral("missing")));
+        next.sizes = call.body.value(QStringLiteral("sizes")).toObject();
         next.malformed = call.body.value(QStringLiteral("malformed")).toBool();
         if (!next.folder.isEmpty() && !QFileInfo(next.folder).isDir())
             return ServiceReply::error(400, QStringLiteral("folder is not a directory"));
