@@ -205,7 +205,12 @@ void UpdateService::onManifestReply(QNetworkReply *reply)
         emit noUpdateAvailable();
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
+    evaluateManifestBody(reply->readAll());
+}
+
+void UpdateService::evaluateManifestBody(const QByteArray &body)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
     if (!doc.isObject()) {
         logLine(Logger::Error, QStringLiteral("invalid manifest JSON"));
         setState(QStringLiteral("idle"));
