@@ -333,7 +333,8 @@ QString UpdateService::computeDownloads()
         PendingDownload download;
         download.relativePath = it.key();
         download.downloadLink = entry.value(QStringLiteral("download_link")).toString();
-        download.expectedHash = hash;
+        // The shape check allows capitals; the verification computes lower case.
+        download.expectedHash = hash.toLower();
         download.size = entry.value(QStringLiteral("size")).toInteger();
         m_downloads.append(download);
         m_totalBytes += download.size; // each size is bounded, so this cannot overflow
