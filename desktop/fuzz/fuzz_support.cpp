@@ -53,6 +53,7 @@ void init()
     for (const char *name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
         const QString dir = gScratch + QLatin1Char('/') + QString::fromLatin1(name).toLower();
         QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         ::setenv(name, QFile::encodeName(dir).constData(), 1);
     }
 

@@ -28,6 +28,8 @@ shift
 
 out="${CORVANA_FUZZ_DIR:-$root/build/fuzz-desktop}"
 objects="$out/objects"
+# Nothing left over from sources that have gone since the last build.
+rm -rf "$objects"
 mkdir -p "$objects"
 modules="Qt6Core Qt6Gui Qt6Widgets Qt6Qml Qt6Quick Qt6QuickControls2 Qt6Network Qt6WebSockets Qt6Multimedia Qt6Svg"
 qt_cflags=$(pkg-config --cflags $modules)
@@ -62,5 +64,4 @@ binary="$out/$target/corvana_${target}_fuzzer"
 # shellcheck disable=SC2086  # one word per flag
 gcc_libfuzzer_build "$binary" -fPIC -DCORVANA_FUZZ_ENTRY="$entry" -I"$src" -I"$here" $qt_cflags \
     "$here/libfuzzer_main.cpp" "$out/libcorvana_fuzz.a" $qt_libs
-export QT_QPA_PLATFORM=offscreen
 gcc_libfuzzer_run "$binary" "$here/corpus/$target" "$@"
