@@ -195,6 +195,29 @@ private slots:
         QVERIFY(!QFile::exists(stagingDir()));
     }
 
+    void digestsInCapitalsVerify()
+    {
+        // A manifest may spell its digests in capitals: the same bytes, so the
+        // file is fetched (it is compared with the cache as spelt) and staged.
+        prepareTwoFileUpdate();
+        QVERIFY(installRecorder());
+        const QString path = QStringLiteral("data/config.txt");
+        const QJsonObject entry{{QStringLiteral("hash"), sha256Of(newConfig).toUpper()},
+                                {QStringLiteral("size"), newConfig.size()},
+                                {QStringLiteral("download_link"), service->baseUrl() + QStringLiteral("/api/update/file/")
+                                                                      + QString::fromLatin1(path.toUtf8().toHex())}};
+        const QJsonObject manifest{{QStringLiteral("version"), QStringLiteral("2.0.0")},
+                                   {QStringLiteral("files"), QJsonObject{{path, entry}}}};
+        service->nextCall(QStringLiteral("/api/update"),
+                          {{QStringLiteral("body"), QString::fromUtf8(QJsonDocument(manifest).toJson())}});
+        checkAndExpectUpdate();
+        QSignalSpy failed(updater.get(), &UpdateService::updateFailed);
+        runToRest();
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(updater->state(), QStringLiteral("done"));
+        QCOMPARE(readTestFile(stagingDir() + QStringLiteral("/files/data/config.txt")), newConfig);
+    }
+
     void failedDownloadsEndTheRun_data()
     {
         QTest::addColumn<QString>("control");

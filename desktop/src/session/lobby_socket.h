@@ -72,6 +72,9 @@ public:
     bool awaitingFirstUsers() const { return m_awaitingFirstUsers; }
     bool alive() const;
 
+    // Fuzzing: a text message as if the open socket had received it.
+    void receiveTextForTesting(const QString &text) { onTextMessage(text); }
+
 signals:
     void messageReceived(const QString &type, const QJsonObject &message);
     // Closed by the other side or the network, not by close() or drop().

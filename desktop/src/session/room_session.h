@@ -61,6 +61,15 @@ public:
     // The parts the session drives, for tests to point at stand-ins.
     VpnProcess &vpnProcess() { return m_vpn; }
     HostsFileManager &hostsFileManager() { return m_hosts; }
+    LobbySocket &lobbySocket() { return m_lobby; }
+
+    // Fuzzing: the room a join reply names, entered as if its tunnel had just
+    // come up (lobby open, clock running), without the service or a tunnel client.
+    void enterRoomForTesting(const QJsonObject &joinReply)
+    {
+        enterSession(joinReply);
+        onTunnelReady();
+    }
 
 signals:
     void connectedChanged();

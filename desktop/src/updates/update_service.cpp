@@ -206,7 +206,12 @@ void UpdateService::onManifestReply(QNetworkReply *reply)
         emit noUpdateAvailable();
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
+    evaluateManifestBody(reply->readAll());
+}
+
+void UpdateService::evaluateManifestBody(const QByteArray &body)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
     if (!doc.isObject()) {
         logLine(Logger::Error, QStringLiteral("invalid manifest JSON"));
         setState(QStringLiteral("idle"));
@@ -329,7 +334,8 @@ QString UpdateService::computeDownloads()
         PendingDownload download;
         download.relativePath = it.key();
         download.downloadLink = entry.value(QStringLiteral("download_link")).toString();
-        download.expectedHash = hash;
+        // The shape check allows capitals; the verification computes lower case.
+        download.expectedHash = hash.toLower();
         download.size = entry.value(QStringLiteral("size")).toInteger();
         m_downloads.append(download);
         m_totalBytes += download.size; // each size is bounded, so this cannot overflow

@@ -75,6 +75,8 @@ public:
     void setStagingRootForTesting(const QString &root) { m_stagingRoot = root; }
     // Tests: name of the plan file inside the staging directory, to make it unwritable.
     void setPlanFileNameForTesting(const QString &name) { m_planFileName = name; }
+    // Fuzzing: a manifest body as the service's reply brings it, without the network.
+    void takeManifestForTesting(const QByteArray &body) { evaluateManifestBody(body); }
 
     Q_INVOKABLE void setBaseUrl(const QString &url);
     Q_INVOKABLE void setInstallDir(const QString &dir);
@@ -102,6 +104,8 @@ private:
 
     void checkPreviousFailure();
     void onManifestReply(QNetworkReply *reply);
+    // The body of a manifest reply that arrived whole.
+    void evaluateManifestBody(const QByteArray &body);
     void evaluateManifest(const QJsonObject &manifest);
     // Why a manifest cannot be used, or empty; such a manifest offers no update.
     QString manifestShapeProblem() const;
