@@ -134,9 +134,10 @@ private slots:
         QTest::newRow("a comment quoting the start marker")
             << "# was: " + kStart + "\n192.168.1.20 tv.home\n" + block + "::1 localhost\n"
             << "# was: " + kStart + "\n192.168.1.20 tv.home\n::1 localhost\n";
-        QTest::newRow("the nearest start opens the block; unpaired markers stay")
-            << kStart + "\na\n" + kStart + "\nb\n" + kEnd + "\nc\n" + kEnd + "\n"
-            << kStart + "\na\nc\n" + kEnd + "\n";
+        // The end that would pair with the stray start at the next clean-up goes.
+        QTest::newRow("the nearest start opens the block; the player's lines stay for good")
+            << kStart + "\na\n" + kStart + "\nb\n" + kEnd + "\nc\n" + kEnd + "\nd\n" + kEnd
+            << kStart + "\na\nc\nd";
         QTest::newRow("CRLF") << "127.0.0.1 localhost\r\n" + kStart + "\r\n10.0.0.1 a\r\n" + kEnd + "\r\n::1 x\r\n"
                               << QByteArray("127.0.0.1 localhost\r\n::1 x\r\n");
         QTest::newRow("mixed line ends") << "a\r\nb\n" + kStart + "\r\nx\n" + kEnd + "\r\nc\r\nd\n"
@@ -166,6 +167,8 @@ private slots:
         manager.setHostsFilePath(hosts.path);
         QVERIFY(manager.removeManagedBlock());
         QCOMPARE(hosts.content(), after);
+        // The next start finds nothing more to take.
+        QCOMPARE(HostsFileManager::withoutManagedBlocks(after), after);
         if (after == before)
             QCOMPARE(QFileInfo(hosts.path).lastModified(), old);
     }

@@ -80,8 +80,21 @@ QByteArray HostsFileManager::withoutBlocks(const QByteArray &content, QByteArray
                                            QByteArrayView endMarker)
 {
     QByteArray out;
-    qsizetype kept = 0;    // content before this offset has been dealt with
-    qsizetype openAt = -1; // the start marker line of the block being read
+    qsizetype kept = 0;       // content before this offset has been dealt with
+    qsizetype openAt = -1;    // the start marker line of the block being read
+    bool strayStart = false;  // a start marker without a partner stays before this point
+    // Drops [from, the end of the line ending at `newline`).
+    const auto cut = [&](qsizetype from, qsizetype newline) {
+        out.append(content.constData() + kept, from - kept);
+        // Cut on the file's last line, without a line break of its own, the text
+        // takes the one before it, so the file still ends as it did.
+        if (newline < 0 && out.endsWith('\n')) {
+            out.chop(1);
+            if (out.endsWith('\r'))
+                out.chop(1);
+        }
+        kept = newline < 0 ? content.size() : newline + 1;
+    };
     for (qsizetype pos = 0; pos < content.size();) {
         const qsizetype newline = content.indexOf('\n', pos);
         const qsizetype textEnd = newline < 0 ? content.size() : newline;
@@ -89,18 +102,16 @@ QByteArray HostsFileManager::withoutBlocks(const QByteArray &content, QByteArray
         if (line.endsWith('\r'))
             line.chop(1);
         if (line == startMarker) {
+            strayStart = strayStart || openAt >= 0;
             openAt = pos;
         } else if (line == endMarker && openAt >= 0) {
-            out.append(content.constData() + kept, openAt - kept);
-            // A block on the file's last line, without a line break of its own,
-            // takes the one before it, so the file still ends as it did.
-            if (newline < 0 && out.endsWith('\n')) {
-                out.chop(1);
-                if (out.endsWith('\r'))
-                    out.chop(1);
-            }
-            kept = newline < 0 ? content.size() : newline + 1;
+            cut(openAt, newline);
             openAt = -1;
+        } else if (line == endMarker && strayStart) {
+            // With the block between them gone, a stray start and this end would
+            // pair at the next clean-up and take the player's lines between them:
+            // the end marker goes now, and the lines stay for good.
+            cut(pos, newline);
         }
         pos = newline < 0 ? content.size() : newline + 1;
     }

@@ -28,7 +28,8 @@ public:
     // The same for any pair of markers. A marker counts only as a whole line
     // (a "\r" before its "\n" ends the line, it is not part of it); the start
     // marker nearest before an end marker opens the block; a marker without a
-    // partner, and what follows it, stays.
+    // partner, and what follows it, stays, except an end marker that a stray
+    // start would pair with once the block between them is gone.
     static QByteArray withoutBlocks(const QByteArray &content, QByteArrayView startMarker,
                                     QByteArrayView endMarker);
 
