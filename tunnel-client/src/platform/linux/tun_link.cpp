@@ -79,13 +79,9 @@ std::optional<TunLink> TunLink::find(std::string_view name) {
     return link;
 }
 
-bool TunLink::attachableByCaller(std::string_view name) {
+bool TunLink::attachableByCaller() const {
     const uid_t user = ::geteuid();
     if (user == 0) return true;
-    auto link = find(name);
-    // No interface of that name: attaching makes one. One that could not be asked about is
-    // not taken.
-    if (!link) return if_nametoindex(std::string(name).c_str()) == 0;
     std::vector<std::uint32_t> groups{::getegid()};
     const int count = ::getgroups(0, nullptr);
     if (count > 0) {
@@ -93,7 +89,16 @@ bool TunLink::attachableByCaller(std::string_view name) {
         const int got = ::getgroups(count, more.data());
         if (got > 0) groups.insert(groups.end(), more.begin(), more.begin() + got);
     }
-    return mayAttachWithoutRight(link->ownership, user, groups);
+    return mayAttachWithoutRight(ownership, user, groups);
+}
+
+bool TunLink::attachableByCaller(std::string_view name) {
+    if (::geteuid() == 0) return true;
+    auto link = find(name);
+    // No interface of that name: attaching makes one. One that could not be asked about is
+    // not taken.
+    if (!link) return if_nametoindex(std::string(name).c_str()) == 0;
+    return link->attachableByCaller();
 }
 
 }  // namespace ostrel

@@ -16,9 +16,11 @@ struct TunLink {
 
     // The interface of that name, nullopt when there is none or it is no TUN/TAP one.
     static std::optional<TunLink> find(std::string_view name);
-    // Whether this process could attach to the interface of that name without the right
-    // to administer the network: yes for a name that is no TUN/TAP interface (attaching
-    // makes a new one), else by its owner and group.
+    // Whether this process could attach to this interface without the right to
+    // administer the network: by its owner and group (root may take any).
+    bool attachableByCaller() const;
+    // The same for the interface of that name: yes for a name that is no TUN/TAP
+    // interface (attaching makes a new one).
     static bool attachableByCaller(std::string_view name);
 };
 

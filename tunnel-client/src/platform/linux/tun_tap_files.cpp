@@ -203,11 +203,11 @@ std::expected<std::unique_ptr<TapFile>, TapFiles::OpenFailure> TunTapFiles::open
     auto name = InterfaceGuid::findName(*guid);
     if (!name || name->size() >= IFNAMSIZ) return std::unexpected(OpenFailure::File);
     // Attach only to an existing TAP interface; TUNSETIFF would otherwise make a new one.
-    auto flags = InterfaceGuid::tunFlags(*name);
-    if (!flags || !(*flags & IFF_TAP)) return std::unexpected(OpenFailure::File);
+    auto link = TunLink::find(*name);
+    if (!link || !(link->flags & IFF_TAP)) return std::unexpected(OpenFailure::File);
     // The right to administer the network lets TUNSETIFF past the interface's owner; the
     // client takes only what its user could have taken without it.
-    if (!TunLink::attachableByCaller(*name)) return std::unexpected(OpenFailure::File);
+    if (!link->attachableByCaller()) return std::unexpected(OpenFailure::File);
     // One another program holds answers EBUSY: it is never taken.
     auto attached = attach(*name);
     if (!attached) return std::unexpected(OpenFailure::File);
