@@ -16,25 +16,27 @@ namespace {
 // Names tried in the temporary folder; another account may have taken some.
 constexpr int kFolderNames = 10;
 
-// Owned by this account and closed to every other one; a folder we made
-// ourselves comes out of mkdir with at most 0700, and gets all of it.
-bool isOwnClosedFolder(int fd)
+int openFolder(const QString &path)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
-        return false;
-    return (st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0;
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
+// Owned by this account and closed to every other one.
+bool isClosedFolder(int fd, struct stat &st)
+{
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// A folder we made ourselves comes out of mkdir with at most 0700, and gets all of it.
 bool claimFolder(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
         return false;
-    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openFolder(path);
     if (fd < 0)
         return false;
-    const bool ours = isOwnClosedFolder(fd);
+    struct stat st {};
+    const bool ours = isClosedFolder(fd, st) && ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
     ::close(fd);
     return ours;
 }
@@ -54,11 +56,11 @@ QString privateTempDir()
 
 bool isPrivateFolder(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openFolder(path);
     if (fd < 0)
         return false;
     struct stat st {};
-    const bool closed = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    const bool closed = isClosedFolder(fd, st);
     ::close(fd);
     return closed;
 }
