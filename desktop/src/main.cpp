@@ -11,6 +11,7 @@
 #include "platform/platform_factory.h"
 #include "shell/single_instance.h"
 #include "session/stray_process_cleaner.h"
+#include "session/vpn_process.h"
 #include "shell/tray_icon.h"
 #include "updates/update_service.h"
 
@@ -72,7 +73,8 @@ int main(int argc, char *argv[])
 
     {
         const auto processes = platform::createProcessTable();
-        StrayProcessCleaner::terminateAll(*processes, StrayProcessCleaner::tunnelClientName(),
+        StrayProcessCleaner::terminateAll(*processes,
+                                          VpnProcess::clientProgramIn(QCoreApplication::applicationDirPath()),
                                           QCoreApplication::applicationPid());
     }
 
