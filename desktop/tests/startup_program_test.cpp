@@ -92,6 +92,17 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_home.filePath("run/CorvanaApp")), kEventWaitMs);
     }
 
+    // A start the test ends itself, killed should the test end first.
+    static auto killedAtTheEnd(QProcess &p)
+    {
+        return qScopeGuard([&p] {
+            if (p.state() != QProcess::NotRunning) {
+                p.kill();
+                p.waitForFinished(5000);
+            }
+        });
+    }
+
     // The program is the first process of its namespace, which a signal it does not
     // catch yet would not end.
     static bool catchesTerm(qint64 pid)
@@ -140,12 +151,7 @@ private slots:
         QFile::remove(logPath());
         QProcess first;
         startPrimary(first, {});
-        auto cleanup = qScopeGuard([&] {
-            if (first.state() != QProcess::NotRunning) {
-                first.kill();
-                first.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(first);
 
         const QStringList lines = readAll(logPath()).split('\n', Qt::SkipEmptyParts);
         QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INF\] app: started v1\.5\.0$)")
@@ -200,12 +206,7 @@ private slots:
         QFile::remove(entryPath());
         QProcess only;
         startPrimary(only, {"corvana://join/  xyz "});
-        auto cleanup = qScopeGuard([&] {
-            if (only.state() != QProcess::NotRunning) {
-                only.kill();
-                only.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(only);
         // The scheme entry is written again at every start.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(entryPath()), kEventWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: xyz\n"), kEventWaitMs);
@@ -254,12 +255,7 @@ exec "$@"
         prepare(only, {}, {"sh", "-c", starter, "sh", client, namesake, program});
         only.start();
         QVERIFY(only.waitForStarted(kEventWaitMs));
-        auto cleanup = qScopeGuard([&] {
-            if (only.state() != QProcess::NotRunning) {
-                only.kill();
-                only.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(only);
         // The clean-up runs before the log is opened.
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("app: started v1.5.0"), 20000);
 
@@ -314,12 +310,7 @@ exec "$@"
         only.setProcessEnvironment(env);
         only.start();
         QVERIFY(only.waitForStarted(kEventWaitMs));
-        auto cleanup = qScopeGuard([&] {
-            if (only.state() != QProcess::NotRunning) {
-                only.kill();
-                only.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(only);
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: private-room-7f3a\n")
                                      || only.state() == QProcess::NotRunning, 20000);
         QCOMPARE(only.state(), QProcess::Running);
