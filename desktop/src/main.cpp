@@ -2,6 +2,7 @@
 #include "shell/cached_network_access_manager_factory.h"
 #include "shell/deep_link.h"
 #include "shell/deep_link_router.h"
+#include "session/credential_store.h"
 #include "session/hosts_file_manager.h"
 #include "discord/discord_presence.h"
 #include "shell/logger.h"
@@ -9,16 +10,20 @@
 #include "service/ping_service.h"
 #include "shell/qml_types.h"
 #include "platform/platform_factory.h"
+#include "platform/private_places.h"
 #include "shell/single_instance.h"
 #include "session/stray_process_cleaner.h"
+#include "session/vpn_process.h"
 #include "shell/tray_icon.h"
 #include "updates/update_service.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QSettings>
 #include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
@@ -72,8 +77,22 @@ int main(int argc, char *argv[])
 
     {
         const auto processes = platform::createProcessTable();
-        StrayProcessCleaner::terminateAll(*processes, StrayProcessCleaner::tunnelClientName(),
+        StrayProcessCleaner::terminateAll(*processes,
+                                          VpnProcess::clientProgramIn(QCoreApplication::applicationDirPath()),
                                           QCoreApplication::applicationPid());
+    }
+
+    // The settings (with the remembered token), the pictures and the password are the
+    // player's alone, also where an earlier version left them open to every account. The
+    // settings file stands before the window's store first writes it, which keeps its mode.
+    {
+        const QString settings = QSettings().fileName();
+        platform::makePrivateFolder(QFileInfo(settings).path());
+        platform::makePrivateFile(settings);
+        const QString pictures = CachedNetworkAccessManagerFactory::cacheDirectory();
+        platform::makePrivateFolder(pictures);
+        platform::narrowToOwner(pictures);
+        platform::narrowToOwner(CredentialStore::credentialFilePath());
     }
 
     Logger::instance().init();

@@ -205,12 +205,17 @@ private slots:
             QVERIFY(back == payload);
         }
 
-        // Someone else writing to the forward's remote-side socket must not reach the client.
+        // Someone else writing to the forward's remote-side socket must not reach the client,
+        // not even from another port of the server's own address.
         QVERIFY(!echo.senders.isEmpty());
         QUdpSocket stranger;
         QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
-        stranger.writeDatagram("spoofed", QHostAddress("127.0.0.2"), echo.senders.last());
-        stranger.writeDatagram("spoofed", QHostAddress::LocalHost, echo.senders.last());
+        QUdpSocket neighbour;
+        QVERIFY(neighbour.bind(QHostAddress("127.0.0.2"), 0));
+        for (QUdpSocket *from : {&stranger, &neighbour}) {
+            from->writeDatagram("spoofed", QHostAddress("127.0.0.2"), echo.senders.last());
+            from->writeDatagram("spoofed", QHostAddress::LocalHost, echo.senders.last());
+        }
         QTest::qWait(50);
         QVERIFY(!client.hasPendingDatagrams());
         client.writeDatagram("after", QHostAddress::LocalHost, forward.localPort());

@@ -45,7 +45,7 @@ private:
         return m_home.filePath("data/applications/corvana-url-handler.desktop");
     }
 
-    void prepare(QProcess &p, const QStringList &args)
+    void prepare(QProcess &p, const QStringList &args, const QStringList &program = {kProgram})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", m_home.path());
@@ -59,7 +59,7 @@ private:
         // Should this test die, the wrapper dies too, and takes the program with it.
         p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         p.setProgram(m_wrapper.first());
-        p.setArguments(m_wrapper.mid(1) + QStringList{kProgram} + args);
+        p.setArguments(m_wrapper.mid(1) + program + args);
     }
 
     // The program itself, inside the namespace the wrapper made.
@@ -92,9 +92,30 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_home.filePath("run/CorvanaApp")), kEventWaitMs);
     }
 
+    // A start the test ends itself, killed should the test end first.
+    static auto killedAtTheEnd(QProcess &p)
+    {
+        return qScopeGuard([&p] {
+            if (p.state() != QProcess::NotRunning) {
+                p.kill();
+                p.waitForFinished(5000);
+            }
+        });
+    }
+
+    // The program is the first process of its namespace, which a signal it does not
+    // catch yet would not end.
+    static bool catchesTerm(qint64 pid)
+    {
+        const QString status = readAll(QStringLiteral("/proc/%1/status").arg(pid));
+        const QString caught = QRegularExpression(R"(SigCgt:\s*([0-9a-f]+))").match(status).captured(1);
+        return caught.toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1));
+    }
+
     void stopPrimary(QProcess &p)
     {
         QTRY_VERIFY_WITH_TIMEOUT(innerPid(p) > 0, kEventWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(catchesTerm(innerPid(p)), kEventWaitMs);
         QCOMPARE(::kill(static_cast<pid_t>(innerPid(p)), SIGTERM), 0);
         QVERIFY(p.waitForFinished(20000));
         QVERIFY2(p.exitCode() == 0, p.readAllStandardError().right(4000).constData());
@@ -130,12 +151,7 @@ private slots:
         QFile::remove(logPath());
         QProcess first;
         startPrimary(first, {});
-        auto cleanup = qScopeGuard([&] {
-            if (first.state() != QProcess::NotRunning) {
-                first.kill();
-                first.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(first);
 
         const QStringList lines = readAll(logPath()).split('\n', Qt::SkipEmptyParts);
         QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INF\] app: started v1\.5\.0$)")
@@ -190,15 +206,84 @@ private slots:
         QFile::remove(entryPath());
         QProcess only;
         startPrimary(only, {"corvana://join/  xyz "});
-        auto cleanup = qScopeGuard([&] {
-            if (only.state() != QProcess::NotRunning) {
-                only.kill();
-                only.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(only);
         // The scheme entry is written again at every start.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(entryPath()), kEventWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: xyz\n"), kEventWaitMs);
+        stopPrimary(only);
+    }
+
+    // Left over at start: processes named like the tunnel client. Only the player's own
+    // run of the very client this program starts is ended.
+    void strayCleanUpEndsOnlyThePlayersOwnClient()
+    {
+        if (!otherAccount::available())
+            QSKIP("needs root to act as another account");
+        QTemporaryDir top;
+        QVERIFY(top.isValid());
+        const QString base = QFileInfo(top.path()).canonicalFilePath();
+        QVERIFY(::chmod(QFile::encodeName(base).constData(), 0755) == 0);
+        // The program as installed, its client beside it (a stand-in that only waits), and
+        // another program of the client's name elsewhere.
+        for (const char *dir : {"app", "elsewhere"})
+            QVERIFY(QDir(base).mkpath(dir));
+        const QString program = base + "/app/corvana";
+        const QString client = base + "/app/ostrel-client";
+        const QString namesake = base + "/elsewhere/ostrel-client";
+        QVERIFY(QFile::copy(kProgram, program));
+        for (const QString &copy : {client, namesake})
+            QVERIFY(QFile::copy("/bin/sleep", copy));
+        for (const QString &path : {base + "/app", base + "/elsewhere", program, client, namesake})
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0755) == 0);
+
+        // Started in the program's PID namespace just before it, each waited for.
+        const QString starter = QStringLiteral(R"sh(
+client=$1 namesake=$2
+shift 2
+"$client" 300 & a=$!
+"$namesake" 300 & b=$!
+setpriv --reuid=%1 --regid=%2 --clear-groups "$client" 300 & c=$!
+for i in $(seq 200); do
+  [ "$(readlink /proc/$a/exe)" = "$client" ] && [ "$(readlink /proc/$b/exe)" = "$namesake" ] &&
+    [ "$(readlink /proc/$c/exe)" = "$client" ] && break
+  sleep 0.05
+done
+exec "$@"
+)sh").arg(otherAccount::kUid).arg(otherAccount::kGid);
+        QFile::remove(logPath());
+        QProcess only;
+        prepare(only, {}, {"sh", "-c", starter, "sh", client, namesake, program});
+        only.start();
+        QVERIFY(only.waitForStarted(kEventWaitMs));
+        const auto cleanup = killedAtTheEnd(only);
+        // The clean-up runs before the log is opened.
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("app: started v1.5.0"), 20000);
+
+        // Live processes running file as uid, seen from outside the namespace.
+        auto running = [](const QString &file, uid_t uid) {
+            int count = 0;
+            for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                if (QFile::symLinkTarget("/proc/" + pid + "/exe") != file)
+                    continue;
+                struct stat st {};
+                if (::stat(QFile::encodeName("/proc/" + pid).constData(), &st) == 0 && st.st_uid == uid)
+                    ++count;
+            }
+            return count;
+        };
+        struct Case {
+            const char *what;
+            QString file;
+            uid_t uid;
+            int left;
+        };
+        const Case cases[] = {
+            {"the player's own client", client, ::geteuid(), 0},
+            {"the player's program of the same name elsewhere", namesake, ::geteuid(), 1},
+            {"another account's run of the same client", client, otherAccount::kUid, 1},
+        };
+        for (const Case &c : cases)
+            QVERIFY2(running(c.file, c.uid) == c.left, c.what);
         stopPrimary(only);
     }
 
@@ -225,12 +310,7 @@ private slots:
         only.setProcessEnvironment(env);
         only.start();
         QVERIFY(only.waitForStarted(kEventWaitMs));
-        auto cleanup = qScopeGuard([&] {
-            if (only.state() != QProcess::NotRunning) {
-                only.kill();
-                only.waitForFinished(5000);
-            }
-        });
+        const auto cleanup = killedAtTheEnd(only);
         QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath()).contains("deeplink: startup join: private-room-7f3a\n")
                                      || only.state() == QProcess::NotRunning, 20000);
         QCOMPARE(only.state(), QProcess::Running);

@@ -35,18 +35,26 @@ class StrayProcessTest : public QObject
     Q_OBJECT
 
 private slots:
-    void endsOnlyOtherProcessesOfThatName()
+    void endsOnlyThisAccountsOwnClient()
     {
         QCOMPARE(StrayProcessCleaner::tunnelClientName(), QString("ostrel-client"));
 
+        const QString client = "/opt/app/ostrel-client";
         FakeProcessTable table;
-        table.entries = {{10, "ostrel-client"}, {11, "OSTREL-CLIENT"}, {12, "ostrel-client2"},
-                         {13, "corvana"},       {14, "ostrel-client"}, {15, "ostrel-client"},
-                         {16, "x-ostrel-client"}};
+        table.entries = {{10, "ostrel-client", client, true},
+                         {11, "ostrel-client", "/opt/app//ostrel-client", true},
+                         {12, "ostrel-client", "/home/u/ostrel-client", true}, // another program of that name
+                         {13, "ostrel-client", client, false},                 // another account's
+                         {14, "ostrel-client", client, true},                  // this program
+                         {15, "ostrel-client", client, true},                  // cannot be ended
+                         {16, "ostrel-client", "", true},                      // its file unknown
+                         {17, "OSTREL-CLIENT", "/opt/app/OSTREL-CLIENT", true},
+                         {18, "corvana", "/opt/app/corvana", true}};
         table.refuse = {15};
-        QCOMPARE(StrayProcessCleaner::terminateAll(table, "ostrel-client", 14), 2);
+        QCOMPARE(StrayProcessCleaner::terminateAll(table, client, 14), 2);
         QCOMPARE(table.terminated,
                  (QList<QPair<qint64, int>>{{10, 1}, {11, 1}}));
+        QCOMPARE(StrayProcessCleaner::terminateAll(table, QString(), 14), 0);
     }
 
     void procEntriesAreNamedByTheirExecutable()
@@ -96,15 +104,13 @@ private slots:
         bool seen = false;
         bool selfSeen = false;
         for (const ProcessTable::Entry &e : table.snapshot()) {
-            seen = seen || (e.pid == victim.processId() && e.executableName == name);
+            seen = seen || (e.pid == victim.processId() && e.executableName == name && e.ownAccount);
             selfSeen = selfSeen || e.pid == QCoreApplication::applicationPid();
         }
         QVERIFY(seen);
         QVERIFY(selfSeen);
 
-        QCOMPARE(StrayProcessCleaner::terminateAll(table, name.toUpper(),
-                                                   QCoreApplication::applicationPid()),
-                 1);
+        QCOMPARE(StrayProcessCleaner::terminateAll(table, program, QCoreApplication::applicationPid()), 1);
         QVERIFY(victim.waitForFinished(kEventWaitMs));
         QCOMPARE(victim.exitStatus(), QProcess::CrashExit);
     }

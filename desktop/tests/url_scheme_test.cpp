@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QString read(const QString &path)
@@ -80,7 +82,7 @@ private slots:
     {
         const QString mime = "x-scheme-handler/corvana";
         const QString file = "corvana-url-handler.desktop";
-        const QString before = "[Added Associations]\n"
+        const QByteArray before = "[Added Associations]\n"
                                "text/plain=editor.desktop;\n"
                                "\n"
                                "[Default Applications]\n"
@@ -90,8 +92,8 @@ private slots:
                                "\n"
                                "[Removed Associations]\n"
                                "image/png=viewer.desktop;\n";
-        const QString after = XdgUrlSchemeRegistry::withDefaultHandler(before, mime, file);
-        QCOMPARE(after, QString("[Added Associations]\n"
+        const QByteArray after = XdgUrlSchemeRegistry::withDefaultHandler(before, mime, file);
+        QCOMPARE(after, QByteArray("[Added Associations]\n"
                                 "text/plain=editor.desktop;\n"
                                 "\n"
                                 "[Default Applications]\n"
@@ -102,24 +104,68 @@ private slots:
                                 "image/png=viewer.desktop;\n"));
         QCOMPARE(XdgUrlSchemeRegistry::withDefaultHandler(after, mime, file), after);
 
-        const QString noEntry = XdgUrlSchemeRegistry::withDefaultHandler(
+        const QByteArray noEntry = XdgUrlSchemeRegistry::withDefaultHandler(
             "[Default Applications]\ntext/html=b.desktop\n\n[Other]\nk=v\n", mime, file);
-        QCOMPARE(noEntry, QString("[Default Applications]\ntext/html=b.desktop\n"
+        QCOMPARE(noEntry, QByteArray("[Default Applications]\ntext/html=b.desktop\n"
                                   "x-scheme-handler/corvana=corvana-url-handler.desktop\n"
                                   "\n[Other]\nk=v\n"));
 
-        const QString noGroup =
+        const QByteArray noGroup =
             XdgUrlSchemeRegistry::withDefaultHandler("[Added Associations]\na=b;", mime, file);
-        QCOMPARE(noGroup, QString("[Added Associations]\na=b;\n\n[Default Applications]\n"
+        QCOMPARE(noGroup, QByteArray("[Added Associations]\na=b;\n\n[Default Applications]\n"
                                   "x-scheme-handler/corvana=corvana-url-handler.desktop\n"));
 
         // Through the real files: the existing list is kept as it was.
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        write(dir.filePath("mimeapps.list"), before.toUtf8());
+        write(dir.filePath("mimeapps.list"), before);
         XdgUrlSchemeRegistry registry(dir.filePath("apps"), dir.path());
         QVERIFY(registry.registerScheme({"corvana", "URL:Corvana Protocol", "/c"}));
-        QCOMPARE(read(dir.filePath("mimeapps.list")), after);
+        QCOMPARE(read(dir.filePath("mimeapps.list")), QString::fromUtf8(after));
+    }
+
+    // The list as other programs wrote it, through the real file: only our line
+    // changes, every other byte stays, and a list already right is not written.
+    void theListIsKeptByteForByte()
+    {
+        const QByteArray ours = "x-scheme-handler/corvana=corvana-url-handler.desktop";
+        struct Case {
+            const char *what;
+            QByteArray before;
+            QByteArray after; // empty: not written
+        };
+        const Case cases[] = {
+            {"line ends of CR LF",
+             "[Default Applications]\r\ntext/html=b.desktop\r\nx-scheme-handler/corvana=old.desktop\r\n",
+             "[Default Applications]\r\ntext/html=b.desktop\r\n" + ours + "\r\n"},
+            {"a Latin-1 byte, a comment and other schemes",
+             "# caf\xe9\n[Default Applications]\nx-scheme-handler/http=b.desktop\n"
+             "#x-scheme-handler/corvana=mine.desktop\nx-scheme-handler/corvanax=y.desktop\n",
+             "# caf\xe9\n[Default Applications]\nx-scheme-handler/http=b.desktop\n"
+             "#x-scheme-handler/corvana=mine.desktop\nx-scheme-handler/corvanax=y.desktop\n" + ours + "\n"},
+            {"no group, no last line end, CR LF",
+             "[Added Associations]\r\na=b;", "[Added Associations]\r\na=b;\r\n\r\n[Default Applications]\r\n" + ours + "\r\n"},
+            {"already ours, with a Latin-1 byte and CR LF",
+             "[Default Applications]\r\n" + ours + "\r\nx=\xff.desktop\r\n", ""},
+            {"already ours, last line without its end", "[Default Applications]\n" + ours, ""},
+        };
+        for (const Case &c : cases) {
+            QTemporaryDir dir;
+            QVERIFY(dir.isValid());
+            const QString list = dir.filePath("mimeapps.list");
+            write(list, c.before);
+            const QByteArray path = QFile::encodeName(list);
+            struct stat before {};
+            QVERIFY(::stat(path.constData(), &before) == 0);
+            XdgUrlSchemeRegistry registry(dir.filePath("apps"), dir.path());
+            QVERIFY2(registry.registerScheme({"corvana", "URL:Corvana Protocol", "/c"}), c.what);
+            QFile f(list);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), c.after.isEmpty() ? c.before : c.after);
+            struct stat after {};
+            QVERIFY(::stat(path.constData(), &after) == 0);
+            QVERIFY2((after.st_ino == before.st_ino) == c.after.isEmpty(), c.what);
+        }
     }
 };
 

@@ -4,7 +4,8 @@
 // reach without the right.
 //
 // Each run happens in a mount namespace of its own: a tmpfs on /media holds the client,
-// a root-owned library folder and a folder of the user's; /dev/net/tun there is open to
+// a root-owned library folder, a folder of the user's and, where a test asks, the user's
+// own ext4 image mounted as a stick is; /dev/net/tun there is open to
 // every user, as udev leaves it on a fresh machine; /usr/sbin/ip there notes each run's
 // PATH and one variable of the caller's on standard error before it runs the system's ip.
 
@@ -39,11 +40,12 @@ constexpr const char* kAccount = "ostrel-granted";
 constexpr const char* kStage = "/media";
 
 // $1 uid, $2 gid, $3 the build's bin folder, $4 where the client goes: "root" (a folder of
-// root's) or "user" (the user's own folder, as a build folder is); then the client's arguments.
+// root's) or "user" (the user's own folder, as a build folder is); $5 the options of a stick
+// the user brought, or "-" for none; then the client's arguments.
 constexpr const char* kStageScript = R"sh(
 set -e
-user=$1 group=$2 bin=$3 where=$4
-shift 4
+user=$1 group=$2 bin=$3 where=$4 stick=$5
+shift 5
 stage=/media
 mount -t tmpfs -o mode=0755 ostrel-granted "$stage"
 mkdir -m 0755 "$stage/root-bin" "$stage/root-lib" "$stage/home" "$stage/home/path"
@@ -53,6 +55,15 @@ cp "$bin/libostrel_marker.so" "$stage/home/libwintun.so"
 printf '#!/bin/sh\necho "caller ip ran" >&2\n' >"$stage/home/path/ip"
 chmod 0755 "$stage/home/path/ip"
 chown -R "$user:$group" "$stage/home"
+# The user's image, as an automounter mounts a stick: its folder and library say they are
+# root's, and they are only because the user wrote them so.
+if [ "$stick" != - ]; then
+  mkdir -m 0755 "$stage/stick-tree" "$stage/stick"
+  cp "$bin/libostrel_marker.so" "$stage/stick-tree/libwintun.so"
+  truncate -s 8M "$stage/stick.img"
+  mkfs.ext4 -q -F -E root_owner=0:0 -d "$stage/stick-tree" "$stage/stick.img"
+  mount -o "loop,$stick" "$stage/stick.img" "$stage/stick"
+fi
 case $where in root) dir=$stage/root-bin ;; *) dir=$stage/home ;; esac
 cp "$bin/ostrel-client" "$dir/"
 chown "root:$group" "$dir/ostrel-client"
@@ -120,10 +131,10 @@ protected:
     };
 
     // The client as the account, with the right, until it fails or comes up (then stopped).
-    Run runClient(const std::string& where, const std::vector<std::string>& options) {
+    Run runClient(const std::string& where, const std::vector<std::string>& options, const std::string& stick = "-") {
         const bool layer3 = std::find(options.begin(), options.end(), "l3") != options.end();
         std::vector<std::string> argv{"unshare", "--mount", "--propagation", "private", "sh", "-c", kStageScript,
-                                      "sh", std::to_string(uid_), std::to_string(gid_), kBin, where,
+                                      "sh", std::to_string(uid_), std::to_string(gid_), kBin, where, stick,
                                       "--server", "127.0.0.1:7100", "--user", layer3 ? "player3" : "player",
                                       "--pass", "pw", "--node", layer3 ? "lan3" : "lan2",
                                       "--insecure-skip-server-auth"};
@@ -189,6 +200,33 @@ TEST_F(GrantedClient, LoadsOnlyALibraryRootAloneCanChange) {
             EXPECT_THAT(run.out.back(), HasSubstr("\"code\":\"tap_open_failed\"")) << joined(run);
             EXPECT_THAT(run.out.back(), HasSubstr(c.failure)) << joined(run);
         }
+    }
+}
+
+TEST_F(GrantedClient, RefusesALibraryOnAMountTheUserBrought) {
+    for (const char* tool : {"mkfs.ext4", "losetup"})
+        if (!onPath(tool)) GTEST_SKIP() << "needs " << tool;
+    struct Case {
+        std::string options;  // of the stick's mount
+        std::string why;
+    };
+    const Case cases[] = {
+        {"nosuid,nodev", "nosuid"},  // what automounters set
+        {"nodev", "nodev"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        Run run = runClient("root",
+                            {"--mode", "l3", "--device", "wintun", "--wintun", "granted2", "--wintun-dll",
+                             "/media/stick/libwintun.so"},
+                            c.options);
+        EXPECT_THAT(run.err, Not(HasSubstr("marker library constructor ran"))) << joined(run);
+        EXPECT_EQ(run.adapter, "") << joined(run);
+        ASSERT_FALSE(run.out.empty()) << joined(run);
+        EXPECT_THAT(run.out.back(), HasSubstr("\"code\":\"tap_open_failed\"")) << joined(run);
+        EXPECT_THAT(run.out.back(), HasSubstr("error 13; /media/stick/libwintun.so refused: /media/stick/libwintun.so "
+                                              "lies on a " + c.why + " mount"))
+            << joined(run);
     }
 }
 

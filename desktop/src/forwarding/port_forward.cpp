@@ -196,7 +196,7 @@ void PortForward::onUdpReadyRead()
             continue;
         client->lastActiveMs = m_clock.elapsed();
         m_bytes += size;
-        client->remote->writeDatagram(m_datagram.constData(), size, m_remoteAddress, m_remotePort);
+        client->remote->write(m_datagram.constData(), size);
     }
 }
 
@@ -212,8 +212,9 @@ void PortForward::onUdpRemoteReadyRead(quint64 key)
         const qint64 size = remote->readDatagram(m_datagram.data(), m_datagram.size(), &sender, &senderPort);
         if (size < 0)
             continue;
-        // Only the server we forward to may reach the local client through this socket.
-        if (!sender.isEqual(m_remoteAddress))
+        // Only the server we forward to may reach the local client through this socket:
+        // another service on its host, or anyone sending from its address, may not.
+        if (!sender.isEqual(m_remoteAddress) || senderPort != m_remotePort)
             continue;
         it->lastActiveMs = m_clock.elapsed();
         m_bytes += size;
@@ -241,7 +242,9 @@ PortForward::UdpClient *PortForward::udpClientFor(const QHostAddress &address, q
     }
 
     auto *remote = new QUdpSocket(this);
-    remote->bind(QHostAddress::Any, 0);
+    // Connected: bound only where the server is reached, and the system drops what
+    // comes from anywhere but the server's address and port.
+    remote->connectToHost(m_remoteAddress, m_remotePort, QIODevice::ReadWrite);
     remote->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kSocketBufferBytes);
     connect(remote, &QUdpSocket::readyRead, this, [this, key] { onUdpRemoteReadyRead(key); });
     UdpClient client;

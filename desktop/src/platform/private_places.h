@@ -17,6 +17,20 @@ QString privateTempDir();
 // account may enter or write.
 bool isPrivateFolder(const QString &path);
 
+// Makes folder and the folders above it that are missing, each 0700 whatever the
+// umask; the folder itself, when it stood already as this account's, loses what
+// group and others had of it. True when the folder stands.
+bool makePrivateFolder(const QString &folder);
+
+// Takes from group and others what they had of path (a link is left alone) and,
+// for a folder, of everything of this account below it: files an earlier version
+// wrote for every account to read.
+void narrowToOwner(const QString &path);
+
+// The file at path as narrowToOwner leaves it, made empty (0600) when missing, so
+// a writer that keeps a file's mode when it replaces the file keeps this one.
+bool makePrivateFile(const QString &path);
+
 // True when the other end of a connected local socket runs as this account.
 bool peerIsThisAccount(qintptr socketDescriptor);
 

@@ -11,6 +11,8 @@ public:
     struct Entry {
         qint64 pid = 0;
         QString executableName; // file name only, no folder
+        QString executablePath; // the file it runs, empty when it cannot be told
+        bool ownAccount = false; // runs as this program's account
     };
 
     virtual ~ProcessTable() = default;

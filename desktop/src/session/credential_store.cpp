@@ -1,5 +1,7 @@
 #include "session/credential_store.h"
 
+#include "platform/private_places.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -136,7 +138,7 @@ QByteArray passphraseFor(const QString &userName, const QString &fingerprint)
 QString credentialFilePath()
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(dir);
+    platform::makePrivateFolder(dir);
     return dir + QStringLiteral("/cred.dat");
 }
 

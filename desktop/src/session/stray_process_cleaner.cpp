@@ -2,6 +2,9 @@
 
 #include "platform/process_table.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 QString StrayProcessCleaner::tunnelClientName()
 {
 #ifdef Q_OS_WIN
@@ -11,13 +14,23 @@ QString StrayProcessCleaner::tunnelClientName()
 #endif
 }
 
-int StrayProcessCleaner::terminateAll(ProcessTable &table, const QString &name, qint64 selfPid)
+int StrayProcessCleaner::terminateAll(ProcessTable &table, const QString &clientPath, qint64 selfPid)
 {
+    if (clientPath.isEmpty())
+        return 0;
+    // The table names files as the system resolved them.
+    const QString canonical = QFileInfo(clientPath).canonicalFilePath();
+    const QString client = QDir::cleanPath(canonical.isEmpty() ? clientPath : canonical);
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
+#endif
     int ended = 0;
     const QList<ProcessTable::Entry> processes = table.snapshot();
     for (const ProcessTable::Entry &process : processes) {
-        if (process.pid == selfPid
-            || process.executableName.compare(name, Qt::CaseInsensitive) != 0)
+        if (process.pid == selfPid || !process.ownAccount
+            || QDir::cleanPath(process.executablePath).compare(client, sensitivity) != 0)
             continue;
         if (table.terminate(process.pid, 1))
             ++ended;

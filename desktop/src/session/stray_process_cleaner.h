@@ -12,7 +12,9 @@ public:
     // The tunnel client's program file name on this platform.
     static QString tunnelClientName();
 
-    // Ends (exit code 1) every process except selfPid whose executable name
-    // equals name, ignoring case; returns how many were ended.
-    static int terminateAll(ProcessTable &table, const QString &name, qint64 selfPid);
+    // Ends (exit code 1) every process of this account except selfPid that runs
+    // the program at clientPath, the client this program starts; returns how many
+    // were ended. Another account's processes, and other programs of the same
+    // name, are left alone.
+    static int terminateAll(ProcessTable &table, const QString &clientPath, qint64 selfPid);
 };

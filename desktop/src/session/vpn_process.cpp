@@ -74,7 +74,11 @@ QStringList VpnProcess::buildArguments(const QString &server, const QString &use
 
 QString VpnProcess::executablePath() const
 {
-    const QString dir = m_programDir.isEmpty() ? QCoreApplication::applicationDirPath() : m_programDir;
+    return clientProgramIn(m_programDir.isEmpty() ? QCoreApplication::applicationDirPath() : m_programDir);
+}
+
+QString VpnProcess::clientProgramIn(const QString &dir)
+{
     for (const char *name : {"/ostrel-client.exe", "/ostrel-client"}) {
         const QString path = dir + QLatin1String(name);
         if (QFileInfo::exists(path))

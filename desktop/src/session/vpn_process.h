@@ -37,6 +37,9 @@ public:
     // Where the client executable is looked up; the program's own folder unless a test says otherwise.
     void setProgramDirectory(const QString &dir) { m_programDir = dir; }
 
+    // The client program in dir that start runs, empty when there is none.
+    static QString clientProgramIn(const QString &dir);
+
     static const QStringList &fatalErrorCodes();
     static QStringList buildArguments(const QString &server, const QString &user,
                                       const QString &password, const QString &node);

@@ -1,5 +1,6 @@
 #include "shell/cached_network_access_manager_factory.h"
 
+#include "platform/private_places.h"
 #include "shell/versioned_network_access_manager.h"
 
 #include <QDir>
@@ -18,7 +19,7 @@ QNetworkAccessManager *CachedNetworkAccessManagerFactory::create(QObject *parent
 {
     auto *manager = new VersionedNetworkAccessManager(parent);
     const QString directory = cacheDirectory();
-    QDir().mkpath(directory);
+    platform::makePrivateFolder(directory);
     auto *cache = new QNetworkDiskCache(manager);
     cache->setCacheDirectory(directory);
     cache->setMaximumCacheSize(kMaxCacheBytes);

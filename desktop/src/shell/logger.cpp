@@ -1,6 +1,7 @@
 #include "shell/logger.h"
 
 #include "platform/notification_sound.h"
+#include "platform/private_places.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,13 +50,13 @@ void Logger::initIn(const QString &directory)
         QMutexLocker lock(&m_mutex);
         if (m_initialised)
             return;
-        QDir().mkpath(directory);
+        platform::makePrivateFolder(directory);
         m_path = directory + QStringLiteral("/corvana.log");
         const QFileInfo existing(m_path);
         if (existing.exists() && existing.size() > kMaxFileSize)
             QFile::remove(m_path);
         m_file.setFileName(m_path);
-        m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+        openLocked();
         // A failed open is final: later records are dropped, never retried.
         m_initialised = true;
     }
@@ -133,6 +134,17 @@ QByteArray Logger::formatLine(int level, const QString &category, const QString 
     return line.toUtf8();
 }
 
+bool Logger::openLocked()
+{
+    // What the player did is the player's: the log is theirs alone, also one an
+    // earlier version left open to every account.
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, ownerOnly))
+        return false;
+    m_file.setPermissions(ownerOnly);
+    return true;
+}
+
 void Logger::writeLineLocked(const QByteArray &line)
 {
     m_file.write(line);
@@ -150,7 +162,7 @@ void Logger::log(Level level, const QString &category, const QString &message)
     // Start over; the record that crossed the limit goes with the old file.
     m_file.close();
     QFile::remove(m_path);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    if (openLocked())
         writeLineLocked(formatLine(Info, QStringLiteral("app"),
                                    QStringLiteral("log rotated (exceeded 100MB)")));
 }

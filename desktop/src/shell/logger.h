@@ -52,6 +52,8 @@ public:
 
 private:
     void writeLineLocked(const QByteArray &line);
+    // Opens the file at m_path for appending, readable by the player alone.
+    bool openLocked();
     static QByteArray formatLine(int level, const QString &category, const QString &message);
     // The text as it goes into a record: line breaks and other control
     // characters escaped (\n, \x1b, \u2028 as written here), cut after kMaxTextLength

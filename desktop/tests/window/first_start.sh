@@ -10,7 +10,11 @@ start_service
 curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
 # The manifest answers late, so the check's overlay can be seen.
 curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/update","delay_ms":4000}' >/dev/null
+# A home open to every account, and a umask that takes nothing away.
+chmod 755 "$STAGE" "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
+umask 000
 start_corvana
+umask 022
 shot update-check request_seen /api/update
 app_log_has "updater: no update needed" && fail "the check had ended before its screenshot"
 
@@ -69,6 +73,12 @@ key Escape
 wait_setting tutorialDone true || fail "Escape did not end the tour"
 wait_setting savedUsername "demo" || fail "the user name was not saved"
 [ -z "$(setting savedRefreshToken)" ] || fail "a refresh token was saved without Remember me"
+# What the program made of the player's is theirs alone: folders, settings, log, password, pictures.
+made=("$XDG_CONFIG_HOME/Corvana" "$XDG_DATA_HOME/Corvana" "$XDG_CACHE_HOME/Corvana")
+# (The engine's cache of compiled documents holds only the program's own.)
+mapfile -t -O 3 made < <(find "${made[@]}" -mindepth 1 ! -name '*.lock' ! -path '*/qmlcache*')
+why=$(private_to_player "$SETTINGS" "$APP_LOG" "$XDG_DATA_HOME/Corvana/Corvana/cred.dat" "${made[@]}") \
+  || fail "what is the player's is not theirs alone: $why"
 
 # Settings: the gear at the bottom of the sidebar.
 mark lan-page

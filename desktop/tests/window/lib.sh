@@ -76,6 +76,23 @@ seed_settings() {
   { echo "[General]"; printf '%s\n' "$@"; } >"$SETTINGS"
 }
 
+# private_to_player PATH...: each folder is 0700, each file 0600 and unreadable to
+# another account (a test that means it opens the folders above to every account).
+private_to_player() {
+  local path mode
+  for path in "$@"; do
+    mode=$(stat -c %a "$path") || return 1
+    if [ -d "$path" ]; then
+      [ "$mode" = 700 ] || { echo "folder $path is $mode"; return 1; }
+    else
+      [ "$mode" = 600 ] || { echo "file $path is $mode"; return 1; }
+      if setpriv --reuid=65534 --regid=65534 --clear-groups cat "$path" >/dev/null 2>&1; then
+        echo "another account reads $path"; return 1
+      fi
+    fi
+  done
+}
+
 # The program makes and drops short-lived windows while it starts; a search
 # that meets one as it goes ends in an X error, so the search is just retried.
 find_window() {

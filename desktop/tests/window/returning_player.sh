@@ -12,12 +12,26 @@ token=$(curl -sf -X POST "$SERVICE/api/auth/login" -H 'Content-Type: application
   -d '{"username":"demo","password":"demo1234"}' | sed -E 's/.*"refresh_token":"([^"]+)".*/\1/')
 [ -n "$token" ] || fail "no refresh token from the service"
 seed_settings "savedLang=fa" "savedRefreshToken=$token" "savedUsername=demo" "tutorialDone=true"
+# What an earlier version left, open to every account: the log, a cached picture, the
+# password; and a home open to all. The program runs under a umask that takes nothing away.
+CACHE=$XDG_CACHE_HOME/Corvana/Corvana/qml-images
+CRED=$XDG_DATA_HOME/Corvana/Corvana/cred.dat
+mkdir -p "$(dirname "$APP_LOG")" "$CACHE/data8/a"
+echo "earlier run" >"$APP_LOG"
+echo "picture" >"$CACHE/data8/a/picture.d"
+echo "sealed" >"$CRED"
+chmod 755 "$STAGE" "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/refresh","delay_ms":3000}' >/dev/null
+umask 000
 start_corvana
+umask 022
 shot loading-fa request_seen /api/auth/refresh
 setting_is savedRefreshToken "$token" || fail "the refresh had answered before the loading screenshot"
 wait_until 15 bash -c "grep -q 'savedRefreshToken=' '$SETTINGS' && [ \"\$(grep -E '^savedRefreshToken=' '$SETTINGS' | cut -d= -f2-)\" != '$token' ]" \
   || fail "the rotated token was not saved"
+mapfile -t cached < <(find "$CACHE" -type f)
+why=$(private_to_player "$SETTINGS" "$(dirname "$SETTINGS")" "$APP_LOG" "$(dirname "$APP_LOG")" "$CRED" \
+  "$(dirname "$CRED")" "$CACHE" "${cached[@]}") || fail "what is the player's is not theirs alone: $why"
 shot main-fa request_seen /api/vlans/public
 
 # Escape with nothing open, and Ctrl+D while disconnected, change nothing.

@@ -6,10 +6,23 @@
 
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 
 ProcProcessTable::ProcProcessTable(QString procRoot) : m_procRoot(std::move(procRoot)) {}
 
-QString ProcProcessTable::executableNameOf(const QString &procEntryDir)
+namespace {
+
+QByteArray readSmall(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(4096);
+}
+
+} // namespace
+
+QString ProcProcessTable::executablePathOf(const QString &procEntryDir)
 {
     // The exe link names the real file; a replaced binary shows " (deleted)".
     QString target = QFile::symLinkTarget(procEntryDir + QStringLiteral("/exe"));
@@ -17,28 +30,52 @@ QString ProcProcessTable::executableNameOf(const QString &procEntryDir)
         const QString deleted = QStringLiteral(" (deleted)");
         if (target.endsWith(deleted))
             target.chop(deleted.size());
-        return QFileInfo(target).fileName();
+        return target;
     }
+    // A process that gained a right at its start cannot be inspected, not even by its
+    // own account: the path it was started by stands in (only its account can set it).
+    const QByteArray argv0 = readSmall(procEntryDir + QStringLiteral("/cmdline")).split('\0').value(0);
+    return argv0.startsWith('/') ? QDir::cleanPath(QFile::decodeName(argv0)) : QString();
+}
+
+QString ProcProcessTable::executableNameOf(const QString &procEntryDir)
+{
+    const QString path = executablePathOf(procEntryDir);
+    if (!path.isEmpty())
+        return QFileInfo(path).fileName();
     // Without the right to read the link, comm still holds the first 15 characters.
-    QFile comm(procEntryDir + QStringLiteral("/comm"));
-    if (!comm.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(comm.readAll()).trimmed();
+    return QString::fromUtf8(readSmall(procEntryDir + QStringLiteral("/comm"))).trimmed();
+}
+
+bool ProcProcessTable::runsAs(const QString &procEntryDir, uint uid)
+{
+    // "Uid:" real, effective, saved, file system.
+    const QList<QByteArray> lines = readSmall(procEntryDir + QStringLiteral("/status")).split('\n');
+    for (const QByteArray &line : lines) {
+        if (!line.startsWith("Uid:"))
+            continue;
+        const QList<QByteArray> ids = line.mid(4).simplified().split(' ');
+        return ids.size() >= 2 && ids[0] == QByteArray::number(uid) && ids[1] == QByteArray::number(uid);
+    }
+    return false;
 }
 
 QList<ProcessTable::Entry> ProcProcessTable::snapshot()
 {
     QList<Entry> entries;
+    const uint self = ::geteuid();
     const QStringList names = QDir(m_procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         bool numeric = false;
         const qint64 pid = name.toLongLong(&numeric);
         if (!numeric || pid <= 0)
             continue;
-        const QString exe = executableNameOf(m_procRoot + QLatin1Char('/') + name);
+        const QString dir = m_procRoot + QLatin1Char('/') + name;
+        const QString path = executablePathOf(dir);
+        const QString exe = path.isEmpty() ? executableNameOf(dir) : QFileInfo(path).fileName();
         if (exe.isEmpty())
             continue;
-        entries.append({pid, exe});
+        entries.append({pid, exe, path, runsAs(dir, self)});
     }
     return entries;
 }

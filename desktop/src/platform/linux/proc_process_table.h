@@ -13,6 +13,10 @@ public:
 
     // The executable's file name for one /proc entry, empty when unknown.
     static QString executableNameOf(const QString &procEntryDir);
+    // The file the entry runs, empty when unknown.
+    static QString executablePathOf(const QString &procEntryDir);
+    // True when the entry's real and effective user are uid.
+    static bool runsAs(const QString &procEntryDir, uint uid);
 
 private:
     QString m_procRoot;

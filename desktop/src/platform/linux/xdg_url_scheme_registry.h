@@ -15,9 +15,9 @@ public:
     static QString desktopFileName(const QString &scheme);
     // The Exec value: the quoted program path, then the link as %u.
     static QString execLine(const QString &executablePath);
-    // mimeapps.list text with the scheme's default set, other lines kept.
-    static QString withDefaultHandler(const QString &mimeapps, const QString &mimeType,
-                                      const QString &desktopFile);
+    // mimeapps.list with the scheme's default set; every other byte kept as it was.
+    static QByteArray withDefaultHandler(const QByteArray &mimeapps, const QString &mimeType,
+                                         const QString &desktopFile);
 
     QString applicationsDir() const { return m_applicationsDir; }
     QString configDir() const { return m_configDir; }

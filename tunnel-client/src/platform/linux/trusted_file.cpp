@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace ostrel {
@@ -106,6 +108,22 @@ std::expected<int, Refusal> TrustedFile::open(const std::string& path) {
     if (top < 0) return std::unexpected(osRefusal(errno, "/"));
     auto opened = openBelow(top, "/", resolved.get() + 1, 0);
     ::close(top);
+    if (!opened) return opened;
+    // A stick or an image the user brought is mounted nosuid or nodev, and its owners and
+    // modes are whatever the user wrote into it: root's there proves nothing. Asked of
+    // the opened file itself, so no mount over a name can slip in between.
+    struct statvfs mount {};
+    if (::fstatvfs(*opened, &mount) != 0) {
+        const int error = errno;
+        ::close(*opened);
+        return std::unexpected(osRefusal(error, resolved.get()));
+    }
+    for (const auto& [flag, word] : {std::pair{ST_NOSUID, "nosuid"}, std::pair{ST_NODEV, "nodev"}}) {
+        if (mount.f_flag & flag) {
+            ::close(*opened);
+            return std::unexpected(trustRefusal(resolved.get(), std::string("lies on a ") + word + " mount"));
+        }
+    }
     return opened;
 }
 

@@ -20,7 +20,8 @@ public:
         std::string reason;       // names the path that failed and why
     };
 
-    // An O_PATH descriptor of `path` (links resolved first) when it is root's alone.
+    // An O_PATH descriptor of `path` (links resolved first) when it is root's alone and
+    // lies on a mount that is neither nosuid nor nodev.
     static std::expected<int, Refusal> open(const std::string& path);
 
     // The same walk from the folder `top` (shown as `topName`) down `relative`, for
