@@ -1,4 +1,5 @@
 #include "service/api_client.h"
+#include "service/list_bounds.h"
 #include "session/credential_store.h"
 #include "shell/logger.h"
 #include "support/api_fixture.h"
@@ -14,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 class ApiClientAccountTest : public QObject, private ApiFixture
@@ -214,6 +216,62 @@ private slots:
                  QJsonDocument::fromJson(odd.toUtf8()).object().value(QStringLiteral("items")).toArray());
     }
 
+    // A list longer than its bound reaches QML cut to its first entries, with a warning.
+    void longListsAreCutToTheirBound_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("bound");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<int>("argument");
+        QTest::addColumn<QString>("what");
+        const auto row = [](const char *name, const char *path, qsizetype bound, const char *signal,
+                            int argument) {
+            QTest::newRow(name) << QString::fromLatin1(path) << int(bound) << QByteArray(signal) << argument
+                                << QString::fromLatin1(name);
+        };
+        row("announcements", "/api/auth/announcements", ListBounds::kAnnouncements,
+            SIGNAL(announcementsReceived(QJsonArray)), 0);
+        row("games", "/api/auth/games", ListBounds::kGames, SIGNAL(gamesReceived(QJsonArray)), 0);
+        row("dedicated games", "/api/games/dedicated", ListBounds::kGames,
+            SIGNAL(dedicatedGamesReceived(QJsonArray)), 0);
+        row("dedicated servers", "/api/games/cs2/servers", ListBounds::kDedicatedServers,
+            SIGNAL(dedicatedGameServersReceived(QString, QJsonArray)), 1);
+        row("public rooms", "/api/vlans/public", ListBounds::kRoomsOnAPage,
+            SIGNAL(vlansReceived(QJsonArray, int, int, int)), 0);
+        row("pictures", "/api/pfp/list", ListBounds::kPictures, SIGNAL(pfpListReceived(QJsonArray)), 0);
+    }
+    void longListsAreCutToTheirBound()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, bound);
+        QFETCH(QByteArray, signal);
+        QFETCH(int, argument);
+        QFETCH(QString, what);
+        QVERIFY(signInDemo(*api));
+        QJsonArray many;
+        for (int i = 0; i < bound + 30; ++i)
+            many.append(QJsonObject{{QStringLiteral("id"), i + 1}});
+        service->nextCall(path, {{QStringLiteral("body"),
+                                  QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("items"), many}})
+                                                        .toJson(QJsonDocument::Compact))}});
+        QSignalSpy received(api.get(), signal.constData());
+        const QHash<QString, std::function<void()>> calls{
+            {QStringLiteral("announcements"), [&] { api->fetchAnnouncements(); }},
+            {QStringLiteral("games"), [&] { api->fetchGames(); }},
+            {QStringLiteral("dedicated games"), [&] { api->fetchDedicatedGames(); }},
+            {QStringLiteral("dedicated servers"), [&] { api->fetchDedicatedGameServers(QStringLiteral("cs2")); }},
+            {QStringLiteral("public rooms"), [&] { api->fetchPublicVlans(0, 10, QString()); }},
+            {QStringLiteral("pictures"), [&] { api->fetchPfpList(); }}};
+        calls.value(what)();
+        QVERIFY(received.wait(kEventWaitMs));
+        const QJsonArray shown = received.at(0).at(argument).toJsonArray();
+        QCOMPARE(shown.size(), bound);
+        QCOMPARE(shown.first().toObject().value(QStringLiteral("id")).toInt(), 1);
+        QCOMPARE(shown.last().toObject().value(QStringLiteral("id")).toInt(), bound);
+        QVERIFY(logFileText().contains(QStringLiteral("[WRN] api: %1: %2 entries in the reply, only the first %3 kept")
+                                           .arg(what).arg(bound + 30).arg(bound)));
+    }
+
     void publicVlanPaging()
     {
         QVERIFY(signInDemo(*api));
@@ -280,6 +338,29 @@ private slots:
         QCOMPARE(received.count(), 2);
         QCOMPARE(failed.count(), 1);
         QCOMPARE(errors.count(), 0);
+    }
+
+    // A remembered sign-in: the player's own avatar, asked for before the saved
+    // token is renewed, will not be answered; it is reported cancelled, not left waiting.
+    void avatarOfAnEndedSignInIsCancelled()
+    {
+        QVERIFY(signInDemo(*api));
+        const QString saved = api->refreshToken();
+        ApiClient next;
+        next.setBaseUrl(service->baseUrl());
+        QSignalSpy cancelled(&next, &ApiClient::avatarFetchCancelled);
+        QSignalSpy signedIn(&next, &ApiClient::refreshSuccess);
+        next.setUsername(QStringLiteral("demo"));
+        next.fetchAvatar(QStringLiteral("demo"));
+        next.refresh(saved);
+        QVERIFY(cancelled.wait(kEventWaitMs));
+        QCOMPARE(cancelled.at(0).at(0).toString(), QStringLiteral("demo"));
+        // Asked again under the new sign-in, it is answered and nothing more is cancelled.
+        QVERIFY(signedIn.wait(kEventWaitMs));
+        QSignalSpy failed(&next, &ApiClient::avatarFetchFailed);
+        next.fetchAvatar(QStringLiteral("demo"));
+        QVERIFY(failed.wait(kEventWaitMs));
+        QCOMPARE(cancelled.count(), 1);
     }
 
     void changingTheAvatar()

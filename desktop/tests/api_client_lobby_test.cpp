@@ -1,4 +1,5 @@
 #include "service/api_client.h"
+#include "service/list_bounds.h"
 #include "session/lobby_socket.h"
 #include "shell/logger.h"
 #include "support/session_harness.h"
@@ -246,6 +247,33 @@ private slots:
         QCOMPARE(h.count(QStringLiteral("error:")), 1);
         QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
         QVERIFY(!h.api().lobbyOrTimersAlive());
+    }
+
+    // A room listing more members than the window takes: both the join reply and the
+    // lobby's member list reach QML cut to the first ones, with a warning each.
+    void longMemberListsAreCut()
+    {
+        SessionHarness h;
+        QVERIFY(h.ready());
+        const int members = int(ListBounds::kMembers) + 77;
+        QJsonArray names{QStringLiteral("demo")};
+        for (int i = 1; i < members; ++i)
+            names.append(QStringLiteral("member%1").arg(i, 4, 10, QLatin1Char('0')));
+        h.control(QStringLiteral("/test/room"), {{"id", "v1"}, {"members", names}, {"capacity", 64}});
+        LogMark log;
+        QSignalSpy lists(&h.api(), &ApiClient::usersUpdated);
+        QVERIFY(h.joinAndWaitLive(QStringLiteral("v1")));
+        QTRY_VERIFY_WITH_TIMEOUT(lists.count() >= 2, kEventWaitMs);
+        for (const QList<QVariant> &list : std::as_const(lists)) {
+            const QJsonArray users = list.at(0).toJsonArray();
+            QCOMPARE(users.size(), ListBounds::kMembers);
+            QCOMPARE(users.first().toObject().value(QStringLiteral("username")).toString(), QStringLiteral("demo"));
+            QCOMPARE(list.at(1).toInt(), members);
+        }
+        QCOMPARE(log.count(QStringLiteral("[WRN] vlan: members: %1 entries in the reply, only the first %2 kept")
+                               .arg(members)
+                               .arg(ListBounds::kMembers)),
+                 int(lists.count()));
     }
 
     void oversizedMessageEndsTheConnectionUnread_data()

@@ -8,7 +8,7 @@ Item {
     id: overlay
     property string title: ""
     property string body: ""
-    property int announceId: 0
+    property real announceId: 0 // a real: ids past 2^31 keep their value
     readonly property bool titleRtl: isRtlText(title)
     readonly property bool bodyRtl: isRtlText(body)
     signal openAnnouncements()

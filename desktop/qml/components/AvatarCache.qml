@@ -2,7 +2,8 @@ pragma Singleton
 import QtQuick
 
 // Avatar picture addresses by user name, fetched once through `api.fetchAvatar`.
-// The maps are replaced on every change so bindings that read them re-run.
+// The maps are changed in place, so a name costs the same however many are
+// known; whoever shows a name listens to `avatarChanged` for it.
 QtObject {
     id: store
     property var cache: ({})      // name -> { url, fetchedAt }
@@ -12,17 +13,8 @@ QtObject {
 
     signal avatarChanged(string name)
 
-    function _with(map, key, value) {
-        const copy = Object.assign({}, map)
-        if (value === undefined)
-            delete copy[key]
-        else
-            copy[key] = value
-        return copy
-    }
-
     function _fetch(name) {
-        pending = _with(pending, name, true)
+        pending[name] = true
         api.fetchAvatar(name)
     }
 
@@ -41,20 +33,15 @@ QtObject {
     function refresh(name) {
         if (!name || pending[name])
             return
-        failed = _with(failed, name, undefined)
+        delete failed[name]
         _fetch(name)
-    }
-
-    function prefetchAll(names) {
-        for (let i = 0; i < names.length; ++i)
-            urlFor(names[i])
     }
 
     function markFailed(name) {
         if (!name)
             return
-        failed = _with(failed, name, Date.now() + failureCooldownMs)
-        pending = _with(pending, name, undefined)
+        failed[name] = Date.now() + failureCooldownMs
+        delete pending[name]
     }
 
     function clear() {
@@ -68,14 +55,22 @@ QtObject {
         function onAvatarReceived(name, absoluteUrl, rotatedAt) {
             if (!name)
                 return
-            store.cache = store._with(store.cache, name, { url: absoluteUrl, fetchedAt: Date.now() })
-            store.pending = store._with(store.pending, name, undefined)
-            store.failed = store._with(store.failed, name, undefined)
+            store.cache[name] = { url: absoluteUrl, fetchedAt: Date.now() }
+            delete store.pending[name]
+            delete store.failed[name]
             store.avatarChanged(name)
         }
         function onAvatarFetchFailed(name) {
             if (name)
                 store.markFailed(name)
+        }
+        // Asked for by a sign-in that ended: nothing is on its way any more, and
+        // whoever still shows the name asks again under the new one.
+        function onAvatarFetchCancelled(name) {
+            if (!name || !store.pending[name])
+                return
+            delete store.pending[name]
+            store.avatarChanged(name)
         }
     }
 }

@@ -17,8 +17,14 @@ Image {
         source = ""
         if (url === "")
             return
-        if (!url.startsWith("http://") && !url.startsWith("https://")) {
+        // The program's own pictures load as they are; from anywhere else only
+        // the web is asked, so an address the service names never opens a local file.
+        if (url.startsWith("qrc:/")) {
             source = url
+            return
+        }
+        if (!url.startsWith("http://") && !url.startsWith("https://")) {
+            failed()
             return
         }
         checker.check(url)

@@ -13,8 +13,9 @@ Item {
     property var toast: null
     property var overlay: null
     property var announcements: []
-    property int lastReadId: readStore.lastReadId
-    property int lastNotifiedId: 0
+    // Reals, not ints: an id past 2^31 would wrap in an int and never compare as read.
+    property real lastReadId: readStore.lastReadId
+    property real lastNotifiedId: 0
     property int pollIntervalMs: 60000
     // Set by the window while something above the pop-up (the tour) holds the screen:
     // a new announcement waits and pops up once it is released.
@@ -24,7 +25,7 @@ Item {
     Settings {
         id: readStore
         category: "announcements"
-        property int lastReadId: 0
+        property real lastReadId: 0
     }
 
     // Titles and bodies in Hebrew read right to left here too.
@@ -108,20 +109,24 @@ Item {
         }
     }
 
-    Flickable {
+    // Cards are made for what is in view only: a reply of thousands costs no more to show than a page.
+    ListView {
         id: scroller
+        objectName: "announcementList"
         anchors.fill: parent
         anchors.margins: Theme.spacingLarge
         anchors.topMargin: Theme.titleBarHeight + 8
-        contentHeight: column.implicitHeight + Theme.spacingLarge
         clip: true
         boundsBehavior: Flickable.StopAtBounds
+        spacing: Theme.spacing
+        reuseItems: true
         ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        model: page.announcements
 
-        Column {
-            id: column
+        header: Column {
             width: scroller.width
             spacing: Theme.spacing
+            bottomPadding: page.announcements.length > 0 ? Theme.spacing : 0
 
             Text {
                 width: parent.width
@@ -147,90 +152,89 @@ Item {
                 font.family: Lang.bodyFont
                 font.pixelSize: Theme.fontSizeBody
             }
+        }
+        footer: Item { width: scroller.width; height: Theme.spacingLarge }
 
-            Repeater {
-                model: page.announcements
-                delegate: GlassCard {
-                    id: card
-                    readonly property bool unread: modelData.id > page.lastReadId
-                    readonly property bool titleRtl: page.isRtlText(modelData.title)
-                    readonly property bool bodyRtl: page.isRtlText(modelData.body)
-                    objectName: "announcement_" + modelData.id
-                    width: column.width
-                    height: cardColumn.implicitHeight + 40
-                    elevated: unread
+        delegate: GlassCard {
+            id: card
+            required property var modelData
+            readonly property bool unread: modelData.id > page.lastReadId
+            readonly property bool titleRtl: page.isRtlText(modelData.title)
+            readonly property bool bodyRtl: page.isRtlText(modelData.body)
+            objectName: "announcement_" + modelData.id
+            width: scroller.width
+            height: cardColumn.implicitHeight + 40
+            elevated: unread
 
-                    Column {
-                        id: cardColumn
-                        x: 20
-                        y: 20
-                        width: parent.width - 40
-                        spacing: 10
-                        // A card reads in its own script's direction, whatever the window's language.
-                        LayoutMirroring.enabled: false
-                        LayoutMirroring.childrenInherit: true
+            Column {
+                id: cardColumn
+                x: 20
+                y: 20
+                width: parent.width - 40
+                spacing: 10
+                // A card reads in its own script's direction, whatever the window's language.
+                LayoutMirroring.enabled: false
+                LayoutMirroring.childrenInherit: true
 
-                        Row {
-                            width: parent.width
-                            spacing: 10
-                            layoutDirection: card.titleRtl ? Qt.RightToLeft : Qt.LeftToRight
-                            Rectangle {
-                                objectName: "unreadDot"
-                                visible: card.unread
-                                anchors.verticalCenter: parent.verticalCenter
-                                width: 8
-                                height: 8
-                                radius: 4
-                                color: Theme.accentLime
-                            }
-                            Text {
-                                width: parent.width - (card.unread ? 18 : 0)
-                                text: modelData.title
-                                textFormat: Text.PlainText
-                                color: Theme.textWhite
-                                font.family: card.titleRtl ? Lang.persianFont : Lang.latinFont
-                                font.pixelSize: 16
-                                font.bold: true
-                                wrapMode: Text.Wrap
-                                horizontalAlignment: card.titleRtl ? Text.AlignRight : Text.AlignLeft
-                            }
-                        }
-                        Text {
-                            width: parent.width
-                            visible: text !== ""
-                            text: modelData.body
-                            textFormat: Text.PlainText
-                            color: Theme.textPrimary
-                            font.family: card.bodyRtl ? Lang.persianFont : Lang.latinFont
-                            font.pixelSize: Theme.fontSizeBody
-                            lineHeight: 1.4
-                            wrapMode: Text.Wrap
-                            horizontalAlignment: card.bodyRtl ? Text.AlignRight : Text.AlignLeft
-                        }
-                        Item {
-                            width: parent.width
-                            height: 34
-                            LayoutMirroring.enabled: card.bodyRtl
-                            LayoutMirroring.childrenInherit: true
-                            PrimaryButton {
-                                objectName: "linkButton"
-                                anchors.left: parent.left
-                                visible: page.isWebLink(modelData.link_url)
-                                width: Math.min(parent.width / 2, Math.max(120, implicitContentWidth + 40))
-                                height: 34
-                                text: modelData.link_text !== "" ? modelData.link_text : Lang.openLink
-                                onClicked: Qt.openUrlExternally(modelData.link_url)
-                            }
-                            Text {
-                                anchors.right: parent.right
-                                anchors.verticalCenter: parent.verticalCenter
-                                text: page.timeText(modelData.created_at)
-                                textFormat: Text.PlainText
-                                color: Theme.textDimmed
-                                font.family: Lang.latinFont
-                                font.pixelSize: Theme.fontSizeSmall
-                            }
-                        }
+                Row {
+                    width: parent.width
+                    spacing: 10
+                    layoutDirection: card.titleRtl ? Qt.RightToLeft : Qt.LeftToRight
+                    Rectangle {
+                        objectName: "unreadDot"
+                        visible: card.unread
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 8
+                        height: 8
+                        radius: 4
+                        color: Theme.accentLime
+                    }
+                    Text {
+                        width: parent.width - (card.unread ? 18 : 0)
+                        text: modelData.title
+                        textFormat: Text.PlainText
+                        color: Theme.textWhite
+                        font.family: card.titleRtl ? Lang.persianFont : Lang.latinFont
+                        font.pixelSize: 16
+                        font.bold: true
+                        wrapMode: Text.Wrap
+                        horizontalAlignment: card.titleRtl ? Text.AlignRight : Text.AlignLeft
+                    }
+                }
+                Text {
+                    width: parent.width
+                    visible: text !== ""
+                    text: modelData.body
+                    textFormat: Text.PlainText
+                    color: Theme.textPrimary
+                    font.family: card.bodyRtl ? Lang.persianFont : Lang.latinFont
+                    font.pixelSize: Theme.fontSizeBody
+                    lineHeight: 1.4
+                    wrapMode: Text.Wrap
+                    horizontalAlignment: card.bodyRtl ? Text.AlignRight : Text.AlignLeft
+                }
+                Item {
+                    width: parent.width
+                    height: 34
+                    LayoutMirroring.enabled: card.bodyRtl
+                    LayoutMirroring.childrenInherit: true
+                    PrimaryButton {
+                        objectName: "linkButton"
+                        anchors.left: parent.left
+                        visible: page.isWebLink(modelData.link_url)
+                        width: Math.min(parent.width / 2, Math.max(120, implicitContentWidth + 40))
+                        height: 34
+                        text: modelData.link_text !== "" ? modelData.link_text : Lang.openLink
+                        onClicked: Qt.openUrlExternally(modelData.link_url)
+                    }
+                    Text {
+                        anchors.right: parent.right
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: page.timeText(modelData.created_at)
+                        textFormat: Text.PlainText
+                        color: Theme.textDimmed
+                        font.family: Lang.latinFont
+                        font.pixelSize: Theme.fontSizeSmall
                     }
                 }
             }

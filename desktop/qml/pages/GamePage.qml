@@ -104,11 +104,13 @@ Item {
         var text = textOf(url)
         if (text === "")
             return ""
-        if (text.startsWith("http://") || text.startsWith("https://") || text.startsWith("qrc:/") || text.startsWith("file:/"))
+        // A picture comes from the web or with the program; any other address
+        // (a local file, say) is no picture.
+        if (text.startsWith("http://") || text.startsWith("https://") || text.startsWith("qrc:/"))
             return text
         if (text.startsWith("/"))
             return api.baseUrl + text
-        return text
+        return ""
     }
     function steamAppIdOfGame(record, id) {
         var value = numberOf(firstOf(record, ["steam_app_id", "steamAppId", "app_id", "appId", "appid"]))
@@ -461,26 +463,40 @@ Item {
         }
     }
 
+    // Latencies come one host at a time; they are applied together, in one pass
+    // over the list, so a list of many servers is not copied once per answer.
+    property var _pingsToApply: ({})
     Connections {
         target: ping
         function onPingMeasured(host, ms) {
-            var changed = false
-            var list = page.gameServers.map(function (s) {
-                if (s.address !== host)
-                    return s
-                changed = true
-                var copy = Object.assign({}, s)
-                copy.ping = ms
-                return copy
-            })
-            if (!changed)
-                return
-            page.gameServers = list
-            if (page.selectedServer)
-                page.selectedServer = page.freshRecordOf(page.selectedServer, list)
-            if (page.pendingServer)
-                page.pendingServer = page.freshRecordOf(page.pendingServer, list)
+            page._pingsToApply[host] = ms
+            pingBatch.start()
         }
+    }
+    Timer {
+        id: pingBatch
+        interval: 50
+        onTriggered: page.applyPings()
+    }
+    function applyPings() {
+        const measured = _pingsToApply
+        _pingsToApply = {}
+        var changed = false
+        var list = gameServers.map(function (s) {
+            if (!measured.hasOwnProperty(s.address))
+                return s
+            changed = true
+            var copy = Object.assign({}, s)
+            copy.ping = measured[s.address]
+            return copy
+        })
+        if (!changed)
+            return
+        gameServers = list
+        if (selectedServer)
+            selectedServer = freshRecordOf(selectedServer, list)
+        if (pendingServer)
+            pendingServer = freshRecordOf(pendingServer, list)
     }
 
     Timer {
@@ -1004,125 +1020,154 @@ Item {
                                 }
                             }
                         }
-                        Repeater {
-                            model: page.serversLoading ? [] : page.visibleServers
-                            delegate: Item {
-                                id: row
-                                readonly property var server: modelData
-                                width: serverTable.width
-                                readonly property bool joinable: server.capacity > 0 && server.players < server.capacity && !page.connectingToServer
-                                objectName: "serverRow_" + server.id
-                                height: 56
+                        // The page scrolls, not the list: the view stands over the part of the
+                        // rows the page has in sight and makes rows for that part only,
+                        // reusing them as the page scrolls, whatever the length of the list.
+                        Item {
+                            id: serverRows
+                            readonly property var rows: page.serversLoading ? [] : page.visibleServers
+                            readonly property int rowHeight: 56
+                            width: serverTable.width
+                            height: rows.length * rowHeight
+                            // Where the page's view starts, in this item; read again whenever the
+                            // page scrolls or what stands above the rows changes size.
+                            readonly property real viewTop: {
+                                void (scroller.contentY + content.height + serverTable.height + height)
+                                return scroller.contentY - mapToItem(content, 0, 0).y
+                            }
 
-                                Rectangle {
-                                    anchors.fill: parent
-                                    radius: 10
-                                    color: rowArea.containsMouse ? Theme.glassHover : "transparent"
-                                }
-                                MouseArea { id: rowArea; anchors.fill: parent; hoverEnabled: true }
+                            ListView {
+                                id: serverList
+                                objectName: "serverList"
+                                y: Math.max(0, Math.min(serverRows.height - height, serverRows.viewTop))
+                                width: parent.width
+                                height: Math.min(serverRows.height, scroller.height)
+                                interactive: false
+                                reuseItems: true
+                                model: serverRows.rows
+                                onYChanged: follow()
+                                onCountChanged: follow()
+                                onContentHeightChanged: follow()
+                                function follow() { contentY = originY + y }
+                                    delegate: Item {
+                                        id: row
+                                        required property var modelData
+                                        readonly property var server: modelData
+                                        width: serverTable.width
+                                        readonly property bool joinable: server.capacity > 0 && server.players < server.capacity && !page.connectingToServer
+                                        objectName: "serverRow_" + server.id
+                                        height: 56
 
-                                Row {
-                                    anchors.fill: parent
-                                    Item {
-                                        width: row.width * 0.26; height: parent.height
-                                        Column {
-                                            anchors.left: parent.left
-                                            anchors.verticalCenter: parent.verticalCenter
-                                            width: parent.width - 12
-                                            Text {
-                                                width: parent.width
-                                                text: row.server.name
-                                                horizontalAlignment: Text.AlignLeft
-                                                textFormat: Text.PlainText
-                                                color: Theme.textPrimary
-                                                font.family: Lang.bodyFont
-                                                font.pixelSize: Theme.fontSizeBody
-                                                font.bold: true
-                                                elide: Text.ElideRight
-                                            }
-                                            Caption {
-                                                width: parent.width
-                                                visible: text !== ""
-                                                text: [row.server.region, row.server.ownerName].filter(function (t) { return t !== "" }).join(" · ")
-                                                font.pixelSize: Theme.fontSizeCaption
-                                            }
+                                        Rectangle {
+                                            anchors.fill: parent
+                                            radius: 10
+                                            color: rowArea.containsMouse ? Theme.glassHover : "transparent"
                                         }
-                                    }
-                                    Item {
-                                        width: row.width * 0.17; height: parent.height
-                                        Caption {
-                                            anchors.left: parent.left
-                                            anchors.verticalCenter: parent.verticalCenter
-                                            width: parent.width - 12
-                                            text: row.server.map
-                                            color: Theme.textPrimary
-                                            font.pixelSize: Theme.fontSizeBody
-                                        }
-                                    }
-                                    Item {
-                                        width: row.width * 0.13; height: parent.height
-                                        Text {
-                                            objectName: "pingText"
-                                            anchors.left: parent.left
-                                            anchors.verticalCenter: parent.verticalCenter
-                                            text: row.server.ping >= 0 ? Lang.quantity(row.server.ping, "ms") : "…"
-                                            color: row.server.ping >= 0 ? page.pingColor(row.server.ping) : Theme.textSecondary
-                                            font.family: Lang.figureFont
-                                            font.pixelSize: Theme.fontSizeBody
-                                        }
-                                    }
-                                    Item {
-                                        width: row.width * 0.18; height: parent.height
-                                        Column {
-                                            anchors.left: parent.left
-                                            anchors.verticalCenter: parent.verticalCenter
-                                            spacing: 5
-                                            width: parent.width - 24
-                                            Text {
-                                                anchors.left: parent.left
-                                                text: Lang.number(row.server.players + "/" + row.server.capacity)
-                                                color: Theme.textPrimary
-                                                font.family: Lang.figureFont
-                                                font.pixelSize: Theme.fontSizeSmall
-                                            }
-                                            Rectangle {
-                                                width: parent.width
-                                                height: 4
-                                                radius: 2
-                                                color: Theme.glassBorder
-                                                Rectangle {
-                                                    height: parent.height
-                                                    radius: 2
+                                        MouseArea { id: rowArea; anchors.fill: parent; hoverEnabled: true }
+
+                                        Row {
+                                            anchors.fill: parent
+                                            Item {
+                                                width: row.width * 0.26; height: parent.height
+                                                Column {
                                                     anchors.left: parent.left
-                                                    width: row.server.capacity > 0 ? parent.width * Math.min(1, row.server.players / row.server.capacity) : 0
-                                                    color: row.server.players >= row.server.capacity ? page.amber : Theme.accentLime
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    width: parent.width - 12
+                                                    Text {
+                                                        width: parent.width
+                                                        text: row.server.name
+                                                        horizontalAlignment: Text.AlignLeft
+                                                        textFormat: Text.PlainText
+                                                        color: Theme.textPrimary
+                                                        font.family: Lang.bodyFont
+                                                        font.pixelSize: Theme.fontSizeBody
+                                                        font.bold: true
+                                                        elide: Text.ElideRight
+                                                    }
+                                                    Caption {
+                                                        width: parent.width
+                                                        visible: text !== ""
+                                                        text: [row.server.region, row.server.ownerName].filter(function (t) { return t !== "" }).join(" · ")
+                                                        font.pixelSize: Theme.fontSizeCaption
+                                                    }
+                                                }
+                                            }
+                                            Item {
+                                                width: row.width * 0.17; height: parent.height
+                                                Caption {
+                                                    anchors.left: parent.left
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    width: parent.width - 12
+                                                    text: row.server.map
+                                                    color: Theme.textPrimary
+                                                    font.pixelSize: Theme.fontSizeBody
+                                                }
+                                            }
+                                            Item {
+                                                width: row.width * 0.13; height: parent.height
+                                                Text {
+                                                    objectName: "pingText"
+                                                    anchors.left: parent.left
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    text: row.server.ping >= 0 ? Lang.quantity(row.server.ping, "ms") : "…"
+                                                    color: row.server.ping >= 0 ? page.pingColor(row.server.ping) : Theme.textSecondary
+                                                    font.family: Lang.figureFont
+                                                    font.pixelSize: Theme.fontSizeBody
+                                                }
+                                            }
+                                            Item {
+                                                width: row.width * 0.18; height: parent.height
+                                                Column {
+                                                    anchors.left: parent.left
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    spacing: 5
+                                                    width: parent.width - 24
+                                                    Text {
+                                                        anchors.left: parent.left
+                                                        text: Lang.number(row.server.players + "/" + row.server.capacity)
+                                                        color: Theme.textPrimary
+                                                        font.family: Lang.figureFont
+                                                        font.pixelSize: Theme.fontSizeSmall
+                                                    }
+                                                    Rectangle {
+                                                        width: parent.width
+                                                        height: 4
+                                                        radius: 2
+                                                        color: Theme.glassBorder
+                                                        Rectangle {
+                                                            height: parent.height
+                                                            radius: 2
+                                                            anchors.left: parent.left
+                                                            width: row.server.capacity > 0 ? parent.width * Math.min(1, row.server.players / row.server.capacity) : 0
+                                                            color: row.server.players >= row.server.capacity ? page.amber : Theme.accentLime
+                                                        }
+                                                    }
+                                                }
+                                            }
+                                            Item {
+                                                width: row.width * 0.26; height: parent.height
+                                                PrimaryButton {
+                                                    objectName: "joinButton"
+                                                    anchors.right: parent.right
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    width: 110
+                                                    height: 34
+                                                    accent: true
+                                                    text: Lang.joinBtn
+                                                    enabled: row.joinable
+                                                    opacity: enabled || loading ? 1 : 0.35
+                                                    loading: page.connectingToServer && page.sameServer(page.pendingServer, row.server)
+                                                    onClicked: page.join(row.server)
                                                 }
                                             }
                                         }
-                                    }
-                                    Item {
-                                        width: row.width * 0.26; height: parent.height
-                                        PrimaryButton {
-                                            objectName: "joinButton"
-                                            anchors.right: parent.right
-                                            anchors.verticalCenter: parent.verticalCenter
-                                            width: 110
-                                            height: 34
-                                            accent: true
-                                            text: Lang.joinBtn
-                                            enabled: row.joinable
-                                            opacity: enabled || loading ? 1 : 0.35
-                                            loading: page.connectingToServer && page.sameServer(page.pendingServer, row.server)
-                                            onClicked: page.join(row.server)
+                                        Rectangle {
+                                            anchors.bottom: parent.bottom
+                                            width: parent.width
+                                            height: 1
+                                            color: Qt.rgba(1, 1, 1, 0.04)
                                         }
                                     }
-                                }
-                                Rectangle {
-                                    anchors.bottom: parent.bottom
-                                    width: parent.width
-                                    height: 1
-                                    color: Qt.rgba(1, 1, 1, 0.04)
-                                }
                             }
                         }
                         Caption {

@@ -37,7 +37,7 @@ Item {
     property var gamesList: []
     property string motdText: ""
     property int capacityValue: 5
-    property int selectedGameId: 0
+    property real selectedGameId: 0 // a real: ids past 2^31 keep their value
 
     property var publicVlansList: []
     property int publicVlansTotal: 0
@@ -407,8 +407,8 @@ Item {
         function onUsersUpdated(users, playerCount) {
             if (api.connectedVlanId === "")
                 return
+            // Avatars are asked for by the rows in view, not for every member at once.
             page.connectedUsers = page._userRows(users)
-            AvatarCache.prefetchAll(page.connectedUsers.map(u => u.username))
         }
         function onUserIpAssigned(username, assignedIp) {
             page.connectedUsers = page.connectedUsers.map(
@@ -1065,6 +1065,7 @@ Item {
 
             ListView {
                 id: usersList
+                objectName: "memberList"
                 anchors.top: membersHeader.bottom
                 anchors.topMargin: Theme.spacingSmall
                 anchors.left: parent.left

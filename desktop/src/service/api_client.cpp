@@ -1,5 +1,6 @@
 #include "service/api_client.h"
 
+#include "service/list_bounds.h"
 #include "service/service_texts.h"
 #include "session/credential_store.h"
 #include "shell/logger.h"
@@ -26,9 +27,10 @@ QString text(const QJsonObject &object, const char *key)
     return object.value(QLatin1String(key)).toString();
 }
 
-QJsonArray items(const QJsonObject &object)
+// The reply's "items", at most `bound` of them.
+QJsonArray items(const QJsonObject &object, qsizetype bound, const char *what)
 {
-    return object.value(QStringLiteral("items")).toArray();
+    return ListBounds::firstEntries(object.value(QStringLiteral("items")).toArray(), bound, "api", what);
 }
 
 int number(const QJsonObject &object, const char *key)
@@ -68,6 +70,9 @@ void ApiClient::forwardSignals()
     connect(&m_service, &ServiceClient::refreshSuccess, this, &ApiClient::refreshSuccess);
     connect(&m_service, &ServiceClient::authRequired, this, &ApiClient::authRequired);
     connect(&m_service, &ServiceClient::requestError, this, &ApiClient::requestError);
+    // Queued: a new sign-in's tokens are in place before a cancelled fetch is asked again.
+    connect(&m_service, &ServiceClient::signInGenerationChanged, this,
+            &ApiClient::cancelAvatarFetchesOfEndedSignIns, Qt::QueuedConnection);
 
     connect(&m_room, &RoomSession::connectedChanged, this, &ApiClient::connectedChanged);
     connect(&m_room, &RoomSession::tickChanged, this, &ApiClient::tickChanged);
@@ -123,7 +128,7 @@ void ApiClient::joinVlan(const QString &vlanId)
     m_room.joinVlan(vlanId);
 }
 
-void ApiClient::createVlan(int gameId, int capacity, bool isPrivate)
+void ApiClient::createVlan(qint64 gameId, int capacity, bool isPrivate)
 {
     m_room.createVlan(gameId, capacity, isPrivate);
 }
@@ -236,13 +241,19 @@ void ApiClient::fetchMotd()
 void ApiClient::fetchAnnouncements()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/announcements"), {},
-                      [this](const QJsonObject &reply) { emit announcementsReceived(items(reply)); }, kPlain);
+                      [this](const QJsonObject &reply) {
+                          emit announcementsReceived(items(reply, ListBounds::kAnnouncements, "announcements"));
+                      },
+                      kPlain);
 }
 
 void ApiClient::fetchGames()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/auth/games"), {},
-                      [this](const QJsonObject &reply) { emit gamesReceived(items(reply)); }, kPlain);
+                      [this](const QJsonObject &reply) {
+                          emit gamesReceived(items(reply, ListBounds::kGames, "games"));
+                      },
+                      kPlain);
 }
 
 void ApiClient::fetchDedicatedGames()
@@ -252,7 +263,7 @@ void ApiClient::fetchDedicatedGames()
                           logLine(Logger::Debug, "api",
                                   QStringLiteral("dedicated games raw: ")
                                       + QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
-                          emit dedicatedGamesReceived(items(reply));
+                          emit dedicatedGamesReceived(items(reply, ListBounds::kGames, "dedicated games"));
                       },
                       kPlain);
 }
@@ -262,7 +273,8 @@ void ApiClient::fetchDedicatedGameServers(const QString &gameId)
     m_service.request(QStringLiteral("GET"),
                       QStringLiteral("/api/games/") + encoded(gameId) + QStringLiteral("/servers"), {},
                       [this, gameId](const QJsonObject &reply) {
-                          emit dedicatedGameServersReceived(gameId, items(reply));
+                          emit dedicatedGameServersReceived(
+                              gameId, items(reply, ListBounds::kDedicatedServers, "dedicated servers"));
                       },
                       kPlain);
 }
@@ -274,7 +286,8 @@ void ApiClient::fetchPublicVlans(int page, int pageSize, const QString &search)
         path += QStringLiteral("&search=") + encoded(search);
     m_service.request(QStringLiteral("GET"), path, {},
                       [this](const QJsonObject &reply) {
-                          emit vlansReceived(items(reply), number(reply, "total"), number(reply, "page"),
+                          emit vlansReceived(items(reply, ListBounds::kRoomsOnAPage, "public rooms"),
+                                             number(reply, "total"), number(reply, "page"),
                                              number(reply, "total_pages"));
                       },
                       kPlain);
@@ -306,9 +319,11 @@ void ApiClient::fetchAvatar(const QString &username)
 {
     if (username.isEmpty())
         return;
+    m_avatarFetches.insert(username, m_service.signInGeneration());
     m_service.request(QStringLiteral("GET"),
                       QStringLiteral("/api/users/") + encoded(username) + QStringLiteral("/avatar"), {},
                       [this, username](const QJsonObject &reply) {
+                          m_avatarFetches.remove(username);
                           const QString url = text(reply, "url");
                           if (url.isEmpty())
                               emit avatarFetchFailed(username);
@@ -318,10 +333,30 @@ void ApiClient::fetchAvatar(const QString &username)
                       RequestOptions{false, true, true});
 }
 
+void ApiClient::cancelAvatarFetchesOfEndedSignIns()
+{
+    const quint64 current = m_service.signInGeneration();
+    QStringList cancelled;
+    for (auto it = m_avatarFetches.begin(); it != m_avatarFetches.end();) {
+        if (it.value() == current) {
+            ++it;
+            continue;
+        }
+        cancelled.append(it.key());
+        it = m_avatarFetches.erase(it);
+    }
+    // A listener may fetch again at once, under the new sign-in.
+    for (const QString &name : std::as_const(cancelled))
+        emit avatarFetchCancelled(name);
+}
+
 void ApiClient::fetchPfpList()
 {
     m_service.request(QStringLiteral("GET"), QStringLiteral("/api/pfp/list"), {},
-                      [this](const QJsonObject &reply) { emit pfpListReceived(items(reply)); }, kPlain);
+                      [this](const QJsonObject &reply) {
+                          emit pfpListReceived(items(reply, ListBounds::kPictures, "pictures"));
+                      },
+                      kPlain);
 }
 
 void ApiClient::setMyAvatar(qint64 imageId)

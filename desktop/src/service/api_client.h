@@ -5,6 +5,7 @@
 #include "service/service_client.h"
 #include "session/room_session.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -71,7 +72,7 @@ public:
     Q_INVOKABLE void fetchGames();
     Q_INVOKABLE void fetchDedicatedGames();
     Q_INVOKABLE void fetchDedicatedGameServers(const QString &gameId);
-    Q_INVOKABLE void createVlan(int gameId, int capacity, bool isPrivate);
+    Q_INVOKABLE void createVlan(qint64 gameId, int capacity, bool isPrivate);
     Q_INVOKABLE void disconnectVlan();
     Q_INVOKABLE void copyToClipboard(const QString &text);
     Q_INVOKABLE void changePassword(const QString &oldPassword, const QString &newPassword);
@@ -153,6 +154,8 @@ signals:
     void avatarReceived(const QString &username, const QString &absoluteUrl,
                         const QString &rotatedAt);
     void avatarFetchFailed(const QString &username);
+    // The fetch was made by a sign-in that has ended and its answer will not come.
+    void avatarFetchCancelled(const QString &username);
     void pfpListReceived(const QJsonArray &items);
     void avatarChangeSuccess(qint64 imageId, const QString &absoluteUrl);
     void avatarChangeCooldown(int secondsRemaining);
@@ -164,6 +167,7 @@ private:
     void forwardSignals();
     void onLoginReply(const QJsonObject &reply, const QString &password, bool registering);
     void onAvatarChangeReply(QNetworkReply *reply, qint64 imageId);
+    void cancelAvatarFetchesOfEndedSignIns();
 
     // Declared in the order they are built: the room uses the REST core and
     // the presence, and goes before them.
@@ -173,4 +177,5 @@ private:
     DedicatedForward m_dedicatedForward;
     QString m_username;
     bool m_isAdmin = false;
+    QHash<QString, quint64> m_avatarFetches; // name -> the sign-in that asked for it
 };

@@ -322,6 +322,7 @@ void ServiceClient::beginGeneration()
     m_refreshWaiters.clear();
     m_refreshing = false;
     setBusy(false);
+    emit signInGenerationChanged();
 }
 
 void ServiceClient::postJson(const QString &path, const QJsonObject &body)

@@ -79,6 +79,8 @@ signals:
     void refreshSuccess();
     void authRequired();
     void requestError(const QString &message);
+    // signInGeneration moved on: replies still on their way will be dropped.
+    void signInGenerationChanged();
 
 private:
     QNetworkRequest jsonRequest(const QString &path, const QString &token) const;

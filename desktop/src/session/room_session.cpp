@@ -3,6 +3,7 @@
 #include "session/room_session.h"
 
 #include "discord/discord_presence.h"
+#include "service/list_bounds.h"
 #include "service/service_client.h"
 #include "service/service_texts.h"
 #include "session/credential_store.h"
@@ -122,6 +123,15 @@ bool RoomSession::replyNamesARoom(const QJsonObject &reply)
     return false;
 }
 
+int RoomSession::publishMembers(const QJsonObject &message)
+{
+    const int players = message.value(QStringLiteral("players")).toInt();
+    emit usersUpdated(ListBounds::firstEntries(message.value(QStringLiteral("users")).toArray(),
+                                               ListBounds::kMembers, "vlan", "members"),
+                      players);
+    return players;
+}
+
 void RoomSession::onJoinVlanReply(const QJsonObject &reply)
 {
     if (!replyNamesARoom(reply))
@@ -131,14 +141,13 @@ void RoomSession::onJoinVlanReply(const QJsonObject &reply)
     enterSession(reply);
     const QString serverAddress = text(reply, "server_address");
     connectVpn(serverAddress, vlanId);
-    emit usersUpdated(reply.value(QStringLiteral("users")).toArray(),
-                      reply.value(QStringLiteral("players")).toInt());
+    publishMembers(reply);
     logLine(Logger::Info, "vlan",
             QStringLiteral("join success: %1 (%2) server=%3").arg(vlanId, name, serverAddress));
     emit joinSuccess(vlanId, name, serverAddress);
 }
 
-void RoomSession::createVlan(int gameId, int capacity, bool isPrivate)
+void RoomSession::createVlan(qint64 gameId, int capacity, bool isPrivate)
 {
     if (leaveInProgress()) {
         logLine(Logger::Info, "vlan", QStringLiteral("create waits for the leave to finish"));
@@ -438,8 +447,7 @@ void RoomSession::onLobbyMessage(const QString &type, const QJsonObject &message
     const QString who = message.value(QStringLiteral("username")).toString();
 
     if (type == QLatin1String("users") || type == QLatin1String("pong")) {
-        const int players = message.value(QStringLiteral("players")).toInt();
-        emit usersUpdated(message.value(QStringLiteral("users")).toArray(), players);
+        const int players = publishMembers(message);
         m_discord.setInRoom(m_session.vlanName, m_session.vlanId, players, m_session.capacity,
                             m_session.isPrivate, m_session.connectedSinceMs);
     } else if (type == QLatin1String("user_connected")) {

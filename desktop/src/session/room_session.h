@@ -31,7 +31,7 @@ public:
     void setUsername(const QString &name) { m_username = name; }
 
     void joinVlan(const QString &vlanId);
-    void createVlan(int gameId, int capacity, bool isPrivate);
+    void createVlan(qint64 gameId, int capacity, bool isPrivate);
     void disconnectVlan();
     // Leaves the room while the tokens still hold and sends `logoutNotice`
     // (when not empty) behind the leave; false, with nothing sent, when there
@@ -87,6 +87,8 @@ signals:
 
 private:
     // The way in, in the order it runs.
+    // The "users" and "players" of a join reply or a lobby message, the list cut to its bound.
+    int publishMembers(const QJsonObject &message);
     void onJoinVlanReply(const QJsonObject &reply);
     void onCreateVlanReply(const QJsonObject &reply);
     // Join and create replies carry the same session fields. A reply without

@@ -50,13 +50,17 @@ QtObject {
     signal usernameChangedRemote(string newUsername)
     signal avatarReceived(string username, string absoluteUrl, string rotatedAt)
     signal avatarFetchFailed(string username)
+    signal avatarFetchCancelled(string username)
     signal pfpListReceived(var items)
     signal avatarChangeSuccess(int imageId, string absoluteUrl)
     signal avatarChangeCooldown(int secondsRemaining)
     signal meReceived(string username, string avatarRotatedAt, string usernameChangedAt, bool isAdmin)
     signal announcementsReceived(var items)
 
-    function record(name, args) { calls = calls.concat([{ name: name, args: Array.prototype.slice.call(args) }]) }
+    function record(name, args) {
+        calls.push({ name: name, args: Array.prototype.slice.call(args) })
+        callsChanged()
+    }
     function callsTo(name) { return calls.filter(c => c.name === name) }
     function clearCalls() { calls = [] }
 

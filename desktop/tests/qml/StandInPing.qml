@@ -5,6 +5,6 @@ QtObject {
     property var asked: []
     signal pingMeasured(string host, int ms)
     signal pingFailed(string host)
-    function pingHost(host) { asked = asked.concat([host]) }
+    function pingHost(host) { asked.push(host) }
     function cachedPing(host) { return -1 }
 }

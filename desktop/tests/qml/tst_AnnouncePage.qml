@@ -114,6 +114,43 @@ CorvanaTestCase {
         compare(overlaySpy.shown.length, 1, "read on the page, it never pops up")
     }
 
+    // Ids past 2^31 keep their value: the pop-up comes once however often the
+    // list is fetched, and the read marker stored is the id itself.
+    function test_idsPastTwoToThe31() {
+        const newest = 2147483653
+        let page = createTemporaryObject(pageComponent, testCase, { visible: false })
+        standIn.announcementsReceived(items([newest, newest - 1]))
+        standIn.announcementsReceived(items([newest, newest - 1]))
+        compare(overlaySpy.shown.map(s => s.id), [newest])
+        page.visible = true
+        compare(page.lastReadId, newest)
+        tryVerify(() => Number(testHost.setting("announcements/lastReadId")) === newest, 5000)
+        page.destroy()
+        page = createTemporaryObject(pageComponent, testCase, { visible: false })
+        standIn.announcementsReceived(items([newest]))
+        verify(!page.hasUnread)
+        compare(overlaySpy.shown.length, 1)
+    }
+
+    // 20,000 announcements: cards are made for those in view only, in a moment
+    // (the time is logged as a figure, the bound only catches a freeze).
+    function test_twentyThousandAnnouncements() {
+        const page = createTemporaryObject(pageComponent, testCase, { visible: true })
+        const ids = []
+        for (let i = 20000; i > 0; --i)
+            ids.push(i)
+        const list = items(ids)
+        const started = Date.now()
+        standIn.announcementsReceived(list)
+        waitForRendering(page)
+        const taken = Date.now() - started
+        console.log("announcements: 20000 taken in " + taken + " ms")
+        verify(findChild(page, "announcement_20000"))
+        const cards = findChild(page, "announcementList").contentItem.children.length
+        verify(cards > 0 && cards < 100, cards + " cards made")
+        verify(taken < 5000, "the page froze: " + taken + " ms")
+    }
+
     function test_readStateSurvivesARestart() {
         let page = createTemporaryObject(pageComponent, testCase, { visible: false })
         standIn.announcementsReceived(items([7]))

@@ -49,4 +49,43 @@ CorvanaTestCase {
         }
         testHost.resetService()
     }
+
+    // A fetch its sign-in dropped leaves nothing pending: the avatar asks again
+    // and shows the picture the new sign-in brings.
+    function test_cancelledFetchIsAskedAgain() {
+        standIn.clearCalls()
+        const avatar = createTemporaryObject(avatarComponent, testCase, { username: "demo" })
+        compare(standIn.callsTo("fetchAvatar").length, 1)
+        standIn.avatarFetchCancelled("demo")
+        compare(standIn.callsTo("fetchAvatar").length, 2)
+        standIn.avatarReceived("demo", "https://cdn.example/demo.png", "")
+        compare(findChild(avatar, "picture").url, "https://cdn.example/demo.png")
+        // Nothing pending: a cancel that comes late asks nothing more.
+        standIn.avatarFetchCancelled("demo")
+        compare(standIn.callsTo("fetchAvatar").length, 2)
+    }
+
+    // Every name costs the store the same, however many it knows (the bound only
+    // catches a store that copies what it holds for each name).
+    function test_manyNamesInAMoment() {
+        const started = Date.now()
+        for (let i = 0; i < 20000; ++i)
+            AvatarCache.refresh("player" + i)
+        for (let i = 0; i < 20000; ++i)
+            standIn.avatarReceived("player" + i, "https://cdn.example/" + i + ".png", "")
+        const taken = Date.now() - started
+        console.log("avatar store: 20000 names in " + taken + " ms")
+        compare(AvatarCache.urlFor("player19999"), "https://cdn.example/19999.png")
+        verify(taken < 5000, "the store took " + taken + " ms")
+    }
+
+    // Only web addresses are fetched: a local file the service names is no picture.
+    function test_localFileIsNoPicture() {
+        const avatar = createTemporaryObject(avatarComponent, testCase, { username: "sam" })
+        const picture = findChild(avatar, "picture")
+        standIn.avatarReceived("sam", "file:///etc/hostname", "")
+        compare(picture.url, "file:///etc/hostname")
+        compare(String(picture.source), "")
+        verify(avatar.children[0].visible)
+    }
 }

@@ -51,6 +51,33 @@ CorvanaTestCase {
         return page
     }
 
+    // 80,000 servers: rows are made for those the page has in view and follow its
+    // scrolling to the last one (the time is logged as a figure, the bound only
+    // catches a freeze).
+    function test_eightyThousandServers() {
+        const servers = []
+        for (let i = 0; i < 80000; ++i)
+            servers.push({ id: "s" + i, name: "Server " + i, address: "10.0." + (i >> 8 & 255) + "." + (i & 255),
+                           port: 27015, players: 1, capacity: 10, source: "official" })
+        const started = Date.now()
+        const shown = pageWithServers(servers)
+        waitForRendering(shown)
+        const taken = Date.now() - started
+        console.log("servers: 80000 taken in " + taken + " ms")
+        const list = findChild(shown, "serverList")
+        verify(list.contentItem.children.length > 0 && list.contentItem.children.length < 100,
+               list.contentItem.children.length + " rows made")
+        verify(findChild(shown, "serverRow_s0"))
+        let flick = list.parent
+        while (flick && flick.contentY === undefined)
+            flick = flick.parent
+        flick.contentY = flick.contentHeight - flick.height
+        waitForRendering(shown)
+        tryVerify(() => findChild(shown, "serverRow_s79999") !== null, 5000)
+        verify(list.contentItem.children.length < 100, list.contentItem.children.length + " rows made")
+        verify(taken < 10000, "the page froze: " + taken + " ms")
+    }
+
     function test_gameRecordsInEverySpelling() {
         const page = newPage(false)
         let g = page.normalizeGame({ game_name: "Only Name", servers: 3 })
@@ -105,8 +132,8 @@ CorvanaTestCase {
         compare(page.imageUrl("/static/a.png"), "http://svc.test:8480/static/a.png")
         compare(page.imageUrl("https://cdn.example/a.png"), "https://cdn.example/a.png")
         compare(page.imageUrl("qrc:/icons/game-cs2.png"), "qrc:/icons/game-cs2.png")
-        compare(page.imageUrl("file:///tmp/a.png"), "file:///tmp/a.png")
-        compare(page.imageUrl("relative.png"), "relative.png")
+        compare(page.imageUrl("file:///tmp/a.png"), "")
+        compare(page.imageUrl("relative.png"), "")
         compare(page.normalizeGame({ image: "", picture_url: "/p.png" }).image, "http://svc.test:8480/p.png")
     }
 
@@ -313,7 +340,7 @@ CorvanaTestCase {
             { id: 3, name: "Three", address: "127.0.0.9", port: 2, source: "community" }])
         ping.pingMeasured("127.0.0.2", 23)
         ping.pingFailed("127.0.0.9")
-        compare(page.gameServers.map(s => s.ping), [23, 23, -1])
+        tryVerify(() => page.gameServers.map(s => s.ping).join() === "23,23,-1", 5000)
 
         // Back: the game, its list, search, sort and tab are gone.
         page.serverSearchQuery = "x"
@@ -356,7 +383,7 @@ CorvanaTestCase {
             { id: "s1", name: "First (renamed)", address: "127.0.0.2", port: 27015, players: 3, capacity: 4, source: "official" }])
         compare(page.selectedServer.name, "First (renamed)")
         ping.pingMeasured("127.0.0.2", 55)
-        compare(page.selectedServer.ping, 55)
+        tryVerify(() => page.selectedServer.ping === 55, 5000)
 
         page.copyCommand()
         compare(standIn.callsTo("copyToClipboard")[0].args[0], "connect 127.0.0.1:50123")
