@@ -13,6 +13,10 @@
 #include <atomic>
 #include <vector>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList readLines(const QString &path)
@@ -163,6 +167,43 @@ private slots:
         QVERIFY(logger.isInitialised());
         logger.logError(QStringLiteral("app"), QStringLiteral("lost"));
         QCOMPARE(QFileInfo(blocker).size(), 3);
+    }
+
+    // The log's name may be a link the player (or a test harness) put there:
+    // the log is narrowed through what was opened, so the link's target keeps
+    // its mode unless it is a plain file of this account.
+    void aLinkedLogLeavesWhatItPointsAt_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a device") << QStringLiteral("device");
+        QTest::newRow("another account's file") << QStringLiteral("foreign");
+    }
+
+    void aLinkedLogLeavesWhatItPointsAt()
+    {
+        if (::geteuid() != 0)
+            QSKIP("making a device and another account's file needs root");
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QByteArray target = QFile::encodeName(dir.path() + QStringLiteral("/target"));
+        if (kind == QLatin1String("device")) {
+            QCOMPARE(::mknod(target.constData(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        } else {
+            QVERIFY(makeFileOfSize(QString::fromLocal8Bit(target), 0));
+            QCOMPARE(::chown(target.constData(), 65534, 65534), 0);
+        }
+        QCOMPARE(::chmod(target.constData(), 0666), 0);
+        const QString logs = dir.path() + QStringLiteral("/logs");
+        QVERIFY(QDir().mkpath(logs));
+        QVERIFY(QFile::link(QString::fromLocal8Bit(target), logs + QStringLiteral("/corvana.log")));
+        {
+            Logger logger;
+            logger.initIn(logs);
+            logger.logInfo(QStringLiteral("app"), QStringLiteral("through the link"));
+        }
+        struct stat st {};
+        QCOMPARE(::stat(target.constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0666));
     }
 
     void linesStayWholeAcrossThreads()

@@ -31,6 +31,11 @@ void narrowToOwner(const QString &path);
 // a writer that keeps a file's mode when it replaces the file keeps this one.
 bool makePrivateFile(const QString &path);
 
+// Takes from group and others what they had of an open file, through its
+// descriptor, and only when it is a plain file of this account: a name that
+// turned out to be a link to a device or to someone else's file keeps its mode.
+void narrowOpenFile(int fd);
+
 // True when the other end of a connected local socket runs as this account.
 bool peerIsThisAccount(qintptr socketDescriptor);
 

@@ -382,7 +382,7 @@ void savePassword(const QString &userName, const QString &password, const QStrin
     QFile file(credentialFilePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerOnly))
         return;
-    file.setPermissions(ownerOnly);
+    platform::narrowOpenFile(file.handle());
     file.write(salt);
     file.write(iv);
     file.write(ciphertext);

@@ -141,7 +141,7 @@ bool Logger::openLocked()
     const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, ownerOnly))
         return false;
-    m_file.setPermissions(ownerOnly);
+    platform::narrowOpenFile(m_file.handle());
     return true;
 }
 

@@ -116,6 +116,13 @@ bool makePrivateFile(const QString &path)
     return true;
 }
 
+void narrowOpenFile(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::fchmod(fd, st.st_mode & 0700);
+}
+
 QString privateTempDir()
 {
     const QString stem = QDir::tempPath() + QStringLiteral("/corvana-") + QString::number(::geteuid());
