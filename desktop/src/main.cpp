@@ -12,6 +12,7 @@
 #include "shell/single_instance.h"
 #include "session/stray_process_cleaner.h"
 #include "shell/tray_icon.h"
+#include "shell/versioned_network_access_manager.h"
 #include "updates/update_service.h"
 
 #include <QApplication>
@@ -103,8 +104,10 @@ int main(int argc, char *argv[])
 
     // Outlives the engine: the engine may ask it for managers until it is gone.
     auto networkFactory = std::make_unique<CachedNetworkAccessManagerFactory>();
+    LocalPictureInterceptor localPictures;
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->setNetworkAccessManagerFactory(networkFactory.get());
+    engine->addUrlInterceptor(&localPictures);
     engine->addImportPath(QStringLiteral("qrc:/"));
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());
