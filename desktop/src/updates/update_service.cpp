@@ -357,6 +357,12 @@ QString UpdateService::computeDownloads()
     return QString();
 }
 
+int UpdateService::downloadDeadlineMs(qint64 size)
+{
+    // Sizes are at most kMaxFileBytes: about 4.6 hours, well inside an int of milliseconds.
+    return kDownloadDeadlineBaseMs + int(size * 1000 / kMinDownloadBytesPerSecond);
+}
+
 void UpdateService::startDownload()
 {
     // One run at a time: a second chain would interleave with the first.
@@ -398,6 +404,8 @@ void UpdateService::downloadNext()
     m_activeReply = reply;
     m_tooLarge = false;
     m_pastAnnounced = false;
+    QTimer::singleShot(m_downloadDeadlineMs > 0 ? m_downloadDeadlineMs : downloadDeadlineMs(download.size), reply,
+                       [reply] { reply->abort(); });
     // A body longer than its manifest says cannot be the file: it stops as
     // soon as it is known to be longer, not when it has all come.
     const qint64 announced = download.size;
