@@ -15,6 +15,7 @@
 #include "session/stray_process_cleaner.h"
 #include "session/vpn_process.h"
 #include "shell/tray_icon.h"
+#include "shell/versioned_network_access_manager.h"
 #include "updates/update_service.h"
 
 #include <QApplication>
@@ -122,8 +123,10 @@ int main(int argc, char *argv[])
 
     // Outlives the engine: the engine may ask it for managers until it is gone.
     auto networkFactory = std::make_unique<CachedNetworkAccessManagerFactory>();
+    LocalPictureInterceptor localPictures;
     auto engine = std::make_unique<QQmlApplicationEngine>();
     engine->setNetworkAccessManagerFactory(networkFactory.get());
+    engine->addUrlInterceptor(&localPictures);
     engine->addImportPath(QStringLiteral("qrc:/"));
     QQmlContext *context = engine->rootContext();
     context->setContextProperty(QStringLiteral("api"), api.get());

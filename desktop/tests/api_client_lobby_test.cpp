@@ -167,12 +167,14 @@ private slots:
         h.api().setLobbyTimingsForTesting(fastTimings());
         QVERIFY(h.joinAndWaitLive(QStringLiteral("v1")));
 
-        // A member list on any attempt resets the count and the delay.
+        // A connection whose ping is answered, on any attempt, resets the count and the delay.
         LogMark first;
         h.control(QStringLiteral("/test/lobby/drop"), {{"refuse", 2}});
         QTRY_VERIFY_WITH_TIMEOUT(first.text().contains(QStringLiteral("attempt 3/5")), kEventWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(h.api().lobbyJoined(), kEventWaitMs);
         QVERIFY(first.text().contains(QStringLiteral("reconnecting in 40ms (attempt 2/5)")));
+        QTRY_VERIFY_WITH_TIMEOUT(first.text().contains(QStringLiteral("[INF] ws: connection steady \u2014 reconnect count reset")),
+                                 kEventWaitMs);
 
         LogMark log;
         h.seen.clear();
@@ -229,20 +231,31 @@ private slots:
         QCOMPARE(h.count(QStringLiteral("disconnect")), 0);
     }
 
+    void signInsRefusedWithTokenErrorBackOffAndGiveUp_data()
+    {
+        QTest::addColumn<bool>("afterUsers");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("refused") << false << QStringLiteral("sign-in rejected (token_error)");
+        // The member list of a refused sign-in does not make the connection a good one.
+        QTest::newRow("members, then refused") << true << QStringLiteral("token refresh rejected");
+    }
+
     void signInsRefusedWithTokenErrorBackOffAndGiveUp()
     {
+        QFETCH(bool, afterUsers);
+        QFETCH(QString, why);
         SessionHarness h;
         QVERIFY(h.ready());
         h.api().setLobbyTimingsForTesting(fastTimings());
         LogMark log;
-        h.control(QStringLiteral("/test/lobby/reject-sign-in"));
+        h.control(QStringLiteral("/test/lobby/reject-sign-in"), {{"after_users", afterUsers}});
         h.api().joinVlan(QStringLiteral("v1"));
         QVERIFY(h.waitFor(QStringLiteral("error:Connection to server lost")));
         QTRY_VERIFY_WITH_TIMEOUT(!h.api().vpnProcess().running(), kEventWaitMs);
         QTest::qWait(500);
         // The first sign-in and one for each reconnect, no more, each later than the last.
         QCOMPARE(h.lobby().value(QStringLiteral("sign_ins")).toInt(), 1 + LobbySocket::kMaxReconnects);
-        QVERIFY2(log.text().contains(QStringLiteral("[WRN] ws: sign-in rejected (token_error) \u2014 reconnecting in 320ms (attempt 5/5)")),
+        QVERIFY2(log.text().contains(QStringLiteral("[WRN] ws: %1 \u2014 reconnecting in 320ms (attempt 5/5)").arg(why)),
                  qPrintable(log.text()));
         QCOMPARE(h.count(QStringLiteral("error:")), 1);
         QCOMPARE(h.count(QStringLiteral("disconnect")), 1);
@@ -332,7 +345,7 @@ private slots:
         QVERIFY(h.api().connected());
     }
 
-    void watchdogAbortsASilentServerOnlyOnceJoined()
+    void watchdogEndsASilentServerAndALobbyThatNeverListsMembers()
     {
         SessionHarness h;
         QVERIFY(h.ready());
@@ -347,9 +360,12 @@ private slots:
         h.control(QStringLiteral("/test/lobby/silent"));
         QTRY_VERIFY_WITH_TIMEOUT(log.text().contains(QStringLiteral("[WRN] ws: no traffic from server for >2s")), kEventWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(h.lobbyOpenings(), 2, kEventWaitMs);
-        // The new connection never gets its member list: the watchdog waits.
-        QTest::qWait(3000);
-        QCOMPARE(h.lobbyOpenings(), 2);
+        // The new connection takes the sign-in and never brings its member
+        // list: once the same limit has passed, that is a failed attempt too.
+        QTRY_COMPARE_WITH_TIMEOUT(h.lobbyOpenings(), 3, kEventWaitMs);
+        QVERIFY2(log.text().contains(QStringLiteral("[WRN] ws: no member list within 2s \u2014 reconnecting in 40ms (attempt 2/5)")),
+                 qPrintable(log.text()));
+        QVERIFY(!h.api().lobbyJoined());
         QVERIFY(h.api().connected());
         QCOMPARE(h.count(QStringLiteral("error:")), 0);
     }

@@ -1,17 +1,23 @@
 #include "service/api_client.h"
 #include "shell/cached_network_access_manager_factory.h"
 #include "support/test_main.h"
+#include "support/test_service.h"
 #include "support/wait_bounds.h"
 #include "shell/versioned_network_access_manager.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QImage>
 #include <QNetworkDiskCache>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -89,8 +95,10 @@ private:
     static int loadImage(const QString &url)
     {
         CachedNetworkAccessManagerFactory factory;
+        LocalPictureInterceptor localPictures;
         QQmlEngine engine;
         engine.setNetworkAccessManagerFactory(&factory);
+        engine.addUrlInterceptor(&localPictures);
         QQmlComponent component(&engine);
         // No pixmap cache: every load must go through the network manager.
         component.setData("import QtQuick\nImage { cache: false; source: \"" + url.toUtf8() + "\" }",
@@ -145,6 +153,51 @@ private slots:
         QCOMPARE(loadImage(server.url(QStringLiteral("/pictures/b.png"))), 1);
         QCOMPARE(server.heads.size(), 2);
         QVERIFY(hasVersionHeader(server.heads[1]));
+    }
+
+    void onlyBoundedPicturesFromTheNetworkAreShown_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QJsonObject>("rule");
+        QTest::newRow("a body without end") << QStringLiteral("http") << QJsonObject{{QStringLiteral("stream_bytes"), qint64(1) << 30}};
+        QTest::newRow("a trickling body") << QStringLiteral("http") << QJsonObject{{QStringLiteral("trickle_ms"), 500}};
+        QTest::newRow("a local file") << QStringLiteral("file") << QJsonObject();
+        QTest::newRow("inline data") << QStringLiteral("data") << QJsonObject();
+    }
+
+    void onlyBoundedPicturesFromTheNetworkAreShown()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QJsonObject, rule);
+        TestService service;
+        QVERIFY(service.start());
+        QDir(CachedNetworkAccessManagerFactory::cacheDirectory()).removeRecursively();
+        const QString path = QStringLiteral("/static/pfp/3.png");
+        const QByteArray png = service.callRaw("GET", path);
+        QVERIFY(QImage::fromData(png).width() > 0);
+        // Each of these addresses gives a picture when nothing bounds or refuses it.
+        QTemporaryDir folder;
+        QString url = service.baseUrl() + path;
+        if (kind == QLatin1String("file")) {
+            QFile file(folder.filePath(QStringLiteral("local.png")));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png) == png.size());
+            file.close();
+            url = QUrl::fromLocalFile(file.fileName()).toString();
+        } else if (kind == QLatin1String("data")) {
+            url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+        }
+        VersionedNetworkAccessManager::setPictureDeadlineForTesting(3000);
+        const auto restore = qScopeGuard([] {
+            VersionedNetworkAccessManager::setPictureDeadlineForTesting(VersionedNetworkAccessManager::kPictureDeadlineMs);
+        });
+        if (!rule.isEmpty())
+            service.nextCall(path, rule);
+        QCOMPARE(loadImage(url), 3); // 3 = Error
+        // The client let go before the body was all sent.
+        if (!rule.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(service.call("GET", QStringLiteral("/test/abandoned"))
+                                         .value(QStringLiteral("items")).toArray().contains(path),
+                                     kEventWaitMs);
     }
 
     void apiRequestsCarryNoVersionHeader()

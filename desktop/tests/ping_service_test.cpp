@@ -3,6 +3,7 @@
 #include "platform/ping_process.h"
 #include "support/wait_bounds.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QScopeGuard>
@@ -195,6 +196,42 @@ private slots:
         QCOMPARE(h.service->cachedPing("a"), 9);
         // Keys are the text as given.
         QCOMPARE(h.service->cachedPing("A"), -1);
+    }
+
+    void aLongServerListQueuesInLinearTime()
+    {
+        Harness h;
+        QStringList hosts;
+        for (int i = 0; i < 80000; ++i)
+            hosts << QStringLiteral("10.%1.%2.%3").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255);
+        QElapsedTimer clock;
+        clock.start();
+        // The page asks for every address at each refresh, the queue still full.
+        for (int refresh = 0; refresh < 2; ++refresh)
+            for (const QString &host : std::as_const(hosts))
+                h.service->pingHost(host);
+        // Milliseconds here; searching the queue for each address took seconds a refresh.
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(h.factory->started.size(), PingService::kMaxActive);
+        QCOMPARE(h.service->queuedHosts().size(), hosts.size() - PingService::kMaxActive);
+        QCOMPARE(h.service->queuedHosts().first(), hosts.at(PingService::kMaxActive));
+    }
+
+    void hostsNoLongerListedLeaveTheCache()
+    {
+        Harness h;
+        h.service->pingHost("a");
+        h.service->pingHost("b");
+        h.factory->started[0]->finish(0, "time=5ms");
+        h.factory->started[1]->finish(0, "time=6ms");
+        QCOMPARE(h.service->cacheSize(), 2);
+        // The list changed: only "a" is still asked for, long after both went stale.
+        h.now += PingService::kCacheLifetimeMs + 1;
+        h.service->pingHost("a");
+        h.factory->started[2]->finish(0, "time=7ms");
+        QCOMPARE(h.service->cacheSize(), 1);
+        QCOMPARE(h.service->cachedPing("a"), 7);
+        QCOMPARE(h.service->cachedPing("b"), -1);
     }
 
     void startErrorsAndIgnoredHosts()

@@ -142,6 +142,35 @@ private slots:
         QVERIFY(!rest->busy());
     }
 
+    void aTricklingAnswerEndsAtTheDeadlineAsAStallDoes()
+    {
+        const QString login = QStringLiteral("/api/auth/login");
+        const QJsonObject credentials{{QStringLiteral("username"), QStringLiteral("demo")},
+                                      {QStringLiteral("password"), QStringLiteral("demo1234")}};
+        const RequestOptions guarded{true, false, false};
+        QSignalSpy errors(rest.get(), &ServiceClient::requestError);
+        // What the player is told when the service falls silent.
+        rest->setTransferTimeout(300);
+        service->nextCall(login, {{QStringLiteral("hang"), true}});
+        rest->request(QStringLiteral("POST"), login, credentials, {}, guarded);
+        QVERIFY(errors.wait(kEventWaitMs));
+        const QString stalled = errors.takeFirst().at(0).toString();
+
+        // One byte every 3 s never trips the silence limit.
+        rest->setTransferTimeout(ServiceClient::kTransferTimeoutMs);
+        rest->setCallDeadline(4000);
+        service->nextCall(login, {{QStringLiteral("trickle_ms"), 3000}});
+        bool answered = false;
+        rest->request(QStringLiteral("POST"), login, credentials, [&](const QJsonObject &) { answered = true; }, guarded);
+        QVERIFY(rest->busy());
+        QVERIFY(errors.wait(kEventWaitMs));
+        QCOMPARE(errors.at(0).at(0).toString(), stalled);
+        QVERIFY(!answered);
+        // Free again, for the next call.
+        QVERIFY(!rest->busy());
+        QVERIFY(signIn());
+    }
+
     void renewalReplaysWithTheNewTokenAndARefusalSignsOut()
     {
         QVERIFY(signIn());

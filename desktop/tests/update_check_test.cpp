@@ -283,7 +283,45 @@ private slots:
         QCOMPARE(updater->state(), QStringLiteral("idle"));
         QCOMPARE(none.count(), 2);
         QVERIFY(timer.elapsed() >= 250);
-        QVERIFY(updateLogText().contains(QStringLiteral("manifest fetch failed: ")));
+        const QRegularExpression failure(QStringLiteral("\\[WRN\\] updater: manifest fetch failed: [^\\n]*"));
+        QString stalled; // the last such line: the stall's
+        for (auto it = failure.globalMatch(updateLogText()); it.hasNext();)
+            stalled = it.next().captured();
+        QVERIFY2(!stalled.isEmpty(), qPrintable(updateLogText()));
+
+        // One byte every 3 s never trips the stall limit; the deadline ends it
+        // all the same, as a stall.
+        updater->setTimeoutsForTesting(UpdateService::kManifestTimeoutMs, UpdateService::kDownloadTimeoutMs);
+        updater->setManifestDeadlineForTesting(4000);
+        service->nextCall(QStringLiteral("/api/update"), {{QStringLiteral("trickle_ms"), 3000}});
+        check();
+        QCOMPARE(updater->state(), QStringLiteral("idle"));
+        QCOMPARE(none.count(), 3);
+        QCOMPARE(updateLogText().count(stalled), 2);
+    }
+
+    void filesTheScanPassesOverAreNeverFetched_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("applier") << QString::fromLatin1(UpdateService::kApplierProgram);
+        QTest::newRow("hash cache") << QStringLiteral("hash.json");
+        QTest::newRow("applier's log") << QStringLiteral("updater.log");
+        QTest::newRow("hidden folder") << QStringLiteral(".hidden/x");
+        QTest::newRow("not the walk's form") << QStringLiteral("./corvana");
+    }
+
+    void filesTheScanPassesOverAreNeverFetched()
+    {
+        QFETCH(QString, path);
+        // The installed copy, where the walk could find it, matches the release.
+        QVERIFY(writeTestFile(inInstall(QDir::cleanPath(path)), "same"));
+        serveManifest(manifestWith({{path, entry("same")}}));
+        QSignalSpy none(updater.get(), &UpdateService::noUpdateAvailable);
+        check();
+        QCOMPARE(updater->state(), QStringLiteral("idle"));
+        QCOMPARE(none.count(), 1);
+        QVERIFY2(updateLogText().contains(QStringLiteral("[WRN] updater: skipping path the local scan passes over: ") + path),
+                 qPrintable(updateLogText()));
     }
 
     void refusedManifestsLetTheProgramStart_data()

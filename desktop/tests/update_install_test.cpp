@@ -221,16 +221,21 @@ private slots:
     void failedDownloadsEndTheRun_data()
     {
         QTest::addColumn<QString>("control");
-        QTest::newRow("404") << QStringLiteral("missing");
-        QTest::newRow("stall") << QStringLiteral("stall");
+        QTest::addColumn<int>("silenceMs");
+        QTest::newRow("404") << QStringLiteral("missing") << 300;
+        QTest::newRow("stall") << QStringLiteral("stall") << 300;
+        // Never silent for the limit, never done by the deadline.
+        QTest::newRow("trickle") << QStringLiteral("trickle") << 3000;
     }
 
     void failedDownloadsEndTheRun()
     {
         QFETCH(QString, control);
+        QFETCH(int, silenceMs);
         prepareTwoFileUpdate({{control, QJsonArray{QStringLiteral("data/config.txt")}}});
         QVERIFY(installRecorder());
-        updater->setTimeoutsForTesting(5000, 300);
+        updater->setTimeoutsForTesting(5000, silenceMs);
+        updater->setDownloadDeadlineForTesting(2000);
         updater->setLang(QStringLiteral("fa"));
         checkAndExpectUpdate();
         QSignalSpy failed(updater.get(), &UpdateService::updateFailed);

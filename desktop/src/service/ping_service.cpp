@@ -47,7 +47,7 @@ void PingService::pingHost(const QString &host)
         return;
     }
 
-    if (m_active.contains(host) || m_queue.contains(host))
+    if (m_active.contains(host) || m_queued.contains(host))
         return;
 
     // A leading dash would be read by ping as an option, not as a host.
@@ -58,6 +58,7 @@ void PingService::pingHost(const QString &host)
 
     if (m_active.size() >= kMaxActive) {
         m_queue.append(host);
+        m_queued.insert(host);
         return;
     }
     startPing(host);
@@ -121,17 +122,31 @@ void PingService::onPingFinished(PingProcess *process, const QString &host, int 
 
 void PingService::report(const QString &host, int ms)
 {
-    m_cache.insert(host, PingCacheEntry{ms, m_clock() + kCacheLifetimeMs});
+    const qint64 now = m_clock();
+    pruneCache(now);
+    m_cache.insert(host, PingCacheEntry{ms, now + kCacheLifetimeMs});
     if (ms < 0)
         emit pingFailed(host);
     else
         emit pingMeasured(host, ms);
 }
 
+void PingService::pruneCache(qint64 now)
+{
+    // At most once a lifetime, so the sweep costs each result a constant share.
+    if (now < m_nextPruneMs)
+        return;
+    m_nextPruneMs = now + kCacheLifetimeMs;
+    m_cache.removeIf([now](const QHash<QString, PingCacheEntry>::iterator &entry) {
+        return entry->expiresAtMs < now;
+    });
+}
+
 void PingService::pumpQueue()
 {
     while (!m_queue.isEmpty() && m_active.size() < kMaxActive) {
         const QString host = m_queue.takeFirst();
+        m_queued.remove(host);
         if (!m_active.contains(host))
             startPing(host);
     }

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +42,7 @@ public:
     void setWatchdogMs(int ms) { m_watchdogMs = ms; }
     int activeCount() const { return int(m_active.size()); }
     QStringList queuedHosts() const { return m_queue; }
+    int cacheSize() const { return int(m_cache.size()); }
 
 signals:
     void pingMeasured(const QString &host, int ms);
@@ -52,11 +54,15 @@ private:
     void onPingError(PingProcess *process, const QString &host);
     void pumpQueue();
     void report(const QString &host, int ms);
+    // Stale entries go, so hosts no longer listed do not stay for the run.
+    void pruneCache(qint64 now);
 
     std::unique_ptr<PingProcessFactory> m_factory;
     Clock m_clock;
     int m_watchdogMs = kDefaultWatchdogMs;
     QHash<QString, PingCacheEntry> m_cache;
     QStringList m_queue;
+    QSet<QString> m_queued; // what m_queue holds, for lookups that do not walk it
     QHash<QString, PingProcess *> m_active;
+    qint64 m_nextPruneMs = 0;
 };

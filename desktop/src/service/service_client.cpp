@@ -7,6 +7,7 @@
 #include <QJsonValue>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -95,8 +96,10 @@ QNetworkRequest ServiceClient::jsonRequest(const QString &path, const QString &t
     return request;
 }
 
-void ServiceClient::limitReplySize(QNetworkReply *reply)
+void ServiceClient::limitReply(QNetworkReply *reply) const
 {
+    // Ends the call as its transfer time-out does, with the same error.
+    QTimer::singleShot(m_callDeadlineMs, reply, [reply]() { reply->abort(); });
     const auto cutOff = [reply]() {
         reply->setProperty("tooLarge", true);
         reply->abort();
@@ -122,7 +125,7 @@ QNetworkReply *ServiceClient::postTimed(const QString &path, const QJsonObject &
     QNetworkRequest req = jsonRequest(path, token);
     req.setTransferTimeout(m_transferTimeoutMs);
     QNetworkReply *reply = m_network.post(req, jsonBody(body));
-    limitReplySize(reply);
+    limitReply(reply);
     return reply;
 }
 
@@ -139,7 +142,7 @@ void ServiceClient::request(const QString &method, const QString &path, const QJ
         QNetworkRequest req = jsonRequest(path, m_accessToken);
         req.setTransferTimeout(m_transferTimeoutMs);
         reply = m_network.get(req);
-        limitReplySize(reply);
+        limitReply(reply);
     } else {
         reply = postTimed(path, body, m_accessToken);
     }
@@ -335,6 +338,7 @@ void ServiceClient::postJsonAs(const QString &path, const QJsonObject &body, con
     QNetworkRequest request = jsonRequest(path, token);
     request.setTransferTimeout(m_transferTimeoutMs);
     QNetworkReply *reply = m_network.post(request, jsonBody(body));
+    limitReply(reply);
     // Nobody reads the answer: once its status is in, the rest is not fetched.
     connect(reply, &QNetworkReply::metaDataChanged, reply, [reply]() {
         if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())

@@ -21,6 +21,10 @@ class ServiceClient : public QObject
 
 public:
     static constexpr int kTransferTimeoutMs = 10000;
+    // However slowly an answer trickles in, a call ends by then: the time-out
+    // above only measures silence. Replies are small; 30 s carries even the
+    // largest allowed one over a slow line.
+    static constexpr int kCallDeadlineMs = 30000;
     // Replies beyond this are cut off: no service record comes near it.
     static constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 
@@ -38,6 +42,7 @@ public:
     // Anything but "fa" reads as "en".
     void setLang(const QString &lang);
     void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
+    void setCallDeadline(int ms) { m_callDeadlineMs = ms; }
 
     // Percent-encodes all but the unreserved characters, for path pieces.
     static QString encodePathPiece(const QString &text);
@@ -84,7 +89,8 @@ signals:
 
 private:
     QNetworkRequest jsonRequest(const QString &path, const QString &token) const;
-    static void limitReplySize(QNetworkReply *reply);
+    // The reply cap and the deadline; the silence time-out is on the request.
+    void limitReply(QNetworkReply *reply) const;
     void setBusy(bool busy);
     void onReplyFinished(QNetworkReply *reply, quint64 generation, const QString &method,
                          const QString &path, const QJsonObject &body,
@@ -107,5 +113,6 @@ private:
     QList<std::function<void(bool)>> m_refreshWaiters; // completions of the refresh in flight
     QList<PendingRequest> m_pending;
     int m_transferTimeoutMs = kTransferTimeoutMs;
+    int m_callDeadlineMs = kCallDeadlineMs;
     quint64 m_generation = 0;
 };

@@ -30,8 +30,10 @@ LobbySocket::LobbySocket(QObject *parent)
     m_reconnectTimer.setSingleShot(true);
     m_watchdogTimer.setSingleShot(false);
     connect(&m_pingTimer, &QTimer::timeout, this, [this] {
-        if (m_joined)
-            send(QJsonObject{{QStringLiteral("type"), QStringLiteral("ping")}});
+        if (!m_joined)
+            return;
+        send(QJsonObject{{QStringLiteral("type"), QStringLiteral("ping")}});
+        m_pinged = true;
     });
     connect(&m_reconnectTimer, &QTimer::timeout, this, &LobbySocket::reconnectDue);
     connect(&m_watchdogTimer, &QTimer::timeout, this, &LobbySocket::checkTraffic);
@@ -63,8 +65,11 @@ void LobbySocket::reopen(const QString &vlanId, const QNetworkRequest &request)
         close();
     m_vlanId = vlanId;
     m_awaitingFirstUsers = true;
+    m_pinged = false;
+    m_healthy = false;
     m_lostBecause.clear();
     m_lastTrafficMs = nowMs();
+    m_openedMs = m_lastTrafficMs;
     m_watchdogTimer.start(m_timings.watchdogTickMs);
 
     drop();
@@ -147,8 +152,13 @@ void LobbySocket::checkTraffic()
 {
     // The socket is closed as soon as a leave begins, so a running watchdog
     // always belongs to a room that is still wanted.
-    if (!m_joined)
+    if (!m_joined) {
+        // Connecting, signing in or waiting for the member list: a lobby that
+        // never gets that far has failed this attempt, whatever else it says.
+        if (m_ws && nowMs() - m_openedMs > m_timings.silenceLimitMs)
+            failAttempt(QStringLiteral("no member list within %1s").arg(m_timings.silenceLimitMs / 1000));
         return;
+    }
     if (nowMs() - m_lastTrafficMs <= m_timings.silenceLimitMs)
         return;
     logWs(Logger::Warn, QStringLiteral("no traffic from server for >%1s \u2014 assuming dead, aborting")
@@ -166,10 +176,17 @@ void LobbySocket::onTextMessage(const QString &text)
     const bool users = type == QLatin1String("users");
     if (users && !m_joined) {
         m_joined = true;
-        m_reconnectDelayMs = m_timings.firstReconnectDelayMs;
-        m_reconnectAttempts = 0;
         m_pingTimer.start(m_timings.pingMs);
         logWs(Logger::Info, QStringLiteral("connected to room ") + m_vlanId);
+    }
+    // A member list alone proves little: a lobby may list the members and
+    // refuse at once, at every attempt. Its first answered ping does.
+    if (type == QLatin1String("pong") && m_joined && m_pinged && !m_healthy) {
+        m_healthy = true;
+        if (m_reconnectAttempts > 0)
+            logWs(Logger::Info, QStringLiteral("connection steady \u2014 reconnect count reset"));
+        m_reconnectDelayMs = m_timings.firstReconnectDelayMs;
+        m_reconnectAttempts = 0;
     }
     emit messageReceived(type, message);
     // The handler may have reopened the socket; only this socket's first list counts.

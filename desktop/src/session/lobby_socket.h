@@ -1,7 +1,9 @@
 #pragma once
 // The lobby WebSocket of one room: signs in with the access token, pings while
-// joined, aborts a socket the server has gone silent on, and reopens with a
-// growing delay. What the messages mean is the room session's business.
+// joined, gives up on a socket that has gone silent or never brought its member
+// list, and reopens with a growing delay that starts over only once a
+// connection has proved healthy (its first ping answered). What the messages
+// mean is the room session's business.
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QObject>
@@ -90,10 +92,13 @@ private:
     Timings m_timings;
     bool m_joined = false;
     bool m_awaitingFirstUsers = true;
+    bool m_pinged = false;  // a ping went out on this connection
+    bool m_healthy = false; // a ping of this connection was answered
     QString m_lostBecause; // why the last connection ended, for the reconnect's log line
     int m_reconnectDelayMs = 1000;
     int m_reconnectAttempts = 0;
     qint64 m_lastTrafficMs = 0;
+    qint64 m_openedMs = 0;
     QString m_vlanId;
     std::function<QString()> m_token;
     QTimer m_pingTimer;

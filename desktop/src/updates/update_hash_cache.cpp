@@ -47,6 +47,19 @@ QString UpdateHashCache::hashFile(const QString &path)
     return QString::fromLatin1(sha.result().toHex());
 }
 
+bool UpdateHashCache::canList(const QString &relativePath, const QStringList &skipped)
+{
+    if (skipped.contains(relativePath) || QDir::cleanPath(relativePath) != relativePath)
+        return false;
+#ifndef Q_OS_WIN
+    // Here a leading dot hides a name (on Windows hiding is an attribute).
+    for (const QStringView part : QStringView(relativePath).split(QLatin1Char('/')))
+        if (part.startsWith(QLatin1Char('.')))
+            return false;
+#endif
+    return true;
+}
+
 QJsonObject UpdateHashCache::scan(const QString &installDir, const QStringList &skipped)
 {
     const QJsonObject old = readOldCache(installDir);
@@ -58,7 +71,7 @@ QJsonObject UpdateHashCache::scan(const QString &installDir, const QStringList &
         const QString path = it.next();
         QString relative = root.relativeFilePath(path);
         relative.replace(QLatin1Char('\\'), QLatin1Char('/'));
-        if (skipped.contains(relative))
+        if (!canList(relative, skipped))
             continue;
 
         const QFileInfo info = it.fileInfo();

@@ -15,6 +15,10 @@ public:
     // rewrites hash.json and returns the new "files" object. Whole relative
     // paths in `skipped` are left out.
     static QJsonObject scan(const QString &installDir, const QStringList &skipped);
+    // Whether scan() could list a file at this relative path: not one of
+    // `skipped`, in the walk's own form ("a/b", not "./a//b"), and not hidden
+    // (a name beginning with a dot, which the walk neither lists nor enters).
+    static bool canList(const QString &relativePath, const QStringList &skipped);
 
     // Lower-case hex SHA-256 of a file, read in chunks; empty when unreadable.
     static QString hashFile(const QString &path);

@@ -16,6 +16,7 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSaveFile>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -166,6 +167,8 @@ void UpdateService::checkForUpdates()
     QNetworkReply *reply = m_networkManager.get(request);
     m_activeReply = reply;
     m_tooLarge = false;
+    // Ends it as the silence time-out does: a failed check, and on to sign-in.
+    QTimer::singleShot(m_manifestDeadlineMs, reply, [reply] { reply->abort(); });
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
         if (received > kMaxManifestBytes && !m_tooLarge) {
             m_tooLarge = true;
@@ -307,11 +310,15 @@ QString UpdateService::downloadEntryProblem(const QString &path, const QJsonValu
     return QString();
 }
 
+QStringList UpdateService::scanSkips()
+{
+    return {QStringLiteral("hash.json"), QStringLiteral("updater.log"), QString::fromLatin1(kApplierProgram)};
+}
+
 void UpdateService::scanLocalFiles()
 {
     setStatusText(updateText(UpdateText::ScanStarts, m_lang));
-    m_localFiles = UpdateHashCache::scan(
-        m_installDir, {QStringLiteral("hash.json"), QStringLiteral("updater.log"), QString::fromLatin1(kApplierProgram)});
+    m_localFiles = UpdateHashCache::scan(m_installDir, scanSkips());
 }
 
 QString UpdateService::computeDownloads()
@@ -321,6 +328,11 @@ QString UpdateService::computeDownloads()
     for (auto it = m_remoteFiles.constBegin(); it != m_remoteFiles.constEnd(); ++it) {
         if (!isSafeRelativePath(it.key())) {
             logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + it.key());
+            continue;
+        }
+        // Such a file never has a local hash to match: it would be fetched at every start.
+        if (!UpdateHashCache::canList(it.key(), scanSkips())) {
+            logLine(Logger::Warn, QStringLiteral("skipping path the local scan passes over: ") + it.key());
             continue;
         }
         const QJsonObject entry = it.value().toObject();
@@ -343,6 +355,12 @@ QString UpdateService::computeDownloads()
     if (m_totalBytes > kMaxUpdateBytes)
         return QStringLiteral("the update is larger than %1 bytes").arg(kMaxUpdateBytes);
     return QString();
+}
+
+int UpdateService::downloadDeadlineMs(qint64 size)
+{
+    // Sizes are at most kMaxFileBytes: about 4.6 hours, well inside an int of milliseconds.
+    return kDownloadDeadlineBaseMs + int(size * 1000 / kMinDownloadBytesPerSecond);
 }
 
 void UpdateService::startDownload()
@@ -386,6 +404,8 @@ void UpdateService::downloadNext()
     m_activeReply = reply;
     m_tooLarge = false;
     m_pastAnnounced = false;
+    QTimer::singleShot(m_downloadDeadlineMs > 0 ? m_downloadDeadlineMs : downloadDeadlineMs(download.size), reply,
+                       [reply] { reply->abort(); });
     // A body longer than its manifest says cannot be the file: it stops as
     // soon as it is known to be longer, not when it has all come.
     const qint64 announced = download.size;

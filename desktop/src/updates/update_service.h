@@ -38,7 +38,15 @@ class UpdateService : public QObject
 
 public:
     static constexpr int kManifestTimeoutMs = 5000;
+    // The time-out above measures silence; a manifest trickling in ends here,
+    // as a failed check. Far beyond what the largest allowed one takes.
+    static constexpr int kManifestDeadlineMs = 20000;
     static constexpr int kDownloadTimeoutMs = 30000;
+    // However slowly a file trickles in, its download ends by a minute plus
+    // its size at 64 KiB/s, a line far slower than any an update is meant for.
+    static constexpr int kDownloadDeadlineBaseMs = 60000;
+    static constexpr qint64 kMinDownloadBytesPerSecond = 64 * 1024;
+    static int downloadDeadlineMs(qint64 size);
     // Bodies stay in memory until staging, so both are bounded.
     static constexpr qint64 kMaxFileBytes = qint64(1) << 30;
     static constexpr qint64 kMaxUpdateBytes = qint64(2) << 30;
@@ -72,6 +80,9 @@ public:
     // Tests: shorter stall limits, and a staging root of their own
     // (default: the player's private temporary folder).
     void setTimeoutsForTesting(int manifestMs, int downloadMs);
+    void setManifestDeadlineForTesting(int ms) { m_manifestDeadlineMs = ms; }
+    // 0: each file's own deadline.
+    void setDownloadDeadlineForTesting(int ms) { m_downloadDeadlineMs = ms; }
     void setStagingRootForTesting(const QString &root) { m_stagingRoot = root; }
     // Tests: name of the plan file inside the staging directory, to make it unwritable.
     void setPlanFileNameForTesting(const QString &name) { m_planFileName = name; }
@@ -110,6 +121,7 @@ private:
     // Why a manifest cannot be used, or empty; such a manifest offers no update.
     QString manifestShapeProblem() const;
     static QString downloadEntryProblem(const QString &path, const QJsonValue &entry);
+    static QStringList scanSkips();
     void scanLocalFiles();
     QString computeDownloads();
 
@@ -147,6 +159,8 @@ private:
     bool m_pastAnnounced = false; // the body ran past the size its manifest announced
     bool m_handedOver = false; // an applier runs: never start a second one
     int m_manifestTimeoutMs = kManifestTimeoutMs;
+    int m_manifestDeadlineMs = kManifestDeadlineMs;
+    int m_downloadDeadlineMs = 0;
     int m_downloadTimeoutMs = kDownloadTimeoutMs;
     QString m_stagingRoot;
     QString m_planFileName = QStringLiteral("apply.json");

@@ -121,7 +121,7 @@ void LobbyHub::onMessage(QWebSocket *socket, const QString &text)
 
     if (type == QLatin1String("auth")) {
         ++m_signIns;
-        if (m_rejectSignIns) {
+        if (m_rejectSignIns && !m_rejectAfterUsers) {
             socket->sendTextMessage(compact({{QStringLiteral("type"), QStringLiteral("token_error")}}));
             return;
         }
@@ -140,6 +140,10 @@ void LobbyHub::onMessage(QWebSocket *socket, const QString &text)
         if (m_silent)
             return;
         socket->sendTextMessage(compact(usersMessage(QStringLiteral("users"), client->vlanId)));
+        if (m_rejectSignIns) {
+            socket->sendTextMessage(compact({{QStringLiteral("type"), QStringLiteral("token_error")}}));
+            return;
+        }
         broadcast(client->vlanId,
                   {{QStringLiteral("type"), QStringLiteral("user_connected")},
                    {QStringLiteral("username"), client->username}},
@@ -229,6 +233,7 @@ void LobbyHub::reset()
     m_silent = false;
     m_rejectTokens = false;
     m_rejectSignIns = false;
+    m_rejectAfterUsers = false;
     m_refuse = 0;
 }
 
@@ -260,7 +265,8 @@ void registerLobbyRoutes(ServiceServer &server)
         return ServiceReply::json(200, {});
     });
     server.addRoute("POST", QStringLiteral("/test/lobby/reject-sign-in"), [&hub](ServiceCall &call) {
-        hub.setRejectSignIns(call.body.value(QStringLiteral("on")).toBool(true));
+        hub.setRejectSignIns(call.body.value(QStringLiteral("on")).toBool(true),
+                             call.body.value(QStringLiteral("after_users")).toBool());
         return ServiceReply::json(200, {});
     });
     server.addRoute("GET", QStringLiteral("/test/lobby"), [&hub](ServiceCall &) {

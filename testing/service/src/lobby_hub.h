@@ -35,8 +35,13 @@ public:
     void dropAll(int refuse);
     void setSilent(bool silent) { m_silent = silent; }
     void setRejectTokens(bool reject) { m_rejectTokens = reject; }
-    // Every sign-in is answered "token_error", as for a token the service no longer takes.
-    void setRejectSignIns(bool reject) { m_rejectSignIns = reject; }
+    // Every sign-in is answered "token_error", as for a token the service no longer takes;
+    // `afterUsers`: only once the member list has gone out, as if accepted first.
+    void setRejectSignIns(bool reject, bool afterUsers = false)
+    {
+        m_rejectSignIns = reject;
+        m_rejectAfterUsers = afterUsers;
+    }
     QJsonObject status() const;
     void reset();
 
@@ -71,5 +76,6 @@ private:
     bool m_silent = false;
     bool m_rejectTokens = false;
     bool m_rejectSignIns = false;
+    bool m_rejectAfterUsers = false;
     int m_refuse = 0;
 };

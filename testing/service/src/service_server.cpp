@@ -181,6 +181,10 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
         m_held.append(HeldReply{call.path, socket, reply, watchForDeparture(socket, call.path)});
         return true;
     }
+    if (rule.trickleMs > 0) {
+        trickle(socket, reply, rule.trickleMs, watchForDeparture(socket, call.path));
+        return true;
+    }
     if (rule.delayMs > 0) {
         // The socket may be gone when the timer fires (client time-out).
         QTimer::singleShot(rule.delayMs, this, [socket = QPointer<QTcpSocket>(socket), reply]() {
@@ -248,16 +252,37 @@ void ServiceServer::stream(QTcpSocket *socket, qint64 bytes, const std::shared_p
     fill();
 }
 
+void ServiceServer::trickle(QTcpSocket *socket, const ServiceReply &reply, int intervalMs,
+                            const std::shared_ptr<bool> &answered)
+{
+    socket->write(head(reply));
+    auto *timer = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body = reply.body, sent, answered]() {
+        if (*sent < body.size())
+            socket->write(body.constData() + (*sent)++, 1);
+        if (*sent == body.size()) {
+            *answered = true;
+            timer->deleteLater();
+        }
+    });
+    timer->start(intervalMs);
+}
+
 void ServiceServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 {
     send(socket, ServiceReply::error(404, QStringLiteral("Not Found")));
 }
 
+QByteArray ServiceServer::head(const ServiceReply &reply)
+{
+    return "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status)
+           + "\r\nContent-Type: " + reply.contentType
+           + "\r\nContent-Length: " + QByteArray::number(reply.body.size())
+           + "\r\nConnection: keep-alive\r\n\r\n";
+}
+
 void ServiceServer::send(QTcpSocket *socket, const ServiceReply &reply)
 {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status)
-                     + "\r\nContent-Type: " + reply.contentType
-                     + "\r\nContent-Length: " + QByteArray::number(reply.body.size())
-                     + "\r\nConnection: keep-alive\r\n\r\n" + reply.body;
-    socket->write(out);
+    socket->write(head(reply) + reply.body);
 }

@@ -120,7 +120,8 @@ void registerUpdateRoutes(ServiceServer &server)
     });
 
     // {"folder", "version", "remove": [...], "corrupt": [...], "missing": [...],
-    //  "stall": [...], "sizes": {path: bytes}, "malformed"}; every call replaces the whole release.
+    //  "stall": [...], "trickle": [...], "sizes": {path: bytes}, "malformed"}; every call replaces
+    //  the whole release.
     server.addRoute("POST", QStringLiteral("/test/update"), [&server, release, adopted](ServiceCall &call) {
         *adopted = true;
         UpdateRelease next;
@@ -140,6 +141,11 @@ void registerUpdateRoutes(ServiceServer &server)
         hang.hang = true;
         for (const QString &path : pathSet(call.body.value(QStringLiteral("stall"))))
             server.addRule(fileRoute(path), hang);
+        // A trickled file comes a byte every half second, never silent for long.
+        ControlRule trickle;
+        trickle.trickleMs = 500;
+        for (const QString &path : pathSet(call.body.value(QStringLiteral("trickle"))))
+            server.addRule(fileRoute(path), trickle);
         return ServiceReply::json(200, {});
     });
 }
