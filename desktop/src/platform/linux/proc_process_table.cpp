@@ -20,6 +20,15 @@ QByteArray readSmall(const QString &path)
     return file.read(4096);
 }
 
+// The name for an entry whose path is known (empty when it is not): without it,
+// comm still holds the first 15 characters.
+QString nameFor(const QString &procEntryDir, const QString &path)
+{
+    if (!path.isEmpty())
+        return QFileInfo(path).fileName();
+    return QString::fromUtf8(readSmall(procEntryDir + QStringLiteral("/comm"))).trimmed();
+}
+
 } // namespace
 
 QString ProcProcessTable::executablePathOf(const QString &procEntryDir)
@@ -40,11 +49,7 @@ QString ProcProcessTable::executablePathOf(const QString &procEntryDir)
 
 QString ProcProcessTable::executableNameOf(const QString &procEntryDir)
 {
-    const QString path = executablePathOf(procEntryDir);
-    if (!path.isEmpty())
-        return QFileInfo(path).fileName();
-    // Without the right to read the link, comm still holds the first 15 characters.
-    return QString::fromUtf8(readSmall(procEntryDir + QStringLiteral("/comm"))).trimmed();
+    return nameFor(procEntryDir, executablePathOf(procEntryDir));
 }
 
 bool ProcProcessTable::runsAs(const QString &procEntryDir, uint uid)
@@ -72,7 +77,7 @@ QList<ProcessTable::Entry> ProcProcessTable::snapshot()
             continue;
         const QString dir = m_procRoot + QLatin1Char('/') + name;
         const QString path = executablePathOf(dir);
-        const QString exe = path.isEmpty() ? executableNameOf(dir) : QFileInfo(path).fileName();
+        const QString exe = nameFor(dir, path);
         if (exe.isEmpty())
             continue;
         entries.append({pid, exe, path, runsAs(dir, self)});
