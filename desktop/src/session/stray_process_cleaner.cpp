@@ -5,15 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-QString StrayProcessCleaner::tunnelClientName()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("ostrel-client.exe");
-#else
-    return QStringLiteral("ostrel-client");
-#endif
-}
-
 int StrayProcessCleaner::terminateAll(ProcessTable &table, const QString &clientPath, qint64 selfPid)
 {
     if (clientPath.isEmpty())

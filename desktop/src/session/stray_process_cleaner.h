@@ -9,9 +9,6 @@ class ProcessTable;
 class StrayProcessCleaner
 {
 public:
-    // The tunnel client's program file name on this platform.
-    static QString tunnelClientName();
-
     // Ends (exit code 1) every process of this account except selfPid that runs
     // the program at clientPath, the client this program starts; returns how many
     // were ended. Another account's processes, and other programs of the same
