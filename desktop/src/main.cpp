@@ -90,6 +90,7 @@ int main(int argc, char *argv[])
         const QString settings = QSettings().fileName();
         platform::makePrivateFolder(QFileInfo(settings).path());
         platform::makePrivateFile(settings);
+        // Made here, before the engine's own cache makes the folders above it under the umask.
         const QString pictures = CachedNetworkAccessManagerFactory::cacheDirectory();
         platform::makePrivateFolder(pictures);
         platform::narrowToOwner(pictures);

@@ -325,13 +325,14 @@ QString UpdateService::computeDownloads()
 {
     m_downloads.clear();
     m_totalBytes = 0;
+    const QStringList skipped = scanSkips();
     for (auto it = m_remoteFiles.constBegin(); it != m_remoteFiles.constEnd(); ++it) {
         if (!isSafeRelativePath(it.key())) {
             logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + it.key());
             continue;
         }
         // Such a file never has a local hash to match: it would be fetched at every start.
-        if (!UpdateHashCache::canList(it.key(), scanSkips())) {
+        if (!UpdateHashCache::canList(it.key(), skipped)) {
             logLine(Logger::Warn, QStringLiteral("skipping path the local scan passes over: ") + it.key());
             continue;
         }
