@@ -11,7 +11,7 @@ void registerControlRoutes(ServiceServer &server)
     ServiceState &state = server.state();
 
     // {"path", "status", "detail", "body", "body_repeat", "malformed", "delay_ms", "hang", "hold",
-    //  "stream_bytes", "trickle_ms", "count"}
+    //  "stream_bytes", "trickle_ms", "bytes_per_second", "count"}
     server.addRoute("POST", QStringLiteral("/test/next"), [&server](ServiceCall &call) {
         const QString path = bodyText(call, "path");
         if (!path.startsWith(QLatin1Char('/')))
@@ -29,6 +29,7 @@ void registerControlRoutes(ServiceServer &server)
         rule.hold = call.body.value(QStringLiteral("hold")).toBool();
         rule.streamBytes = call.body.value(QStringLiteral("stream_bytes")).toInteger();
         rule.trickleMs = call.body.value(QStringLiteral("trickle_ms")).toInt();
+        rule.bytesPerSecond = call.body.value(QStringLiteral("bytes_per_second")).toInt();
         const int count = qMax(1, call.body.value(QStringLiteral("count")).toInt(1));
         for (int i = 0; i < count; ++i)
             server.addRule(path, rule);

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QUrl>
 
@@ -185,6 +186,10 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
         trickle(socket, reply, rule.trickleMs, watchForDeparture(socket, call.path));
         return true;
     }
+    if (rule.bytesPerSecond > 0) {
+        pace(socket, reply, rule.bytesPerSecond, watchForDeparture(socket, call.path));
+        return true;
+    }
     if (rule.delayMs > 0) {
         // The socket may be gone when the timer fires (client time-out).
         QTimer::singleShot(rule.delayMs, this, [socket = QPointer<QTcpSocket>(socket), reply]() {
@@ -267,6 +272,31 @@ void ServiceServer::trickle(QTcpSocket *socket, const ServiceReply &reply, int i
         }
     });
     timer->start(intervalMs);
+}
+
+void ServiceServer::pace(QTcpSocket *socket, const ServiceReply &reply, int bytesPerSecond,
+                         const std::shared_ptr<bool> &answered)
+{
+    socket->write(head(reply));
+    // A tenth of a second's worth per tick, counted from the start, so timer
+    // lateness on a busy machine does not slow the line below its rate.
+    constexpr int kTickMs = 100;
+    auto *timer = new QTimer(socket);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body = reply.body, sent, clock, bytesPerSecond, answered]() {
+        const qint64 due = std::min<qint64>(body.size(), clock->elapsed() * bytesPerSecond / 1000 + 1);
+        if (due > *sent) {
+            socket->write(body.constData() + *sent, due - *sent);
+            *sent = due;
+        }
+        if (*sent == body.size()) {
+            *answered = true;
+            timer->deleteLater();
+        }
+    });
+    timer->start(kTickMs);
 }
 
 void ServiceServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)

@@ -54,6 +54,7 @@ struct ControlRule
     bool hold = false;        // answer when a test releases the path
     qint64 streamBytes = 0;   // answer 200 with this many bytes of body, sent as the client takes them
     int trickleMs = 0;        // the head at once, then the body one byte per this many ms
+    int bytesPerSecond = 0;   // the head at once, then the body at this steady pace (a slow line)
 };
 
 // The stand-in service: a small router over QAbstractHttpServer, the state
@@ -109,6 +110,8 @@ private:
     static QByteArray head(const ServiceReply &reply);
     void trickle(QTcpSocket *socket, const ServiceReply &reply, int intervalMs,
                  const std::shared_ptr<bool> &answered);
+    void pace(QTcpSocket *socket, const ServiceReply &reply, int bytesPerSecond,
+              const std::shared_ptr<bool> &answered);
     // Records the call as abandoned when its client leaves before `answered` is set.
     std::shared_ptr<bool> watchForDeparture(QTcpSocket *socket, const QString &path);
     void stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered);

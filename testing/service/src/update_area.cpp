@@ -25,6 +25,7 @@ struct UpdateRelease
     QSet<QString> missing;          // answered with 404
     QJsonObject sizes;              // sizes the manifest announces in place of the real ones
     bool malformed = false;         // manifest body is not JSON
+    bool upperCaseHashes = false;   // digests written in capitals
 };
 
 QSet<QString> pathSet(const QJsonValue &value)
@@ -65,7 +66,9 @@ QJsonObject buildManifest(const ServiceServer &server, const UpdateRelease &rele
             sha.addData(&file);
             const QString relative = root.relativeFilePath(path);
             files.insert(relative, QJsonObject{
-                                       {QStringLiteral("hash"), QString::fromLatin1(sha.result().toHex())},
+                                       {QStringLiteral("hash"), release.upperCaseHashes
+                                                                  ? QString::fromLatin1(sha.result().toHex().toUpper())
+                                                                  : QString::fromLatin1(sha.result().toHex())},
                                        {QStringLiteral("size"), release.sizes.value(relative).toInteger(file.size())},
                                        {QStringLiteral("download_link"), ownOrigin(server) + fileRoute(relative)},
                                    });
@@ -120,8 +123,8 @@ void registerUpdateRoutes(ServiceServer &server)
     });
 
     // {"folder", "version", "remove": [...], "corrupt": [...], "missing": [...],
-    //  "stall": [...], "trickle": [...], "sizes": {path: bytes}, "malformed"}; every call replaces
-    //  the whole release.
+    //  "stall": [...], "trickle": [...], "sizes": {path: bytes}, "malformed", "upper_case_hashes",
+    //  "paced": {path: bytes per second}}; every call replaces the whole release.
     server.addRoute("POST", QStringLiteral("/test/update"), [&server, release, adopted](ServiceCall &call) {
         *adopted = true;
         UpdateRelease next;
@@ -133,6 +136,7 @@ void registerUpdateRoutes(ServiceServer &server)
         next.missing = pathSet(call.body.value(QStringLiteral("missing")));
         next.sizes = call.body.value(QStringLiteral("sizes")).toObject();
         next.malformed = call.body.value(QStringLiteral("malformed")).toBool();
+        next.upperCaseHashes = call.body.value(QStringLiteral("upper_case_hashes")).toBool();
         if (!next.folder.isEmpty() && !QFileInfo(next.folder).isDir())
             return ServiceReply::error(400, QStringLiteral("folder is not a directory"));
         *release = next;
@@ -146,6 +150,13 @@ void registerUpdateRoutes(ServiceServer &server)
         trickle.trickleMs = 500;
         for (const QString &path : pathSet(call.body.value(QStringLiteral("trickle"))))
             server.addRule(fileRoute(path), trickle);
+        // A paced file comes at a steady rate: a slow line, not a hostile one.
+        const QJsonObject paced = call.body.value(QStringLiteral("paced")).toObject();
+        for (auto it = paced.constBegin(); it != paced.constEnd(); ++it) {
+            ControlRule slow;
+            slow.bytesPerSecond = it.value().toInt();
+            server.addRule(fileRoute(it.key()), slow);
+        }
         return ServiceReply::json(200, {});
     });
 }
