@@ -264,7 +264,8 @@ private slots:
         QTest::newRow("one refused datagram") << 0 << 1;
         QTest::newRow("three, one by one") << 0 << 3;
         // The forward sends them while the refusal of the one before is still
-        // pending, so every other send fails; the last goes alone.
+        // pending, so every other send fails; the last goes alone. 40 stays within
+        // the burst of "port unreachable" answers the system allows.
         QTest::newRow("a burst, then one") << 40 << 1;
     }
 
