@@ -2,6 +2,7 @@
 #include "support/wait_bounds.h"
 
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QThread>
 #include <QSignalSpy>
@@ -72,6 +73,40 @@ QByteArray receiveOne(QUdpSocket &socket, int timeoutMs = kEventWaitMs)
     if (!socket.hasPendingDatagrams())
         return "<nothing>";
     return socket.receiveDatagram().data();
+}
+
+// The game server as a program of its own on a fixed port, so it can go away and come back there.
+class UdpEchoProgram
+{
+public:
+    explicit UdpEchoProgram(quint16 port) : m_port(port) {}
+    ~UdpEchoProgram() { stop(); }
+
+    bool start()
+    {
+        QByteArray output;
+        m_process.start(QStringLiteral(CORVANA_BIN_DIR "/udp-echo"), {QStringLiteral("127.0.0.1:%1").arg(m_port)});
+        return QTest::qWaitFor([&] {
+            output += m_process.readAllStandardOutput();
+            return output.contains("echoing\n") || m_process.state() == QProcess::NotRunning;
+        }, kEventWaitMs) && m_process.state() == QProcess::Running;
+    }
+    void stop()
+    {
+        m_process.kill();
+        m_process.waitForFinished(kEventWaitMs);
+    }
+
+private:
+    quint16 m_port;
+    QProcess m_process;
+};
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
 }
 
 quint16 freeTcpPort()
@@ -220,6 +255,49 @@ private slots:
         QVERIFY(!client.hasPendingDatagrams());
         client.writeDatagram("after", QHostAddress::LocalHost, forward.localPort());
         QCOMPARE(receiveOne(client), QByteArray("after"));
+    }
+
+    void udpServerThatWentAwayIsHeardAgainWhenBack_data()
+    {
+        QTest::addColumn<int>("atOnce");  // sent together, before the forward reads any
+        QTest::addColumn<int>("oneByOne"); // then each sent once the forward has passed the last on
+        QTest::newRow("one refused datagram") << 0 << 1;
+        QTest::newRow("three, one by one") << 0 << 3;
+        // The forward sends them while the refusal of the one before is still
+        // pending, so every other send fails; the last goes alone. 40 stays within
+        // the burst of "port unreachable" answers the system allows.
+        QTest::newRow("a burst, then one") << 40 << 1;
+    }
+
+    void udpServerThatWentAwayIsHeardAgainWhenBack()
+    {
+        QFETCH(int, atOnce);
+        QFETCH(int, oneByOne);
+        const quint16 port = freeUdpPort();
+        UdpEchoProgram server(port);
+        QVERIFY(server.start());
+        PortForward forward("restart", 0, "127.0.0.1", port, ForwardProtocol::Udp);
+        QVERIFY(forward.start());
+        QUdpSocket game;
+        QVERIFY(game.bind(QHostAddress::LocalHost, 0));
+        game.writeDatagram("hello", QHostAddress::LocalHost, forward.localPort());
+        QCOMPARE(receiveOne(game), QByteArray("hello"));
+
+        // The server goes away: the system answers what the forward sends it with "port unreachable".
+        server.stop();
+        qint64 sent = forward.bytes();
+        for (int i = 0; i < atOnce + oneByOne; ++i) {
+            game.writeDatagram("gone", QHostAddress::LocalHost, forward.localPort());
+            sent += 4;
+            if (i >= atOnce || i + 1 == atOnce)
+                QVERIFY(QTest::qWaitFor([&] { return forward.bytes() == sent; }, kEventWaitMs));
+        }
+
+        // Back on the same port, its answers reach the game through the same mapping.
+        QVERIFY(server.start());
+        game.writeDatagram("back", QHostAddress::LocalHost, forward.localPort());
+        QCOMPARE(receiveOne(game), QByteArray("back"));
+        QCOMPARE(forward.udpClientCount(), 1);
     }
 
     void udpClientsExpireAndStayBounded()

@@ -206,12 +206,19 @@ void PortForward::onUdpRemoteReadyRead(quint64 key)
     if (it == m_udpClients.end() || !m_localUdp)
         return;
     QUdpSocket *remote = it->remote;
-    for (int handled = 0; handled < kDatagramBatch && remote->hasPendingDatagrams(); ++handled) {
+    // A datagram the server's host refused (its port closed for a moment) wakes this
+    // connected socket with nothing to read, and hasPendingDatagrams() swallows the
+    // refusal. Qt arms the socket's notifier again only in a read, so every wake-up
+    // reads at least once: otherwise the socket never hears the server again. A failed
+    // read ends the pass; what is still pending wakes the socket once more.
+    for (int handled = 0; handled < kDatagramBatch; ++handled) {
+        if (handled > 0 && !remote->hasPendingDatagrams())
+            break;
         QHostAddress sender;
         quint16 senderPort = 0;
         const qint64 size = remote->readDatagram(m_datagram.data(), m_datagram.size(), &sender, &senderPort);
         if (size < 0)
-            continue;
+            break;
         // Only the server we forward to may reach the local client through this socket:
         // another service on its host, or anyone sending from its address, may not.
         if (!sender.isEqual(m_remoteAddress) || senderPort != m_remotePort)

@@ -28,6 +28,7 @@ LobbySocket::LobbySocket(QObject *parent)
 {
     m_pingTimer.setSingleShot(false);
     m_reconnectTimer.setSingleShot(true);
+    m_steadyTimer.setSingleShot(true);
     m_watchdogTimer.setSingleShot(false);
     connect(&m_pingTimer, &QTimer::timeout, this, [this] {
         if (!m_joined)
@@ -35,6 +36,7 @@ LobbySocket::LobbySocket(QObject *parent)
         send(QJsonObject{{QStringLiteral("type"), QStringLiteral("ping")}});
         m_pinged = true;
     });
+    connect(&m_steadyTimer, &QTimer::timeout, this, &LobbySocket::markSteady);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &LobbySocket::reconnectDue);
     connect(&m_watchdogTimer, &QTimer::timeout, this, &LobbySocket::checkTraffic);
 }
@@ -67,6 +69,7 @@ void LobbySocket::reopen(const QString &vlanId, const QNetworkRequest &request)
     m_awaitingFirstUsers = true;
     m_pinged = false;
     m_healthy = false;
+    m_steadyTimer.stop();
     m_lostBecause.clear();
     m_lastTrafficMs = nowMs();
     m_openedMs = m_lastTrafficMs;
@@ -105,6 +108,7 @@ bool LobbySocket::scheduleReconnect()
 void LobbySocket::close()
 {
     m_pingTimer.stop();
+    m_steadyTimer.stop();
     m_reconnectTimer.stop();
     m_watchdogTimer.stop();
     // The retired socket's own close notice is not connected any more, so it
@@ -177,21 +181,30 @@ void LobbySocket::onTextMessage(const QString &text)
     if (users && !m_joined) {
         m_joined = true;
         m_pingTimer.start(m_timings.pingMs);
+        m_steadyTimer.start(m_timings.steadyMs);
         logWs(Logger::Info, QStringLiteral("connected to room ") + m_vlanId);
     }
     // A member list alone proves little: a lobby may list the members and
-    // refuse at once, at every attempt. Its first answered ping does.
-    if (type == QLatin1String("pong") && m_joined && m_pinged && !m_healthy) {
-        m_healthy = true;
-        if (m_reconnectAttempts > 0)
-            logWs(Logger::Info, QStringLiteral("connection steady \u2014 reconnect count reset"));
-        m_reconnectDelayMs = m_timings.firstReconnectDelayMs;
-        m_reconnectAttempts = 0;
-    }
+    // refuse at once, at every attempt. Staying up a while after it does, and
+    // so does an answered ping.
+    if (type == QLatin1String("pong") && m_joined && m_pinged)
+        markSteady();
     emit messageReceived(type, message);
     // The handler may have reopened the socket; only this socket's first list counts.
     if (users && m_awaitingFirstUsers)
         m_awaitingFirstUsers = false;
+}
+
+void LobbySocket::markSteady()
+{
+    if (!m_joined || m_healthy)
+        return;
+    m_healthy = true;
+    m_steadyTimer.stop();
+    if (m_reconnectAttempts > 0)
+        logWs(Logger::Info, QStringLiteral("connection steady \u2014 reconnect count reset"));
+    m_reconnectDelayMs = m_timings.firstReconnectDelayMs;
+    m_reconnectAttempts = 0;
 }
 
 void LobbySocket::onDisconnected()
@@ -200,5 +213,6 @@ void LobbySocket::onDisconnected()
         m_lostBecause = QStringLiteral("message larger than %1 bytes refused").arg(kMaxMessageBytes);
     m_joined = false;
     m_pingTimer.stop();
+    m_steadyTimer.stop();
     emit closedUnexpectedly();
 }

@@ -2,8 +2,9 @@
 // The lobby WebSocket of one room: signs in with the access token, pings while
 // joined, gives up on a socket that has gone silent or never brought its member
 // list, and reopens with a growing delay that starts over only once a
-// connection has proved healthy (its first ping answered). What the messages
-// mean is the room session's business.
+// connection has proved steady: its member list came and it stayed up a short
+// while, or its first ping was answered, whichever comes first. What the
+// messages mean is the room session's business.
 #include <QJsonObject>
 #include <QNetworkRequest>
 #include <QObject>
@@ -24,6 +25,11 @@ public:
     struct Timings
     {
         int pingMs = 30000;
+        // Up this long after its member list, a connection counts as steady
+        // even before its first ping: long enough that a lobby that lists the
+        // members and refuses at once keeps backing off, short enough that a
+        // flaky line dropping every few tens of seconds keeps the room.
+        int steadyMs = 10000;
         int watchdogTickMs = 1000;
         int silenceLimitMs = 60000;
         int firstReconnectDelayMs = 1000;
@@ -88,12 +94,13 @@ private:
     void onTextMessage(const QString &text);
     void onDisconnected();
     void checkTraffic();
+    void markSteady();
 
     Timings m_timings;
     bool m_joined = false;
     bool m_awaitingFirstUsers = true;
     bool m_pinged = false;  // a ping went out on this connection
-    bool m_healthy = false; // a ping of this connection was answered
+    bool m_healthy = false; // this connection proved steady (see steadyMs)
     QString m_lostBecause; // why the last connection ended, for the reconnect's log line
     int m_reconnectDelayMs = 1000;
     int m_reconnectAttempts = 0;
@@ -102,6 +109,7 @@ private:
     QString m_vlanId;
     std::function<QString()> m_token;
     QTimer m_pingTimer;
+    QTimer m_steadyTimer;
     QTimer m_reconnectTimer;
     QTimer m_watchdogTimer;
     // One socket per connection, so a retired one's late notices are not mistaken for the current one's.

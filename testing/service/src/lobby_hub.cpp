@@ -6,6 +6,7 @@
 #include "service_text.h"
 
 #include <QJsonDocument>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -140,6 +141,8 @@ void LobbyHub::onMessage(QWebSocket *socket, const QString &text)
         if (m_silent)
             return;
         socket->sendTextMessage(compact(usersMessage(QStringLiteral("users"), client->vlanId)));
+        if (m_cutAfterUsersMs > 0)
+            QTimer::singleShot(m_cutAfterUsersMs, socket, [socket] { socket->abort(); });
         if (m_rejectSignIns) {
             socket->sendTextMessage(compact({{QStringLiteral("type"), QStringLiteral("token_error")}}));
             return;
@@ -235,6 +238,7 @@ void LobbyHub::reset()
     m_rejectSignIns = false;
     m_rejectAfterUsers = false;
     m_refuse = 0;
+    m_cutAfterUsersMs = 0;
 }
 
 void registerLobbyRoutes(ServiceServer &server)
@@ -254,6 +258,11 @@ void registerLobbyRoutes(ServiceServer &server)
     // {"refuse": n}: the next n sign-ins are cut off too.
     server.addRoute("POST", QStringLiteral("/test/lobby/drop"), [&hub](ServiceCall &call) {
         hub.dropAll(call.body.value(QStringLiteral("refuse")).toInt());
+        return ServiceReply::json(200, {});
+    });
+    // {"cut_after_ms": n}: each connection from now on is cut n ms after its member list.
+    server.addRoute("POST", QStringLiteral("/test/lobby/flaky"), [&hub](ServiceCall &call) {
+        hub.setCutAfterUsers(call.body.value(QStringLiteral("cut_after_ms")).toInt());
         return ServiceReply::json(200, {});
     });
     server.addRoute("POST", QStringLiteral("/test/lobby/silent"), [&hub](ServiceCall &call) {

@@ -42,6 +42,9 @@ public:
         m_rejectSignIns = reject;
         m_rejectAfterUsers = afterUsers;
     }
+    // A flaky line: every connection signed in from now on is cut `ms` after
+    // its member list went out (0: never).
+    void setCutAfterUsers(int ms) { m_cutAfterUsersMs = ms; }
     QJsonObject status() const;
     void reset();
 
@@ -78,4 +81,5 @@ private:
     bool m_rejectSignIns = false;
     bool m_rejectAfterUsers = false;
     int m_refuse = 0;
+    int m_cutAfterUsersMs = 0;
 };
