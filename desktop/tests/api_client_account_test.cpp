@@ -328,16 +328,59 @@ private slots:
         QVERIFY(received.wait(kEventWaitMs));
         QCOMPARE(received.at(1).at(1).toString(), QStringLiteral("https://cdn.example/a.png"));
 
-        // Unknown user and empty name: no signal; the empty name sends nothing.
+        // The empty name sends nothing; the unknown user's 404 fails quietly.
         const int before = int(service->requestsTo(QStringLiteral("/api/users/")).size());
         api->fetchAvatar(QString());
         api->fetchAvatar(QStringLiteral("ghost"));
-        QTRY_COMPARE_WITH_TIMEOUT(service->requestsTo(QStringLiteral("/api/users/")).size(), before + 1, kEventWaitMs);
-        // The unknown user's 404 is silent: give a wrong signal the time to show.
-        QTest::qWait(200);
+        QVERIFY(failed.wait(kEventWaitMs));
+        QCOMPARE(failed.at(1).at(0).toString(), QStringLiteral("ghost"));
+        QCOMPARE(service->requestsTo(QStringLiteral("/api/users/")).size(), before + 1);
         QCOMPARE(received.count(), 2);
-        QCOMPARE(failed.count(), 1);
         QCOMPARE(errors.count(), 0);
+    }
+
+    // However a fetch fails, the window hears of it: it asks for the name again
+    // only after an answer. A 401 is renewed and the fetch replayed first.
+    void avatarFetchFailuresAreReported_data()
+    {
+        QTest::addColumn<QStringList>("avatarRules");  // the avatar path's next answers, in order
+        QTest::addColumn<bool>("refreshFails");
+        QTest::addColumn<int>("fetches");
+        QTest::addColumn<int>("errorsShown");
+        QTest::newRow("not found") << QStringList{"404"} << false << 1 << 0;
+        QTest::newRow("no answer") << QStringList{"hang"} << false << 1 << 0;
+        QTest::newRow("renewed, then not found") << QStringList{"401", "404"} << false << 2 << 0;
+        // The renewal's own failure is reported as a connection error, as for any call.
+        QTest::newRow("renewal fails") << QStringList{"401"} << true << 1 << 1;
+    }
+    void avatarFetchFailuresAreReported()
+    {
+        QFETCH(QStringList, avatarRules);
+        QFETCH(bool, refreshFails);
+        QFETCH(int, fetches);
+        QFETCH(int, errorsShown);
+        QVERIFY(signInDemo(*api));
+        api->setTransferTimeoutForTesting(500);
+        const QString path = QStringLiteral("/api/users/demo/avatar");
+        for (const QString &rule : std::as_const(avatarRules))
+            service->nextCall(path, rule == QLatin1String("hang")
+                                        ? QJsonObject{{QStringLiteral("hang"), true}}
+                                        : QJsonObject{{QStringLiteral("status"), rule.toInt()}});
+        if (refreshFails)
+            service->nextCall(QStringLiteral("/api/auth/refresh"), {{QStringLiteral("status"), 503}});
+        QSignalSpy failed(api.get(), &ApiClient::avatarFetchFailed);
+        QSignalSpy errors(api.get(), &ApiClient::requestError);
+        api->fetchAvatar(QStringLiteral("demo"));
+        QVERIFY(failed.wait(kEventWaitMs));
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("demo"));
+        QCOMPARE(service->requestsTo(path).size(), fetches);
+        QCOMPARE(errors.count(), errorsShown);
+        // Ended, it is no fetch of this sign-in any more: signing out cancels nothing.
+        QSignalSpy cancelled(api.get(), &ApiClient::avatarFetchCancelled);
+        api->logout();
+        QTRY_COMPARE_WITH_TIMEOUT(service->requestsTo(QStringLiteral("/api/auth/logout")).size(), 1, kEventWaitMs);
+        QCOMPARE(cancelled.count(), 0);
+        QCOMPARE(failed.count(), 1);
     }
 
     // A remembered sign-in: the player's own avatar, asked for before the saved

@@ -142,6 +142,42 @@ private slots:
         QCOMPARE(measured[1], (QVariantList{"h1", 7}));
     }
 
+    // The queue follows the list in view: hosts of a list no longer shown give
+    // way to those of the new one; what already runs finishes into the cache.
+    void queueFollowsTheListInView_data()
+    {
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QStringList>("measuredNext");
+        QTest::newRow("another game") << QStringList{"n1", "n2", "n3"} << QStringList{"n1", "n2", "n3"};
+        QTest::newRow("the same game's new list") << QStringList{"h9", "h7", "n1"} << QStringList{"h7", "h9", "n1"};
+        QTest::newRow("the game left") << QStringList{} << QStringList{};
+    }
+    void queueFollowsTheListInView()
+    {
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, measuredNext);
+        Harness h;
+        for (int i = 1; i <= 10; ++i)
+            h.service->pingHost(QStringLiteral("h%1").arg(i));
+        QCOMPARE(h.service->queuedHosts().size(), 5);
+
+        h.service->keepOnly(listed);
+        for (const QString &host : std::as_const(listed))
+            h.service->pingHost(host);
+        for (int i = 0; i < 5; ++i)
+            h.factory->started[i]->finish(0, "time=5ms");
+        QCOMPARE(h.factory->kills, 0);
+        QCOMPARE(h.service->cachedPing("h5"), 5);
+        QStringList started;
+        for (qsizetype i = 5; i < h.factory->started.size(); ++i)
+            started << h.factory->started[i]->host;
+        QCOMPARE(started, measuredNext);
+
+        // A host dropped from the queue is measured when it is asked for again.
+        h.service->pingHost("h10");
+        QCOMPARE(h.factory->started.last()->host, QStringLiteral("h10"));
+    }
+
     void sameHostTwiceGivesOneProcessAndOneSignal()
     {
         Harness h;
@@ -210,11 +246,13 @@ private slots:
         for (int refresh = 0; refresh < 2; ++refresh)
             for (const QString &host : std::as_const(hosts))
                 h.service->pingHost(host);
+        // Then the list shrinks to its second half.
+        const QStringList secondHalf = hosts.mid(hosts.size() / 2);
+        h.service->keepOnly(secondHalf);
         // Milliseconds here; searching the queue for each address took seconds a refresh.
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(h.factory->started.size(), PingService::kMaxActive);
-        QCOMPARE(h.service->queuedHosts().size(), hosts.size() - PingService::kMaxActive);
-        QCOMPARE(h.service->queuedHosts().first(), hosts.at(PingService::kMaxActive));
+        QCOMPARE(h.service->queuedHosts(), secondHalf);
     }
 
     void hostsNoLongerListedLeaveTheCache()

@@ -59,6 +59,8 @@ Item {
             GamePicker {
                 width: parent.width
                 logic: gameLogic
+                pageScroller: scroller
+                pageContent: content
             }
             GameServerList {
                 logic: gameLogic

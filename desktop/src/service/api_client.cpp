@@ -330,7 +330,13 @@ void ApiClient::fetchAvatar(const QString &username)
                           else
                               emit avatarReceived(username, m_service.absoluteUrl(url), text(reply, "rotated_at"));
                       },
-                      RequestOptions{false, true, true});
+                      RequestOptions{false, true, true},
+                      // Silent, but answered: the window asks for a name again
+                      // only once its last fetch has ended one way or the other.
+                      [this, username]() {
+                          m_avatarFetches.remove(username);
+                          emit avatarFetchFailed(username);
+                      });
 }
 
 void ApiClient::cancelAvatarFetchesOfEndedSignIns()

@@ -14,7 +14,11 @@ namespace ListBounds {
 constexpr qsizetype kMembers = 1024;
 constexpr qsizetype kAnnouncements = 200;
 constexpr qsizetype kDedicatedServers = 1000;
-constexpr qsizetype kGames = 500;
+// The game catalogues (rooms and dedicated servers): a large game-server
+// catalogue lists a few thousand titles, so this leaves it room to grow. Their
+// pickers make rows only for the games in view and search in one pass, so this
+// many cost a moment, and the reply stays near a megabyte.
+constexpr qsizetype kGames = 10000;
 // A page of the public list is asked for with 10 rooms.
 constexpr qsizetype kRoomsOnAPage = 100;
 constexpr qsizetype kPictures = 500;

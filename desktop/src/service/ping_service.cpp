@@ -64,6 +64,19 @@ void PingService::pingHost(const QString &host)
     startPing(host);
 }
 
+void PingService::keepOnly(const QStringList &hosts)
+{
+    if (m_queue.isEmpty())
+        return;
+    const QSet<QString> wanted(hosts.cbegin(), hosts.cend());
+    m_queue.removeIf([this, &wanted](const QString &host) {
+        if (wanted.contains(host))
+            return false;
+        m_queued.remove(host);
+        return true;
+    });
+}
+
 int PingService::cachedPing(const QString &host) const
 {
     const auto cached = m_cache.constFind(host);

@@ -35,6 +35,9 @@ public:
     ~PingService() override;
 
     Q_INVOKABLE void pingHost(const QString &host);
+    // The list in view changed: queued hosts it no longer holds are dropped, so
+    // its own rows are measured next. Pings already running finish.
+    Q_INVOKABLE void keepOnly(const QStringList &hosts);
     Q_INVOKABLE int cachedPing(const QString &host) const;
 
     static int parsePingOutput(const QString &text);

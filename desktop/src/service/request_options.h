@@ -14,6 +14,9 @@ struct RequestOptions
 };
 
 using ReplyCallback = std::function<void(const QJsonObject &)>;
+// A call that ended without a success, in the sign-in that made it: an error
+// status, a network error or time-out, a reply too large, a failed replay.
+using FailureCallback = std::function<void()>;
 
 // A call answered 401, waiting for the token refresh to finish.
 struct PendingRequest
@@ -23,4 +26,5 @@ struct PendingRequest
     QJsonObject body;
     ReplyCallback callback;
     bool silent = false;
+    FailureCallback failure;
 };

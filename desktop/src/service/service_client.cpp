@@ -130,7 +130,7 @@ QNetworkReply *ServiceClient::postTimed(const QString &path, const QJsonObject &
 }
 
 void ServiceClient::request(const QString &method, const QString &path, const QJsonObject &body,
-                            ReplyCallback callback, RequestOptions options)
+                            ReplyCallback callback, RequestOptions options, FailureCallback failure)
 {
     if (options.busyGuard) {
         if (m_busy)
@@ -148,12 +148,15 @@ void ServiceClient::request(const QString &method, const QString &path, const QJ
     }
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, generation = m_generation, method, path, body, callback = std::move(callback),
-             options]() { onReplyFinished(reply, generation, method, path, body, callback, options); });
+             options, failure = std::move(failure)]() {
+                onReplyFinished(reply, generation, method, path, body, callback, options, failure);
+            });
 }
 
 void ServiceClient::onReplyFinished(QNetworkReply *reply, quint64 generation, const QString &method,
                                     const QString &path, const QJsonObject &body,
-                                    const ReplyCallback &callback, RequestOptions options)
+                                    const ReplyCallback &callback, RequestOptions options,
+                                    const FailureCallback &failure)
 {
     reply->deleteLater();
     if (generation != m_generation) {
@@ -166,7 +169,7 @@ void ServiceClient::onReplyFinished(QNetworkReply *reply, quint64 generation, co
     const int status = httpStatus(reply);
 
     if (status == 401 && options.retryOn401 && !m_refreshToken.isEmpty()) {
-        m_pending.append(PendingRequest{method, path, body, callback, options.silent});
+        m_pending.append(PendingRequest{method, path, body, callback, options.silent, failure});
         if (!m_refreshing)
             startTokenRefresh([this](bool ok) { onReplayRefreshDone(ok); });
         return;
@@ -188,6 +191,8 @@ void ServiceClient::onReplyFinished(QNetworkReply *reply, quint64 generation, co
                          QString::fromUtf8(raw.left(4096))));
         if (!options.silent)
             emit requestError(message);
+        if (failure)
+            failure();
         return;
     }
     if (callback)
@@ -242,7 +247,7 @@ void ServiceClient::onRefreshReply(QNetworkReply *reply, quint64 generation)
         const QList<PendingRequest> parked = std::exchange(m_pending, {});
         for (const PendingRequest &call : parked)
             request(call.method, call.path, call.body, call.callback,
-                    RequestOptions{false, false, call.silent});
+                    RequestOptions{false, false, call.silent}, call.failure);
         // After the parked calls are on their way: a listener passing the new
         // token on (the lobby) sends it behind them.
         emit tokenRotated();
@@ -270,11 +275,17 @@ void ServiceClient::onReplayRefreshDone(bool ok)
     setBusy(false);
     if (ok)
         return;
-    m_pending.clear();
-    if (m_refreshToken.isEmpty())
+    const QList<PendingRequest> dropped = std::exchange(m_pending, {});
+    // Refused: the sign-in ends, and with it what it was waiting for.
+    if (m_refreshToken.isEmpty()) {
         emit authRequired();
-    else
-        emit requestError(serviceText(ServiceText::ConnectionError, m_lang));
+        return;
+    }
+    emit requestError(serviceText(ServiceText::ConnectionError, m_lang));
+    for (const PendingRequest &call : dropped) {
+        if (call.failure)
+            call.failure();
+    }
 }
 
 void ServiceClient::refresh(const QString &refreshToken)

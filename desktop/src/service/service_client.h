@@ -49,9 +49,11 @@ public:
     // A "url" beginning with "http" stays; anything else is put after baseUrl.
     QString absoluteUrl(const QString &url) const;
 
-    // One JSON call; the callback sees the reply object of a success only.
+    // One JSON call; the callback sees the reply object of a success only,
+    // `failure` (when given) hears of the call's end otherwise. A call whose
+    // sign-in has ended hears nothing.
     void request(const QString &method, const QString &path, const QJsonObject &body,
-                 ReplyCallback callback, RequestOptions options);
+                 ReplyCallback callback, RequestOptions options, FailureCallback failure = {});
     // Fire and forget with the current token, or with `token` (empty: none).
     // Timed like any call; only the answer's status is waited for, never its body.
     void postJson(const QString &path, const QJsonObject &body);
@@ -94,7 +96,8 @@ private:
     void setBusy(bool busy);
     void onReplyFinished(QNetworkReply *reply, quint64 generation, const QString &method,
                          const QString &path, const QJsonObject &body,
-                         const ReplyCallback &callback, RequestOptions options);
+                         const ReplyCallback &callback, RequestOptions options,
+                         const FailureCallback &failure);
     // A sign-in ends or begins: what the last one still waited for is let go.
     void beginGeneration();
     void startTokenRefresh(std::function<void(bool)> completion);

@@ -22,6 +22,7 @@ CorvanaTestCase {
     function cleanup() {
         testHost.use("api", realApi)
         AvatarCache.clear()
+        AvatarCache.failureCooldownMs = 60000
         checkWarnings()
     }
 
@@ -63,6 +64,41 @@ CorvanaTestCase {
         // Nothing pending: a cancel that comes late asks nothing more.
         standIn.avatarFetchCancelled("demo")
         compare(standIn.callsTo("fetchAvatar").length, 2)
+    }
+
+    // The real client and service: a fetch that failed is asked again once its
+    // cool-down is over, so one failure heals, and a name that keeps failing is
+    // asked for at most once a cool-down (three asks need two of them).
+    SignalSpy { id: signedIn; signalName: "loginSuccess" }
+    function test_failedFetchIsAskedAgain_data() {
+        return [{ tag: "one failure", failures: 1 }, { tag: "failing on", failures: 100 }]
+    }
+    function test_failedFetchIsAskedAgain(data) {
+        const coolDown = 1000
+        const path = "/api/users/demo/avatar"
+        testHost.use("api", realApi)
+        if (!realApi.loggedIn) {
+            signedIn.target = realApi
+            realApi.login("demo", "demo1234")
+            signedIn.wait(10000)
+        }
+        testHost.resetService()
+        testHost.call("POST", "/test/user", { username: "demo", avatar_url: "/static/pfp/2.png" })
+        testHost.call("POST", "/test/next", { path: path, status: 404, count: data.failures })
+        AvatarCache.failureCooldownMs = coolDown
+        const started = Date.now()
+        const avatar = createTemporaryObject(avatarComponent, testCase, { username: "demo" })
+        if (data.failures === 1) {
+            tryCompare(avatar, "source", realApi.baseUrl + "/static/pfp/2.png", 10000)
+            compare(testHost.requestsTo(path).length, 2)
+        } else {
+            tryVerify(() => testHost.requestsTo(path).length >= 3, 10000)
+            const taken = Date.now() - started
+            verify(taken >= 2 * coolDown, "three asks in " + taken + " ms")
+            compare(avatar.source, "")
+        }
+        testHost.call("POST", "/test/user", { username: "demo", avatar_url: "" })
+        testHost.resetService()
     }
 
     // Every name costs the store the same, however many it knows (the bound only

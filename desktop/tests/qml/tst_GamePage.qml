@@ -51,6 +51,33 @@ CorvanaTestCase {
         return page
     }
 
+    // A catalogue of 10,000 games: cards are made for those the page has in view
+    // and follow its scrolling to the last one (the time is logged as a figure,
+    // the bound only catches a freeze).
+    function test_tenThousandGames() {
+        const games = []
+        for (let i = 0; i < 10000; ++i)
+            games.push({ id: "g" + i, name: "Game " + i, server_count: 1 })
+        const started = Date.now()
+        const shown = newPage()
+        standIn.dedicatedGamesReceived(games)
+        waitForRendering(shown)
+        const taken = Date.now() - started
+        console.log("games: 10000 taken in " + taken + " ms")
+        verify(findChild(shown, "gameCard_g0"))
+        verify(!findChild(shown, "gameCard_g9999"), "a card out of view was made")
+        const grid = findChild(shown, "gameGrid")
+        verify(grid.contentItem.children.length < 100, grid.contentItem.children.length + " cards made")
+        let flick = grid.parent
+        while (flick && flick.contentY === undefined)
+            flick = flick.parent
+        flick.contentY = flick.contentHeight - flick.height
+        waitForRendering(shown)
+        tryVerify(() => findChild(shown, "gameCard_g9999") !== null, 5000)
+        verify(grid.contentItem.children.length < 100, grid.contentItem.children.length + " cards made")
+        verify(taken < freezeMs, "the page froze: " + taken + " ms")
+    }
+
     // 80,000 servers: rows are made for those the page has in view and follow its
     // scrolling to the last one (the time is logged as a figure, the bound only
     // catches a freeze).

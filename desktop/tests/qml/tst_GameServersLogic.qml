@@ -29,6 +29,7 @@ CorvanaTestCase {
         standIn.clearCalls()
         standIn.forwardPort = 0
         ping.asked = []
+        ping.kept = []
         Lang.current = "en"
     }
     function cleanup() {
@@ -322,6 +323,48 @@ CorvanaTestCase {
         compare(logic.serverSearchQuery, "")
         compare(logic.serverSortColumn, "")
         compare(logic.serverSourceTab, "official")
+    }
+
+    // The pinger's queue follows the list in view: after each change it keeps
+    // only the hosts listed now (none once the list is out of sight) and is
+    // asked for those.
+    function test_pingsFollowTheListInView_data() {
+        return [
+            { tag: "another game", action: "open", kept: [] },
+            { tag: "a new list", action: "new list", kept: ["10.0.0.2", "10.0.0.3"] },
+            { tag: "back to the games", action: "back", kept: [] },
+            { tag: "page hidden", action: "hide", kept: [] },
+            { tag: "a list while hidden", action: "list while hidden", kept: [] },
+            { tag: "page shown again", action: "hide and show", kept: ["10.0.0.1", "10.0.0.2"] }
+        ]
+    }
+    function test_pingsFollowTheListInView(data) {
+        const logic = newLogic()
+        standIn.dedicatedGamesReceived([{ id: "g1", name: "One", server_count: 3 }, { id: "g2", name: "Two", server_count: 1 }])
+        logic.openGame(logic.games[0])
+        standIn.dedicatedGameServersReceived("g1", [
+            { id: 1, address: "10.0.0.1", source: "official" },
+            { id: 2, address: "10.0.0.2", source: "official" },
+            { id: 3, steam_url: "steam://connect/", source: "official" }])
+        compare(ping.kept[ping.kept.length - 1], ["10.0.0.1", "10.0.0.2"])
+        ping.asked = []
+        ping.kept = []
+        if (data.action === "open") {
+            logic.openGame(logic.games[1])
+        } else if (data.action === "new list") {
+            standIn.dedicatedGameServersReceived("g1", [{ id: 2, address: "10.0.0.2", source: "official" },
+                                                        { id: 4, address: "10.0.0.3", source: "official" }])
+        } else if (data.action === "back") {
+            logic.leaveServers()
+        } else {
+            logic.shown = false
+            if (data.action === "list while hidden")
+                standIn.dedicatedGameServersReceived("g1", [{ id: 4, address: "10.0.0.3", source: "official" }])
+            if (data.action === "hide and show")
+                logic.shown = true
+        }
+        compare(ping.kept[ping.kept.length - 1], data.kept)
+        compare(ping.asked, data.kept)
     }
 
     function test_connectingAndClosing() {

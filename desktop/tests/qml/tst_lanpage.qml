@@ -109,6 +109,47 @@ Item {
             testHost.resetService()
         }
 
+        // The real client, a catalogue of 10,000 games: the create form takes it in a
+        // moment, makes rows for those in view only, and its search finds the last
+        // game (the figures are logged; the bound only catches a freeze).
+        function test_wholeCatalogueInTheCreateForm() {
+            page.destroy()
+            wait(0)
+            testHost.use("api", realApi)
+            if (!realApi.loggedIn) {
+                const signedIn = signalSpy.createObject(root, { target: realApi, signalName: "loginSuccess" })
+                realApi.login("demo", "demo1234")
+                signedIn.wait(10000)
+            }
+            const count = 10000
+            const catalogue = []
+            for (let i = 1; i <= count; ++i)
+                catalogue.push({ id: i, game_name: "Game " + i })
+            testHost.call("POST", "/test/next", { path: "/api/auth/games", status: 200,
+                                                  body: JSON.stringify({ items: catalogue }) })
+            const live = createTemporaryObject(pageMaker, root, { toast: toastMaker.createObject(root) })
+            live.showCreateMode = true
+            const list = findChild(live, "gameList")
+            let started = Date.now()
+            realApi.fetchGames()
+            tryVerify(() => list.count > 0, 20000)
+            waitForRendering(live)
+            const taken = Date.now() - started
+            compare(live.gamesList.length, count)
+            const rows = list.contentItem.children.length
+            started = Date.now()
+            findChild(live, "gameSearchField").text = "Game " + count
+            waitForRendering(live)
+            const searched = Date.now() - started
+            console.log("games: " + count + " taken in " + taken + " ms, searched in " + searched + " ms")
+            verify(rows > 0 && rows < 100, rows + " game rows made")
+            compare(list.count, 1)
+            mouseClick(list.itemAtIndex(0))
+            compare(live.selectedGameId, count)
+            verify(taken < freezeMs && searched < freezeMs, "the form froze: " + taken + " / " + searched + " ms")
+            testHost.resetService()
+        }
+
         function test_statusTexts_data() {
             return [
                 { tag: "connecting", status: "connecting", text: "Connecting to server..." },

@@ -143,28 +143,21 @@ Column {
                     }
                 }
             }
-            // The page scrolls, not the list: the view stands over the part of the
-            // rows the page has in sight and makes rows for that part only,
-            // reusing them as the page scrolls, whatever the length of the list.
-            Item {
+            GameRowsInView {
                 id: serverRows
                 readonly property var rows: logic.serversLoading ? [] : logic.visibleServers
                 readonly property int rowHeight: 56
+                pageScroller: serversView.pageScroller
+                pageContent: serversView.pageContent
                 width: serverTable.width
                 height: rows.length * rowHeight
-                // Where the page's view starts, in this item; read again whenever the
-                // page scrolls or what stands above the rows changes size.
-                readonly property real viewTop: {
-                    void (pageScroller.contentY + pageContent.height + serverTable.height + height)
-                    return pageScroller.contentY - mapToItem(pageContent, 0, 0).y
-                }
 
                 ListView {
                     id: serverList
                     objectName: "serverList"
-                    y: Math.max(0, Math.min(serverRows.height - height, serverRows.viewTop))
+                    y: serverRows.viewY
                     width: parent.width
-                    height: Math.min(serverRows.height, pageScroller.height)
+                    height: serverRows.viewHeight
                     interactive: false
                     reuseItems: true
                     model: serverRows.rows

@@ -100,6 +100,7 @@ GameRecords {
             return
         selectedGame = game
         gameServers = []
+        pingServers()
         serverSearchQuery = ""
         serverSortColumn = ""
         serverSortDescending = false
@@ -144,6 +145,7 @@ GameRecords {
         closeConnection()
         selectedGame = null
         gameServers = []
+        pingServers()
         serverSearchQuery = ""
         serverSortColumn = ""
         serverSortDescending = false
@@ -158,6 +160,20 @@ GameRecords {
         Qt.openUrlExternally(launchUrlFor(selectedServer, selectedGame))
     }
     // The player confirmed the disconnect: it runs after a short pause, unless taken back.
+    // The pinger measures the list in view and nothing else: what it still has
+    // queued of another game, an older list or a page out of sight gives way,
+    // so a long list elsewhere does not keep this one's latency blank.
+    function pingServers() {
+        const hosts = []
+        if (shown) {
+            for (let i = 0; i < gameServers.length; ++i)
+                if (gameServers[i].address !== "")
+                    hosts.push(gameServers[i].address)
+        }
+        ping.keepOnly(hosts)
+        for (let k = 0; k < hosts.length; ++k)
+            ping.pingHost(hosts[k])
+    }
     function confirmDisconnect() {
         disconnectDelay.restart()
     }
@@ -167,7 +183,13 @@ GameRecords {
 
     // Shown from the start counts once, when the logic is complete.
     property bool _complete: false
-    onShownChanged: if (shown && _complete) pageShown()
+    onShownChanged: {
+        if (!_complete)
+            return
+        if (shown)
+            pageShown()
+        pingServers()
+    }
     Component.onCompleted: {
         _complete = true
         _signedIn = api.loggedIn
@@ -199,9 +221,7 @@ GameRecords {
                 if (!official && community)
                     logic.serverSourceTab = "community"
             }
-            for (var i = 0; i < list.length; ++i)
-                if (list[i].address !== "")
-                    ping.pingHost(list[i].address)
+            logic.pingServers()
         }
         function onMotdReceived(message) {
             logic.motdText = message
