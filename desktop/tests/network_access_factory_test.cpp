@@ -186,9 +186,10 @@ private slots:
         } else if (kind == QLatin1String("data")) {
             url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
         }
-        VersionedNetworkAccessManager::setPictureDeadlineForTesting(3000);
+        VersionedNetworkAccessManager::setPictureLimitsForTesting(VersionedNetworkAccessManager::kPictureStallMs, 3000);
         const auto restore = qScopeGuard([] {
-            VersionedNetworkAccessManager::setPictureDeadlineForTesting(VersionedNetworkAccessManager::kPictureDeadlineMs);
+            VersionedNetworkAccessManager::setPictureLimitsForTesting(VersionedNetworkAccessManager::kPictureStallMs,
+                                                                      VersionedNetworkAccessManager::kPictureWindowMs);
         });
         if (!rule.isEmpty())
             service.nextCall(path, rule);

@@ -158,7 +158,7 @@ private slots:
 
         // One byte every 3 s never trips the silence limit.
         rest->setTransferTimeout(ServiceClient::kTransferTimeoutMs);
-        rest->setCallDeadline(4000);
+        rest->setLowSpeedWindow(4000);
         service->nextCall(login, {{QStringLiteral("trickle_ms"), 3000}});
         bool answered = false;
         rest->request(QStringLiteral("POST"), login, credentials, [&](const QJsonObject &) { answered = true; }, guarded);

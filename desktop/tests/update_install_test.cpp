@@ -235,7 +235,7 @@ private slots:
         prepareTwoFileUpdate({{control, QJsonArray{QStringLiteral("data/config.txt")}}});
         QVERIFY(installRecorder());
         updater->setTimeoutsForTesting(5000, silenceMs);
-        updater->setDownloadDeadlineForTesting(2000);
+        updater->setLowSpeedWindowForTesting(2000);
         updater->setLang(QStringLiteral("fa"));
         checkAndExpectUpdate();
         QSignalSpy failed(updater.get(), &UpdateService::updateFailed);
