@@ -44,6 +44,11 @@ QNetworkReply *VersionedNetworkAccessManager::createRequest(Operation op,
     if (!fromTheNetwork(request.url()))
         versioned.setUrl(QUrl());
     versioned.setRawHeader(kVersionHeader, kVersion);
+    // The image loader asks for pipelining. A request pipelined behind another
+    // goes out without requestSent, and its answer cannot begin before the one
+    // ahead has ended: its limits could start neither when it is sent nor when
+    // it is answered. Unpipelined, each waits for a free connection.
+    versioned.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, false);
     QNetworkReply *reply = QNetworkAccessManager::createRequest(op, versioned, outgoingData);
     TransferGuard::watch(reply, pictureStallMs.load(), pictureWindowMs.load(), TransferGuard::Start::OnTheWire);
     connect(reply, &QNetworkReply::finished, reply, [reply] {
