@@ -305,6 +305,25 @@ private slots:
         QCOMPARE(lastFailure(), QString(stalled).replace(silence, QStringLiteral("(fewer than 4096 bytes in 4000 ms)")));
     }
 
+    void aSlowSteadyLineCompletesTheManifest()
+    {
+        // Long release notes: at 16 KiB/s, a 128 kbit/s line, six seconds,
+        // twice the (shortened) low-speed window.
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("a.txt")), "old"));
+        const QJsonObject manifest{{QStringLiteral("version"), QStringLiteral("2.0.0")},
+                                   {QStringLiteral("files"), QJsonObject{{QStringLiteral("a.txt"), entry("new")}}},
+                                   {QStringLiteral("notes"), QString(96 * 1024, u'n')}};
+        service->nextCall(QStringLiteral("/api/update"),
+                          {{QStringLiteral("body"), QString::fromUtf8(QJsonDocument(manifest).toJson())},
+                           {QStringLiteral("bytes_per_second"), 16 * 1024}});
+        updater->setLowSpeedWindowForTesting(3000);
+        QSignalSpy ready(updater.get(), &UpdateService::manifestReady);
+        check();
+        QCOMPARE(ready.count(), 1);
+        QCOMPARE(updater->state(), QStringLiteral("update_available"));
+        QCOMPARE(updater->fileCount(), 1);
+    }
+
     void filesTheScanPassesOverAreNeverFetched_data()
     {
         QTest::addColumn<QString>("path");
