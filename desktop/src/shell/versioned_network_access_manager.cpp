@@ -52,9 +52,11 @@ QNetworkReply *VersionedNetworkAccessManager::createRequest(Operation op,
     QNetworkReply *reply = QNetworkAccessManager::createRequest(op, versioned, outgoingData);
     TransferGuard::watch(reply, pictureStallMs.load(), pictureWindowMs.load(), TransferGuard::Start::OnTheWire);
     connect(reply, &QNetworkReply::finished, reply, [reply] {
-        if (!TransferGuard::stopReason(reply).isEmpty())
-            Logger::instance().log(Logger::Warn, QStringLiteral("pictures"),
-                                   reply->url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery) + QStringLiteral(": ") + TransferGuard::errorText(reply));
+        if (TransferGuard::stopReason(reply).isEmpty())
+            return;
+        const QString where = reply->url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
+        Logger::instance().log(Logger::Warn, QStringLiteral("pictures"),
+                               where + QStringLiteral(": ") + TransferGuard::errorText(reply));
     });
     connect(reply, &QNetworkReply::metaDataChanged, reply, [reply] {
         if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxPictureBytes)

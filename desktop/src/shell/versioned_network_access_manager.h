@@ -19,9 +19,10 @@ public:
     // (840 x 420 on a screen of twice the density); 8 MiB holds that as an
     // uncompressed bitmap several times over, or a 1920 x 1080 PNG.
     static constexpr qint64 kMaxPictureBytes = qint64(8) << 20;
-    // Both count from when the request is on the wire, not while it waits
-    // behind the six others the manager sends to one host at a time
-    // (shell/transfer_guard.h): 10 s of silence, or fewer than 60 KiB in 60 s.
+    // A picture ends after 10 s of silence, or once 60 s bring fewer than
+    // 60 KiB (shell/transfer_guard.h), both counted from when its request is
+    // on the wire, not while it waits for one of the six connections the
+    // manager keeps to a host.
     static constexpr int kPictureStallMs = 10000;
     static constexpr int kPictureWindowMs = 60000;
 
