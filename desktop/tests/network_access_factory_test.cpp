@@ -20,7 +20,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -84,6 +86,44 @@ bool hasVersionHeader(const QByteArray &head)
     return head.toLower().contains("\r\nx-app-version: 1.5.0");
 }
 
+// A picture as plain text (PPM), so a test control can serve it as a body:
+// 120 x 100 pixels, 120 KB.
+QByteArray largeTextPicture()
+{
+    return "P3\n120 100\n255\n" + QByteArray("255 128 0\n").repeated(120 * 100);
+}
+
+// Pictures as the window loads them: one engine with the program's network access.
+class PictureEngine
+{
+public:
+    PictureEngine()
+    {
+        m_engine.setNetworkAccessManagerFactory(&m_factory);
+        m_engine.addUrlInterceptor(&m_localPictures);
+    }
+
+    // An Image showing the address; null (with a warning) when it cannot be made.
+    std::unique_ptr<QObject> show(const QString &url)
+    {
+        QQmlComponent component(&m_engine);
+        // No pixmap cache: every load must go through the network manager.
+        component.setData("import QtQuick\nImage { cache: false; source: \"" + url.toUtf8() + "\" }", QUrl());
+        std::unique_ptr<QObject> image(component.create());
+        if (!image)
+            qWarning() << component.errorString();
+        return image;
+    }
+
+    static int status(const QObject *image) { return image->property("status").toInt(); }
+
+private:
+    // Declared before the engine, which uses them until it goes.
+    CachedNetworkAccessManagerFactory m_factory;
+    LocalPictureInterceptor m_localPictures;
+    QQmlEngine m_engine;
+};
+
 } // namespace
 
 class NetworkAccessFactoryTest : public QObject
@@ -94,23 +134,18 @@ private:
     // Loads one image in a fresh engine with the factory; its final status.
     static int loadImage(const QString &url)
     {
-        CachedNetworkAccessManagerFactory factory;
-        LocalPictureInterceptor localPictures;
-        QQmlEngine engine;
-        engine.setNetworkAccessManagerFactory(&factory);
-        engine.addUrlInterceptor(&localPictures);
-        QQmlComponent component(&engine);
-        // No pixmap cache: every load must go through the network manager.
-        component.setData("import QtQuick\nImage { cache: false; source: \"" + url.toUtf8() + "\" }",
-                          QUrl());
-        std::unique_ptr<QObject> image(component.create());
-        if (!image) {
-            qWarning() << component.errorString();
+        PictureEngine pictures;
+        return loadImageIn(pictures, url);
+    }
+
+    static int loadImageIn(PictureEngine &pictures, const QString &url)
+    {
+        const std::unique_ptr<QObject> image = pictures.show(url);
+        if (!image)
             return -1;
-        }
-        if (!QTest::qWaitFor([&] { return image->property("status").toInt() != 2; }, kEventWaitMs)) // 2 = Loading
+        if (!QTest::qWaitFor([&] { return PictureEngine::status(image.get()) != 2; }, kEventWaitMs)) // 2 = Loading
             return 2;
-        return image->property("status").toInt();
+        return PictureEngine::status(image.get());
     }
 
 private slots:
@@ -186,9 +221,10 @@ private slots:
         } else if (kind == QLatin1String("data")) {
             url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
         }
-        VersionedNetworkAccessManager::setPictureDeadlineForTesting(3000);
+        VersionedNetworkAccessManager::setPictureLimitsForTesting(VersionedNetworkAccessManager::kPictureStallMs, 3000);
         const auto restore = qScopeGuard([] {
-            VersionedNetworkAccessManager::setPictureDeadlineForTesting(VersionedNetworkAccessManager::kPictureDeadlineMs);
+            VersionedNetworkAccessManager::setPictureLimitsForTesting(VersionedNetworkAccessManager::kPictureStallMs,
+                                                                      VersionedNetworkAccessManager::kPictureWindowMs);
         });
         if (!rule.isEmpty())
             service.nextCall(path, rule);
@@ -198,6 +234,62 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(service.call("GET", QStringLiteral("/test/abandoned"))
                                          .value(QStringLiteral("items")).toArray().contains(path),
                                      kEventWaitMs);
+    }
+
+    void picturesWaitingTheirTurnAreTimedFromTheWire()
+    {
+        // Ten pictures from one host: six go on the wire, the rest wait their
+        // turn for as long as the first take, past the silence limit.
+        TestService service;
+        QVERIFY(service.start());
+        QDir(CachedNetworkAccessManagerFactory::cacheDirectory()).removeRecursively();
+        constexpr int kStallMs = 2000;
+        VersionedNetworkAccessManager::setPictureLimitsForTesting(kStallMs, 3000);
+        const auto restore = qScopeGuard([] {
+            VersionedNetworkAccessManager::setPictureLimitsForTesting(VersionedNetworkAccessManager::kPictureStallMs,
+                                                                      VersionedNetworkAccessManager::kPictureWindowMs);
+        });
+        const QString path = QStringLiteral("/static/pfp/3.png");
+        const QByteArray picture = largeTextPicture();
+        // Four seconds each, twice the silence limit.
+        service.nextCall(path, {{QStringLiteral("body"), QString::fromLatin1(picture)},
+                                {QStringLiteral("bytes_per_second"), picture.size() / (2 * kStallMs / 1000)},
+                                {QStringLiteral("count"), 10}});
+        PictureEngine pictures;
+        std::vector<std::unique_ptr<QObject>> shown;
+        for (int i = 0; i < 10; ++i) {
+            shown.push_back(pictures.show(service.baseUrl() + path + QStringLiteral("?n=%1").arg(i)));
+            QVERIFY(shown.back());
+        }
+        const auto settled = [&](int status) {
+            QTRY_VERIFY_WITH_TIMEOUT(std::none_of(shown.begin(), shown.end(),
+                                                  [](const auto &image) { return PictureEngine::status(image.get()) == 2; }),
+                                     3 * kEventWaitMs); // 2 = Loading
+            for (const auto &image : shown)
+                QCOMPARE(PictureEngine::status(image.get()), status);
+        };
+        settled(1); // 1 = Ready
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(service.requestsTo(path).size(), 10);
+
+        // Sent on the connections kept alive from those, eight the service
+        // never answers all end: none waits unseen behind another (the
+        // loader would pipeline the two that find every connection busy).
+        service.nextCall(path, {{QStringLiteral("hang"), true}, {QStringLiteral("count"), 8}});
+        shown.clear();
+        for (int i = 0; i < 8; ++i) {
+            shown.push_back(pictures.show(service.baseUrl() + path + QStringLiteral("?again=%1").arg(i)));
+            QVERIFY(shown.back());
+        }
+        settled(3); // 3 = Error
+        if (QTest::currentTestFailed())
+            return;
+        const auto abandoned = [&] {
+            const QJsonArray items = service.call("GET", QStringLiteral("/test/abandoned")).value(QStringLiteral("items")).toArray();
+            return std::count(items.begin(), items.end(), QJsonValue(path));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(abandoned(), 8, kEventWaitMs);
     }
 
     void apiRequestsCarryNoVersionHeader()

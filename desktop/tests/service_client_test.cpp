@@ -6,6 +6,7 @@
 #include "support/test_service.h"
 #include "support/wait_bounds.h"
 
+#include <QJsonDocument>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
@@ -142,13 +143,25 @@ private slots:
         QVERIFY(!rest->busy());
     }
 
-    void aTricklingAnswerEndsAtTheDeadlineAsAStallDoes()
+    void aSlowAnswerComesWholeATricklingOneEndsAsAStallDoes()
     {
         const QString login = QStringLiteral("/api/auth/login");
         const QJsonObject credentials{{QStringLiteral("username"), QStringLiteral("demo")},
                                       {QStringLiteral("password"), QStringLiteral("demo1234")}};
         const RequestOptions guarded{true, false, false};
         QSignalSpy errors(rest.get(), &ServiceClient::requestError);
+        // 16 KiB/s, a 128 kbit/s line: six seconds for the answer, twice the
+        // (shortened) low-speed window.
+        rest->setLowSpeedWindow(3000);
+        const QString large(96 * 1024, u'm');
+        service->nextCall(login, {{QStringLiteral("body"), QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("message"), large}}).toJson())},
+                                  {QStringLiteral("bytes_per_second"), 16 * 1024}});
+        QJsonObject answer;
+        rest->request(QStringLiteral("POST"), login, credentials, [&](const QJsonObject &reply) { answer = reply; }, guarded);
+        QTRY_VERIFY_WITH_TIMEOUT(!rest->busy(), kEventWaitMs);
+        QCOMPARE(answer.value(QStringLiteral("message")).toString(), large);
+        QCOMPARE(errors.count(), 0);
+
         // What the player is told when the service falls silent.
         rest->setTransferTimeout(300);
         service->nextCall(login, {{QStringLiteral("hang"), true}});
@@ -158,7 +171,7 @@ private slots:
 
         // One byte every 3 s never trips the silence limit.
         rest->setTransferTimeout(ServiceClient::kTransferTimeoutMs);
-        rest->setCallDeadline(4000);
+        rest->setLowSpeedWindow(4000);
         service->nextCall(login, {{QStringLiteral("trickle_ms"), 3000}});
         bool answered = false;
         rest->request(QStringLiteral("POST"), login, credentials, [&](const QJsonObject &) { answered = true; }, guarded);

@@ -1,12 +1,15 @@
 // The stand-in service's pictures, dedicated catalogue, announcement and
-// profile controls, which the window's pages and their tests lean on.
+// profile controls, which the window's pages and their tests lean on, and the
+// order of a connection's answers when one of them is slow.
 #include "support/test_main.h"
 #include "support/test_service.h"
+#include "support/wait_bounds.h"
 
 #include <QDateTime>
 #include <QHostAddress>
 #include <QImage>
 #include <QJsonArray>
+#include <QTcpSocket>
 #include <QTest>
 
 class TestServiceCatalogueTest : public QObject
@@ -70,6 +73,30 @@ private slots:
         QCOMPARE(status, 404);
         picture(service, QStringLiteral("/static/pfp/1.jpg"), &status);
         QCOMPARE(status, 404);
+    }
+
+    void aSlowAnswerKeepsItsPlaceBeforeTheNext()
+    {
+        // A client may send its next request before a slow answer is through
+        // (the QML image loader pipelines): the next answer waits its turn.
+        TestService service;
+        QVERIFY(service.start());
+        const QString path = QStringLiteral("/static/pfp/3.png");
+        service.nextCall(path, {{QStringLiteral("body"), QStringLiteral("first")}, {QStringLiteral("bytes_per_second"), 10}});
+        service.nextCall(path, {{QStringLiteral("body"), QStringLiteral("second")}});
+        const QUrl base(service.baseUrl());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(base.port()));
+        QVERIFY(socket.waitForConnected(kEventWaitMs));
+        QByteArray received;
+        connect(&socket, &QTcpSocket::readyRead, &socket, [&] { received += socket.readAll(); });
+        const QByteArray request = "GET " + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        socket.write(request);
+        QTRY_VERIFY_WITH_TIMEOUT(received.contains("\r\n\r\n"), kEventWaitMs); // the first answer's head
+        socket.write(request);
+        QTRY_VERIFY_WITH_TIMEOUT(received.contains("first") && received.contains("second"), kEventWaitMs);
+        QVERIFY2(received.indexOf("first") < received.lastIndexOf("HTTP/1.1 200"), received.constData());
+        QVERIFY(received.endsWith("\r\n\r\nsecond"));
     }
 
     void dedicatedServersAnswerOnLoopbackAndCanBeReplaced()

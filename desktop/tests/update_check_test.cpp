@@ -284,20 +284,44 @@ private slots:
         QCOMPARE(none.count(), 2);
         QVERIFY(timer.elapsed() >= 250);
         const QRegularExpression failure(QStringLiteral("\\[WRN\\] updater: manifest fetch failed: [^\\n]*"));
-        QString stalled; // the last such line: the stall's
-        for (auto it = failure.globalMatch(updateLogText()); it.hasNext();)
-            stalled = it.next().captured();
-        QVERIFY2(!stalled.isEmpty(), qPrintable(updateLogText()));
+        const auto lastFailure = [&] {
+            QString line;
+            for (auto it = failure.globalMatch(updateLogText()); it.hasNext();)
+                line = it.next().captured();
+            return line;
+        };
+        const QString stalled = lastFailure();
+        const QString silence = QStringLiteral("(nothing received for 300 ms)");
+        QVERIFY2(stalled.endsWith(silence), qPrintable(updateLogText()));
 
-        // One byte every 3 s never trips the stall limit; the deadline ends it
-        // all the same, as a stall.
+        // One byte every 3 s never trips the stall limit; a window that brings
+        // less than the least pace ends it all the same, as a stall, and says so.
         updater->setTimeoutsForTesting(UpdateService::kManifestTimeoutMs, UpdateService::kDownloadTimeoutMs);
-        updater->setManifestDeadlineForTesting(4000);
+        updater->setLowSpeedWindowForTesting(4000);
         service->nextCall(QStringLiteral("/api/update"), {{QStringLiteral("trickle_ms"), 3000}});
         check();
         QCOMPARE(updater->state(), QStringLiteral("idle"));
         QCOMPARE(none.count(), 3);
-        QCOMPARE(updateLogText().count(stalled), 2);
+        QCOMPARE(lastFailure(), QString(stalled).replace(silence, QStringLiteral("(fewer than 4096 bytes in 4000 ms)")));
+    }
+
+    void aSlowSteadyLineCompletesTheManifest()
+    {
+        // Long release notes: at 16 KiB/s, a 128 kbit/s line, six seconds,
+        // twice the (shortened) low-speed window.
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("a.txt")), "old"));
+        const QJsonObject manifest{{QStringLiteral("version"), QStringLiteral("2.0.0")},
+                                   {QStringLiteral("files"), QJsonObject{{QStringLiteral("a.txt"), entry("new")}}},
+                                   {QStringLiteral("notes"), QString(96 * 1024, u'n')}};
+        service->nextCall(QStringLiteral("/api/update"),
+                          {{QStringLiteral("body"), QString::fromUtf8(QJsonDocument(manifest).toJson())},
+                           {QStringLiteral("bytes_per_second"), 16 * 1024}});
+        updater->setLowSpeedWindowForTesting(3000);
+        QSignalSpy ready(updater.get(), &UpdateService::manifestReady);
+        check();
+        QCOMPARE(ready.count(), 1);
+        QCOMPARE(updater->state(), QStringLiteral("update_available"));
+        QCOMPARE(updater->fileCount(), 1);
     }
 
     void filesTheScanPassesOverAreNeverFetched_data()

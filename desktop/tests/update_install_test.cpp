@@ -235,7 +235,7 @@ private slots:
         prepareTwoFileUpdate({{control, QJsonArray{QStringLiteral("data/config.txt")}}});
         QVERIFY(installRecorder());
         updater->setTimeoutsForTesting(5000, silenceMs);
-        updater->setDownloadDeadlineForTesting(2000);
+        updater->setLowSpeedWindowForTesting(2000);
         updater->setLang(QStringLiteral("fa"));
         checkAndExpectUpdate();
         QSignalSpy failed(updater.get(), &UpdateService::updateFailed);
@@ -250,6 +250,26 @@ private slots:
                  QStringList{QStringLiteral("data/config.txt")});
         QVERIFY(!QFile::exists(stagingDir()));
         QVERIFY(!QFile::exists(stubArgsPath()));
+    }
+
+    void aSlowSteadyLineCompletesItsDownload()
+    {
+        // 16 KiB/s, a 128 kbit/s line: six seconds for the file, twice the
+        // (shortened) low-speed window, which never sees less than the least pace.
+        const QString path = QStringLiteral("data/pack.bin");
+        const QByteArray pack(96 * 1024, 'p');
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("corvana")), "same"));
+        QVERIFY(writeTestFile(inRelease(QStringLiteral("corvana")), "same"));
+        QVERIFY(writeTestFile(inRelease(path), pack));
+        QCOMPARE(publishRelease({{QStringLiteral("paced"), QJsonObject{{path, 16 * 1024}}}}), 200);
+        QVERIFY(installRecorder());
+        updater->setLowSpeedWindowForTesting(3000);
+        checkAndExpectUpdate();
+        QSignalSpy failed(updater.get(), &UpdateService::updateFailed);
+        runToRest();
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(updater->state(), QStringLiteral("done"));
+        QCOMPARE(readTestFile(stagingDir() + QStringLiteral("/files/") + path), pack);
     }
 
     void removeOnlyUpdateReachesTheApplier()

@@ -2,12 +2,12 @@
 
 #include "service/service_texts.h"
 #include "shell/logger.h"
+#include "shell/transfer_guard.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -98,8 +98,7 @@ QNetworkRequest ServiceClient::jsonRequest(const QString &path, const QString &t
 
 void ServiceClient::limitReply(QNetworkReply *reply) const
 {
-    // Ends the call as its transfer time-out does, with the same error.
-    QTimer::singleShot(m_callDeadlineMs, reply, [reply]() { reply->abort(); });
+    TransferGuard::watch(reply, m_transferTimeoutMs, m_lowSpeedWindowMs);
     const auto cutOff = [reply]() {
         reply->setProperty("tooLarge", true);
         reply->abort();
@@ -123,7 +122,6 @@ QNetworkReply *ServiceClient::postTimed(const QString &path, const QJsonObject &
                                         const QString &token)
 {
     QNetworkRequest req = jsonRequest(path, token);
-    req.setTransferTimeout(m_transferTimeoutMs);
     QNetworkReply *reply = m_network.post(req, jsonBody(body));
     limitReply(reply);
     return reply;
@@ -140,7 +138,6 @@ void ServiceClient::request(const QString &method, const QString &path, const QJ
     QNetworkReply *reply = nullptr;
     if (method == QLatin1String("GET")) {
         QNetworkRequest req = jsonRequest(path, m_accessToken);
-        req.setTransferTimeout(m_transferTimeoutMs);
         reply = m_network.get(req);
         limitReply(reply);
     } else {
@@ -185,9 +182,11 @@ void ServiceClient::onReplyFinished(QNetworkReply *reply, quint64 generation, co
             message = serviceText(ServiceText::ResponseTooLarge, m_lang);
         else if (message.isEmpty())
             message = reply->errorString();
+        // The log also says why a transfer that stopped making progress was ended.
+        const QString logged = message == reply->errorString() ? TransferGuard::errorText(reply) : message;
         logLine(Logger::Error, "api",
                 QStringLiteral("request failed: %1 status=%2 msg=%3 body=%4")
-                    .arg(path, QString::number(status), message,
+                    .arg(path, QString::number(status), logged,
                          QString::fromUtf8(raw.left(4096))));
         if (!options.silent)
             emit requestError(message);
@@ -347,7 +346,6 @@ void ServiceClient::postJson(const QString &path, const QJsonObject &body)
 void ServiceClient::postJsonAs(const QString &path, const QJsonObject &body, const QString &token)
 {
     QNetworkRequest request = jsonRequest(path, token);
-    request.setTransferTimeout(m_transferTimeoutMs);
     QNetworkReply *reply = m_network.post(request, jsonBody(body));
     limitReply(reply);
     // Nobody reads the answer: once its status is in, the rest is not fetched.
@@ -359,7 +357,7 @@ void ServiceClient::postJsonAs(const QString &path, const QJsonObject &body, con
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (!status.isValid())
             logLine(Logger::Warn, "api",
-                    QStringLiteral("no answer to %1: %2").arg(path, reply->errorString()));
+                    QStringLiteral("no answer to %1: %2").arg(path, TransferGuard::errorText(reply)));
         else if (status.toInt() >= 400)
             logLine(Logger::Warn, "api", QStringLiteral("%1 answered status=%2").arg(path).arg(status.toInt()));
         reply->deleteLater();

@@ -1,15 +1,18 @@
 #include "shell/versioned_network_access_manager.h"
 
+#include "shell/logger.h"
+#include "shell/transfer_guard.h"
+
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 
 #include <atomic>
 
 namespace {
 
 // Managers live on the engine's loader threads.
-std::atomic<int> pictureDeadlineMs{VersionedNetworkAccessManager::kPictureDeadlineMs};
+std::atomic<int> pictureStallMs{VersionedNetworkAccessManager::kPictureStallMs};
+std::atomic<int> pictureWindowMs{VersionedNetworkAccessManager::kPictureWindowMs};
 
 bool fromTheNetwork(const QUrl &url)
 {
@@ -26,9 +29,10 @@ VersionedNetworkAccessManager::VersionedNetworkAccessManager(QObject *parent)
 
 VersionedNetworkAccessManager::~VersionedNetworkAccessManager() = default;
 
-void VersionedNetworkAccessManager::setPictureDeadlineForTesting(int ms)
+void VersionedNetworkAccessManager::setPictureLimitsForTesting(int stallMs, int windowMs)
 {
-    pictureDeadlineMs = ms;
+    pictureStallMs = stallMs;
+    pictureWindowMs = windowMs;
 }
 
 QNetworkReply *VersionedNetworkAccessManager::createRequest(Operation op,
@@ -40,9 +44,20 @@ QNetworkReply *VersionedNetworkAccessManager::createRequest(Operation op,
     if (!fromTheNetwork(request.url()))
         versioned.setUrl(QUrl());
     versioned.setRawHeader(kVersionHeader, kVersion);
-    versioned.setTransferTimeout(kPictureStallMs);
+    // The image loader asks for pipelining. A request pipelined behind another
+    // goes out without requestSent, and its answer cannot begin before the one
+    // ahead has ended: its limits could start neither when it is sent nor when
+    // it is answered. Unpipelined, each waits for a free connection.
+    versioned.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, false);
     QNetworkReply *reply = QNetworkAccessManager::createRequest(op, versioned, outgoingData);
-    QTimer::singleShot(pictureDeadlineMs.load(), reply, [reply] { reply->abort(); });
+    TransferGuard::watch(reply, pictureStallMs.load(), pictureWindowMs.load(), TransferGuard::Start::OnTheWire);
+    connect(reply, &QNetworkReply::finished, reply, [reply] {
+        if (TransferGuard::stopReason(reply).isEmpty())
+            return;
+        const QString where = reply->url().toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
+        Logger::instance().log(Logger::Warn, QStringLiteral("pictures"),
+                               where + QStringLiteral(": ") + TransferGuard::errorText(reply));
+    });
     connect(reply, &QNetworkReply::metaDataChanged, reply, [reply] {
         if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxPictureBytes)
             reply->abort();

@@ -5,8 +5,9 @@
 
 // The QML engine's network access: every request says which program version
 // asks, so the service can tell our image requests apart. It fetches pictures
-// only from the network, each within a size and a total time: a body without
-// end, or one that trickles, is no picture rather than a memory or time sink.
+// only from the network, each within a size and while it makes progress: a
+// body without end, or one that trickles, is no picture rather than a memory
+// or time sink. A slow line only takes longer.
 class VersionedNetworkAccessManager : public QNetworkAccessManager
 {
     Q_OBJECT
@@ -18,14 +19,18 @@ public:
     // (840 x 420 on a screen of twice the density); 8 MiB holds that as an
     // uncompressed bitmap several times over, or a 1920 x 1080 PNG.
     static constexpr qint64 kMaxPictureBytes = qint64(8) << 20;
+    // A picture ends after 10 s of silence, or once 60 s bring fewer than
+    // 60 KiB (shell/transfer_guard.h), both counted from when its request is
+    // on the wire, not while it waits for one of the six connections the
+    // manager keeps to a host.
     static constexpr int kPictureStallMs = 10000;
-    static constexpr int kPictureDeadlineMs = 30000;
+    static constexpr int kPictureWindowMs = 60000;
 
     explicit VersionedNetworkAccessManager(QObject *parent = nullptr);
     ~VersionedNetworkAccessManager() override;
 
-    // Tests: a shorter total time.
-    static void setPictureDeadlineForTesting(int ms);
+    // Tests: a shorter silence and low-speed window, for every manager.
+    static void setPictureLimitsForTesting(int stallMs, int windowMs);
 
 protected:
     // Anything but http(s) (a local file, inline data, another scheme) is

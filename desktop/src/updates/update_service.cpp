@@ -2,6 +2,7 @@
 
 #include "platform/private_places.h"
 #include "shell/logger.h"
+#include "shell/transfer_guard.h"
 #include "updates/update_hash_cache.h"
 #include "updates/update_texts.h"
 
@@ -16,7 +17,6 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSaveFile>
-#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -163,12 +163,10 @@ void UpdateService::checkForUpdates()
 
     QNetworkRequest request(QUrl(m_baseUrl + QStringLiteral("/api/update")));
     request.setRawHeader("X-App-Version", kAppVersion);
-    request.setTransferTimeout(m_manifestTimeoutMs);
     QNetworkReply *reply = m_networkManager.get(request);
     m_activeReply = reply;
     m_tooLarge = false;
-    // Ends it as the silence time-out does: a failed check, and on to sign-in.
-    QTimer::singleShot(m_manifestDeadlineMs, reply, [reply] { reply->abort(); });
+    TransferGuard::watch(reply, m_manifestTimeoutMs, m_lowSpeedWindowMs);
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
         if (received > kMaxManifestBytes && !m_tooLarge) {
             m_tooLarge = true;
@@ -203,7 +201,7 @@ void UpdateService::onManifestReply(QNetworkReply *reply)
 
     if (reply->error() != QNetworkReply::NoError) {
         const QString why = m_tooLarge ? QStringLiteral("manifest larger than %1 bytes").arg(kMaxManifestBytes)
-                                       : reply->errorString();
+                                       : TransferGuard::errorText(reply);
         logLine(Logger::Warn, QStringLiteral("manifest fetch failed: ") + why);
         setState(QStringLiteral("idle"));
         emit noUpdateAvailable();
@@ -358,12 +356,6 @@ QString UpdateService::computeDownloads()
     return QString();
 }
 
-int UpdateService::downloadDeadlineMs(qint64 size)
-{
-    // Sizes are at most kMaxFileBytes: about 4.6 hours, well inside an int of milliseconds.
-    return kDownloadDeadlineBaseMs + int(size * 1000 / kMinDownloadBytesPerSecond);
-}
-
 void UpdateService::startDownload()
 {
     // One run at a time: a second chain would interleave with the first.
@@ -400,13 +392,11 @@ void UpdateService::downloadNext()
 
     QNetworkRequest request(QUrl(download.downloadLink, QUrl::TolerantMode));
     request.setRawHeader("X-App-Version", kAppVersion);
-    request.setTransferTimeout(m_downloadTimeoutMs);
     QNetworkReply *reply = m_networkManager.get(request);
     m_activeReply = reply;
     m_tooLarge = false;
     m_pastAnnounced = false;
-    QTimer::singleShot(m_downloadDeadlineMs > 0 ? m_downloadDeadlineMs : downloadDeadlineMs(download.size), reply,
-                       [reply] { reply->abort(); });
+    TransferGuard::watch(reply, m_downloadTimeoutMs, m_lowSpeedWindowMs);
     // A body longer than its manifest says cannot be the file: it stops as
     // soon as it is known to be longer, not when it has all come.
     const qint64 announced = download.size;
@@ -463,7 +453,7 @@ void UpdateService::onDownloadReply(QNetworkReply *reply, const QString &relativ
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        const QString why = m_tooLarge ? QStringLiteral("body larger than allowed") : reply->errorString();
+        const QString why = m_tooLarge ? QStringLiteral("body larger than allowed") : TransferGuard::errorText(reply);
         logLine(Logger::Error, QStringLiteral("download failed: ") + relativePath + QStringLiteral(" \u2014 ") + why);
         m_downloadedData.clear();
         m_heldBytes = 0;

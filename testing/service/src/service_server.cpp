@@ -11,6 +11,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -53,6 +55,50 @@ bool isWebSocketUpgrade(const QHttpServerRequest &request)
 {
     return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
 }
+
+// The answers a connection still owes, first the one going out; it goes with its socket.
+class AnswerQueue : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Answer = std::function<void(const std::function<void()> &)>;
+
+    static AnswerQueue *of(QTcpSocket *socket)
+    {
+        auto *queue = socket->findChild<AnswerQueue *>(QString(), Qt::FindDirectChildrenOnly);
+        return queue ? queue : new AnswerQueue(socket);
+    }
+
+    void add(Answer answer)
+    {
+        m_waiting.append(std::move(answer));
+        if (!m_busy)
+            next();
+    }
+
+private:
+    explicit AnswerQueue(QObject *socket)
+        : QObject(socket)
+    {
+    }
+
+    void next()
+    {
+        m_busy = !m_waiting.isEmpty();
+        if (!m_busy)
+            return;
+        const Answer answer = m_waiting.takeFirst();
+        auto called = std::make_shared<bool>(false);
+        answer([queue = QPointer<AnswerQueue>(this), called] {
+            if (queue && !std::exchange(*called, true))
+                queue->next();
+        });
+    }
+
+    QList<Answer> m_waiting;
+    bool m_busy = false;
+};
 
 } // namespace
 
@@ -161,10 +207,13 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
 
     if (rule.hang) {
         watchForDeparture(socket, call.path);
+        // Never done: nothing the connection is asked later goes out either.
+        inTurn(socket, [](const Done &) {});
         return true; // the client's time-out ends it
     }
     if (rule.streamBytes > 0) {
-        stream(socket, rule.streamBytes, watchForDeparture(socket, call.path));
+        inTurn(socket, [this, socket, bytes = rule.streamBytes, answered = watchForDeparture(socket, call.path)](
+                           const Done &done) { stream(socket, bytes, answered, done); });
         return true;
     }
     ServiceReply reply;
@@ -179,27 +228,41 @@ bool ServiceServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
         reply.body = "{\"detail\": \"trunc";
 
     if (rule.hold) {
-        m_held.append(HeldReply{call.path, socket, reply, watchForDeparture(socket, call.path)});
+        inTurn(socket, [this, path = call.path, socket, reply, answered = watchForDeparture(socket, call.path)](
+                           const Done &done) { m_held.append(HeldReply{path, socket, reply, answered, done}); });
         return true;
     }
     if (rule.trickleMs > 0) {
-        trickle(socket, reply, rule.trickleMs, watchForDeparture(socket, call.path));
+        inTurn(socket, [this, socket, reply, ms = rule.trickleMs, answered = watchForDeparture(socket, call.path)](
+                           const Done &done) { trickle(socket, reply, ms, answered, done); });
         return true;
     }
     if (rule.bytesPerSecond > 0) {
-        pace(socket, reply, rule.bytesPerSecond, watchForDeparture(socket, call.path));
+        inTurn(socket, [this, socket, reply, rate = rule.bytesPerSecond, answered = watchForDeparture(socket, call.path)](
+                           const Done &done) { pace(socket, reply, rate, answered, done); });
         return true;
     }
     if (rule.delayMs > 0) {
-        // The socket may be gone when the timer fires (client time-out).
-        QTimer::singleShot(rule.delayMs, this, [socket = QPointer<QTcpSocket>(socket), reply]() {
-            if (socket)
-                send(socket, reply);
+        inTurn(socket, [this, socket, reply, ms = rule.delayMs](const Done &done) {
+            // The socket may be gone when the timer fires (client time-out).
+            QTimer::singleShot(ms, this, [socket = QPointer<QTcpSocket>(socket), reply, done]() {
+                if (socket)
+                    send(socket, reply);
+                done();
+            });
         });
         return true;
     }
-    send(socket, reply);
+    inTurn(socket, [socket, reply](const Done &done) {
+        send(socket, reply);
+        done();
+    });
     return true;
+}
+
+void ServiceServer::inTurn(QTcpSocket *socket, std::function<void(const Done &)> answer)
+{
+    AnswerQueue::of(socket)->add(std::move(answer));
 }
 
 std::shared_ptr<bool> ServiceServer::watchForDeparture(QTcpSocket *socket, const QString &path)
@@ -229,12 +292,13 @@ int ServiceServer::release(const QString &path)
             continue;
         *held.answered = true;
         send(held.socket, held.reply);
+        held.done();
         ++sent;
     }
     return sent;
 }
 
-void ServiceServer::stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered)
+void ServiceServer::stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered, const Done &done)
 {
     socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: "
                   + QByteArray::number(bytes) + "\r\n\r\n");
@@ -242,15 +306,16 @@ void ServiceServer::stream(QTcpSocket *socket, qint64 bytes, const std::shared_p
     auto left = std::make_shared<qint64>(bytes);
     const QByteArray chunk(64 * 1024, 'x');
     auto pump = std::make_shared<QMetaObject::Connection>();
-    const auto fill = [socket, left, chunk, answered, pump]() {
+    const auto fill = [socket, left, chunk, answered, pump, done]() {
         while (*left > 0 && socket->bytesToWrite() < 4 * chunk.size()) {
             const qint64 n = std::min<qint64>(*left, chunk.size());
             socket->write(chunk.constData(), n);
             *left -= n;
         }
-        if (*left == 0) {
+        if (*left == 0 && !*answered) {
             *answered = true;
             QObject::disconnect(*pump);
+            done();
         }
     };
     *pump = connect(socket, &QTcpSocket::bytesWritten, this, fill);
@@ -258,24 +323,26 @@ void ServiceServer::stream(QTcpSocket *socket, qint64 bytes, const std::shared_p
 }
 
 void ServiceServer::trickle(QTcpSocket *socket, const ServiceReply &reply, int intervalMs,
-                            const std::shared_ptr<bool> &answered)
+                            const std::shared_ptr<bool> &answered, const Done &done)
 {
     socket->write(head(reply));
     auto *timer = new QTimer(socket);
     auto sent = std::make_shared<qsizetype>(0);
-    connect(timer, &QTimer::timeout, socket, [socket, timer, body = reply.body, sent, answered]() {
+    connect(timer, &QTimer::timeout, socket, [socket, timer, body = reply.body, sent, answered, done]() {
         if (*sent < body.size())
             socket->write(body.constData() + (*sent)++, 1);
         if (*sent == body.size()) {
             *answered = true;
+            timer->stop();
             timer->deleteLater();
+            done();
         }
     });
     timer->start(intervalMs);
 }
 
 void ServiceServer::pace(QTcpSocket *socket, const ServiceReply &reply, int bytesPerSecond,
-                         const std::shared_ptr<bool> &answered)
+                         const std::shared_ptr<bool> &answered, const Done &done)
 {
     socket->write(head(reply));
     // A tenth of a second's worth per tick, counted from the start, so timer
@@ -285,7 +352,8 @@ void ServiceServer::pace(QTcpSocket *socket, const ServiceReply &reply, int byte
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     auto sent = std::make_shared<qsizetype>(0);
-    connect(timer, &QTimer::timeout, socket, [socket, timer, body = reply.body, sent, clock, bytesPerSecond, answered]() {
+    connect(timer, &QTimer::timeout, socket,
+            [socket, timer, body = reply.body, sent, clock, bytesPerSecond, answered, done]() {
         const qint64 due = std::min<qint64>(body.size(), clock->elapsed() * bytesPerSecond / 1000 + 1);
         if (due > *sent) {
             socket->write(body.constData() + *sent, due - *sent);
@@ -293,7 +361,9 @@ void ServiceServer::pace(QTcpSocket *socket, const ServiceReply &reply, int byte
         }
         if (*sent == body.size()) {
             *answered = true;
+            timer->stop();
             timer->deleteLater();
+            done();
         }
     });
     timer->start(kTickMs);
@@ -316,3 +386,5 @@ void ServiceServer::send(QTcpSocket *socket, const ServiceReply &reply)
 {
     socket->write(head(reply) + reply.body);
 }
+
+#include "service_server.moc"

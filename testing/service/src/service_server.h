@@ -97,24 +97,32 @@ private:
         Handler handler;
     };
 
+    // Called once an answer is all written: the connection's next may begin.
+    using Done = std::function<void()>;
+
     struct HeldReply
     {
         QString path;
         QPointer<QTcpSocket> socket;
         ServiceReply reply;
         std::shared_ptr<bool> answered;
+        Done done;
     };
 
     ServiceReply dispatch(ServiceCall &call);
+    // Answers of one connection go out in the order its requests came: a
+    // client may send the next before the last answer is through (Qt Quick's
+    // image loader pipelines), and a slow answer must not interleave with it.
+    static void inTurn(QTcpSocket *socket, std::function<void(const Done &)> answer);
     static void send(QTcpSocket *socket, const ServiceReply &reply);
     static QByteArray head(const ServiceReply &reply);
     void trickle(QTcpSocket *socket, const ServiceReply &reply, int intervalMs,
-                 const std::shared_ptr<bool> &answered);
+                 const std::shared_ptr<bool> &answered, const Done &done);
     void pace(QTcpSocket *socket, const ServiceReply &reply, int bytesPerSecond,
-              const std::shared_ptr<bool> &answered);
+              const std::shared_ptr<bool> &answered, const Done &done);
     // Records the call as abandoned when its client leaves before `answered` is set.
     std::shared_ptr<bool> watchForDeparture(QTcpSocket *socket, const QString &path);
-    void stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered);
+    void stream(QTcpSocket *socket, qint64 bytes, const std::shared_ptr<bool> &answered, const Done &done);
 
     ServiceState m_state;
     LobbyHub *m_lobby = nullptr; // child object
