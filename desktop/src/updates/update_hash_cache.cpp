@@ -60,6 +60,24 @@ bool UpdateHashCache::canList(const QString &relativePath, const QStringList &sk
     return true;
 }
 
+bool UpdateHashCache::passesThroughLink(const QString &installDir, const QString &relativePath)
+{
+    QString folder = installDir;
+    const QList<QStringView> parts = QStringView(relativePath).split(QLatin1Char('/'));
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        folder += QLatin1Char('/');
+        folder += parts.at(i);
+        // The walk's own test for a link it does not follow.
+        const QFileInfo info(folder);
+        if (info.isSymLink())
+            return true;
+        // Nothing stands here, so nothing deeper does either.
+        if (!info.exists())
+            return false;
+    }
+    return false;
+}
+
 QJsonObject UpdateHashCache::scan(const QString &installDir, const QStringList &skipped)
 {
     const QJsonObject old = readOldCache(installDir);

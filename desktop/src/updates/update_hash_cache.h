@@ -19,6 +19,10 @@ public:
     // `skipped`, in the walk's own form ("a/b", not "./a//b"), and not hidden
     // (a name beginning with a dot, which the walk neither lists nor enters).
     static bool canList(const QString &relativePath, const QStringList &skipped);
+    // Whether a folder on the way to this relative path (in canList's form) is a
+    // symbolic link: scan() does not enter one, so it never lists what lies behind.
+    // One lstat per level that exists, so the work stays within the path's depth.
+    static bool passesThroughLink(const QString &installDir, const QString &relativePath);
 
     // Lower-case hex SHA-256 of a file, read in chunks; empty when unreadable.
     static QString hashFile(const QString &path);
