@@ -427,6 +427,12 @@ private slots:
             many.insert(QStringLiteral("f%1").arg(i), QJsonObject{{QStringLiteral("hash"), hash},
                                                                   {QStringLiteral("size"), 1000000000},
                                                                   {QStringLiteral("download_link"), link}});
+        // Each entry is a look at the file system, so their count is bounded too.
+        QJsonArray removals;
+        for (int i = 0; i <= UpdateService::kMaxRemoveEntries; ++i)
+            removals.append(QStringLiteral("a.txt"));
+        QTest::newRow("remove too long") << doc({{QStringLiteral("files"), QJsonObject()}, {QStringLiteral("remove"), removals}})
+                                         << QStringLiteral("\"remove\" has more than");
         QTest::newRow("huge total") << doc({{QStringLiteral("files"), many}, {QStringLiteral("remove"), QJsonArray{QStringLiteral("a.txt")}}})
                                     << QStringLiteral("larger than");
     }

@@ -60,20 +60,22 @@ bool UpdateHashCache::canList(const QString &relativePath, const QStringList &sk
     return true;
 }
 
-bool UpdateHashCache::passesThroughLink(const QString &installDir, const QString &relativePath)
+bool UpdateHashCache::passesThroughLink(const QString &installDir, const QString &relativePath, FolderMemo &seen)
 {
-    QString folder = installDir;
-    const QList<QStringView> parts = QStringView(relativePath).split(QLatin1Char('/'));
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        folder += QLatin1Char('/');
-        folder += parts.at(i);
-        // The walk's own test for a link it does not follow.
-        const QFileInfo info(folder);
-        if (info.isSymLink())
-            return true;
-        // Nothing stands here, so nothing deeper does either.
-        if (!info.exists())
-            return false;
+    for (qsizetype slash = relativePath.indexOf(QLatin1Char('/')); slash >= 0;
+         slash = relativePath.indexOf(QLatin1Char('/'), slash + 1)) {
+        const QString folder = relativePath.left(slash);
+        auto known = seen.constFind(folder);
+        if (known == seen.constEnd()) {
+            // The walk's own test for a link it does not follow.
+            const QFileInfo info(installDir + QLatin1Char('/') + folder);
+            known = seen.insert(folder, info.isSymLink() ? FolderKind::Link
+                                        : info.exists() ? FolderKind::Plain
+                                                        : FolderKind::Missing);
+        }
+        // Nothing deeper than a missing folder can stand there either.
+        if (*known != FolderKind::Plain)
+            return *known == FolderKind::Link;
     }
     return false;
 }

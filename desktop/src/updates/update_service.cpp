@@ -319,6 +319,8 @@ QString UpdateService::manifestShapeProblem() const
     const QJsonValue remove = m_manifest.value(QStringLiteral("remove"));
     if (!remove.isUndefined() && !remove.isArray())
         return QStringLiteral("\"remove\" is not an array");
+    if (remove.toArray().size() > kMaxRemoveEntries)
+        return QStringLiteral("\"remove\" has more than %1 entries").arg(kMaxRemoveEntries);
     return QString();
 }
 
@@ -362,6 +364,7 @@ QString UpdateService::computeDownloads()
     m_downloads.clear();
     m_totalBytes = 0;
     const QStringList skipped = scanSkips();
+    UpdateHashCache::FolderMemo folders;
     for (auto it = m_remoteFiles.constBegin(); it != m_remoteFiles.constEnd(); ++it) {
         if (!isSafeRelativePath(it.key())) {
             logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + it.key());
@@ -380,7 +383,7 @@ QString UpdateService::computeDownloads()
             continue;
         // Behind a linked folder: neither listed by the scan nor written by the
         // applier where the link leads outside, so fetched at every start.
-        if (UpdateHashCache::passesThroughLink(m_installDir, it.key())) {
+        if (UpdateHashCache::passesThroughLink(m_installDir, it.key(), folders)) {
             logLine(Logger::Warn, QStringLiteral("skipping path the local scan passes over: ") + it.key());
             continue;
         }
