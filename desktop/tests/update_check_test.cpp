@@ -189,6 +189,7 @@ private slots:
         QVERIFY(updater->hasUpdate());
         QCOMPARE(updater->fileCount(), 2);
         QCOMPARE(updater->totalBytes(), qint64(1004));
+        QCOMPARE(updater->statusText(), QString()); // not the scan's line under the offer
         const QList<PendingDownload> downloads = updater->downloads();
         QCOMPARE(downloads.at(0).relativePath, QStringLiteral("b/added.bin"));
         QCOMPARE(downloads.at(1).relativePath, QStringLiteral("z/changed.txt"));
@@ -200,15 +201,21 @@ private slots:
         QVERIFY(downloadedPaths(service->requestsTo(QStringLiteral("/api/update"))).isEmpty());
     }
 
-    void upperCaseHashIsAlwaysFetched()
+    void upperCaseHashMatchesTheInstalledFile()
     {
         QVERIFY(writeTestFile(inInstall(QStringLiteral("a.txt")), "abc"));
-        QJsonObject e = entry("abc");
-        e.insert(QStringLiteral("hash"), sha256Of("abc").toUpper());
-        serveManifest(manifestWith({{QStringLiteral("a.txt"), e}}));
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("b.txt")), "old"));
+        auto upper = [this](const QByteArray &content) {
+            QJsonObject e = entry(content);
+            e.insert(QStringLiteral("hash"), sha256Of(content).toUpper());
+            return e;
+        };
+        serveManifest(manifestWith({{QStringLiteral("a.txt"), upper("abc")}, {QStringLiteral("b.txt"), upper("new")}}));
         check();
         QCOMPARE(updater->state(), QStringLiteral("update_available"));
         QCOMPARE(updater->fileCount(), 1);
+        QCOMPARE(updater->downloads().at(0).relativePath, QStringLiteral("b.txt"));
+        QCOMPARE(updater->downloads().at(0).expectedHash, sha256Of("new"));
     }
 
     void unsafePathsAreSkippedWithAWarning()
@@ -220,6 +227,7 @@ private slots:
         QJsonObject files{{QStringLiteral("ok/fine.txt"), entry("fine")}};
         for (const QString &path : unsafe)
             files.insert(path, entry("evil"));
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("old.txt")), "old"));
         QJsonArray remove{QStringLiteral("old.txt"), QStringLiteral("../../outside"), QStringLiteral("/abs/path"),
                           QStringLiteral("a\\b"), 7};
         serveManifest(manifestWith(files, remove));
@@ -247,7 +255,9 @@ private slots:
     {
         QVERIFY(writeTestFile(inInstall(QStringLiteral("a.txt")), "same"));
         QVERIFY(writeTestFile(inRelease(QStringLiteral("a.txt")), "same"));
-        publish({{QStringLiteral("remove"), QJsonArray{QStringLiteral("old/plugin.dll")}}});
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("old/plugin.dll")), "old"));
+        // Kept in a release for older installations: this one never held it.
+        publish({{QStringLiteral("remove"), QJsonArray{QStringLiteral("old/plugin.dll"), QStringLiteral("old-runtime.so")}}});
         QSignalSpy ready(updater.get(), &UpdateService::manifestReady);
         check();
         QCOMPARE(ready.count(), 1);
@@ -348,6 +358,61 @@ private slots:
                  qPrintable(updateLogText()));
     }
 
+    void onlyWhatTheApplierWouldChangeIsOffered_data()
+    {
+        QTest::addColumn<QStringList>("remove");
+        QTest::addColumn<QString>("link");       // a link in the installation, to `target` in a folder outside it
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("releasePath"); // a release file holding what the outside lib/x.so holds
+        QTest::addColumn<QStringList>("offered");  // the removals offered; none: no update
+        QTest::addColumn<QString>("warning");
+        const QStringList none;
+        QTest::newRow("removes of paths already gone")
+            << QStringList{QStringLiteral("old-runtime.so"), QStringLiteral("old/plugin.dll"), QStringLiteral("gone/")}
+            << QString() << QString() << QString() << none << QString();
+        QTest::newRow("matching files behind a linked folder")
+            << none << QStringLiteral("lib") << QStringLiteral("lib") << QStringLiteral("lib/x.so") << none
+            << QStringLiteral("skipping path the local scan passes over: lib/x.so");
+        QTest::newRow("a dangling link named in remove")
+            << QStringList{QStringLiteral("old.so"), QStringLiteral("old-runtime.so")} << QStringLiteral("old.so")
+            << QStringLiteral("never-was.so") << QString() << QStringList{QStringLiteral("old.so")} << QString();
+        QTest::newRow("remove entries leading outside")
+            << QStringList{QStringLiteral("escape"), QStringLiteral("escape/lib/x.so")} << QStringLiteral("escape")
+            << QString() << QString() << none
+            << QStringLiteral("skipping remove entry that leads outside the installation: escape/lib/x.so");
+    }
+
+    void onlyWhatTheApplierWouldChangeIsOffered()
+    {
+        QFETCH(QStringList, remove);
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        QFETCH(QString, releasePath);
+        QFETCH(QStringList, offered);
+        QFETCH(QString, warning);
+        QTemporaryDir outside;
+        QVERIFY(outside.isValid());
+        QVERIFY(writeTestFile(outside.path() + QStringLiteral("/lib/x.so"), "same"));
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("corvana")), "program"));
+        QVERIFY(writeTestFile(inRelease(QStringLiteral("corvana")), "program"));
+        if (!releasePath.isEmpty())
+            QVERIFY(writeTestFile(inRelease(releasePath), "same"));
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(outside.path() + QLatin1Char('/') + target, inInstall(link)));
+        publish({{QStringLiteral("remove"), QJsonArray::fromStringList(remove)}});
+        QSignalSpy none(updater.get(), &UpdateService::noUpdateAvailable);
+        const qsizetype logBefore = updateLogText().size();
+        check();
+        QCOMPARE(updater->fileCount(), 0);
+        QCOMPARE(updater->removeList(), offered);
+        QCOMPARE(updater->state(), offered.isEmpty() ? QStringLiteral("idle") : QStringLiteral("update_available"));
+        QCOMPARE(none.count(), offered.isEmpty() ? 1 : 0);
+        const QString log = updateLogText().mid(logBefore);
+        QCOMPARE(log.contains(QStringLiteral("no update needed")), offered.isEmpty());
+        if (!warning.isEmpty())
+            QVERIFY2(log.contains(QStringLiteral("[WRN] updater: ") + warning), qPrintable(log));
+    }
+
     void refusedManifestsLetTheProgramStart_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -386,6 +451,12 @@ private slots:
             many.insert(QStringLiteral("f%1").arg(i), QJsonObject{{QStringLiteral("hash"), hash},
                                                                   {QStringLiteral("size"), 1000000000},
                                                                   {QStringLiteral("download_link"), link}});
+        // Each entry is a look at the file system, so their count is bounded too.
+        QJsonArray removals;
+        for (int i = 0; i <= UpdateService::kMaxRemoveEntries; ++i)
+            removals.append(QStringLiteral("a.txt"));
+        QTest::newRow("remove too long") << doc({{QStringLiteral("files"), QJsonObject()}, {QStringLiteral("remove"), removals}})
+                                         << QStringLiteral("\"remove\" has more than");
         QTest::newRow("huge total") << doc({{QStringLiteral("files"), many}, {QStringLiteral("remove"), QJsonArray{QStringLiteral("a.txt")}}})
                                     << QStringLiteral("larger than");
     }

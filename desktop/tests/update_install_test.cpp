@@ -276,6 +276,8 @@ private slots:
     {
         QVERIFY(writeTestFile(inInstall(QStringLiteral("corvana")), "same"));
         QVERIFY(writeTestFile(inRelease(QStringLiteral("corvana")), "same"));
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("old/a.dll")), "old"));
+        QVERIFY(writeTestFile(inInstall(QStringLiteral("b.dll")), "old"));
         service->call("POST", QStringLiteral("/test/update"),
                       {{QStringLiteral("folder"), release->path()},
                        {QStringLiteral("remove"), QJsonArray{QStringLiteral("old/a.dll"), QStringLiteral("b.dll")}}});

@@ -398,7 +398,9 @@ bool UpdateApplier::removeEntry(const fs::path& installDir, const std::u16string
     fs::path target;
     try {
         target = installDir / fs::path(entry);
-        if (!pathExists(files_, target))
+        // A dangling link counts: it goes as a link, as any link does. The status
+        // comes first so that one which cannot be read is reported.
+        if (!pathExists(files_, target) && !nameExists(files_, target))
             return true;
         if (!isWithinDirectory(installDir, target)) {
             appendLog(installDir, "Refusing to delete path outside installation directory: " + target.string());

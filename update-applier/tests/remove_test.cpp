@@ -56,10 +56,12 @@ TEST(IsWithinDirectory, ComparesCanonicalElementsExactly)
 TEST_F(RemoveFixture, MovesEntriesAsideUntilTheUpdateIsDecidedAndPassesOverMissingPaths)
 {
     fs::create_symlink(install / "plugins" / "y.so", install / "y-link");
+    fs::create_symlink(outside / "never-was.so", install / "dangling");
     const auto before = snapshot(install);
 
     EXPECT_TRUE(applier.removeEntry(install, u"old.dll", journal));
     EXPECT_TRUE(applier.removeEntry(install, u"y-link", journal));  // the link goes, not what it names
+    EXPECT_TRUE(applier.removeEntry(install, u"dangling", journal)); // leads nowhere, goes all the same
     EXPECT_TRUE(applier.removeEntry(install, u"plugins/a/", journal));
     EXPECT_TRUE(applier.removeEntry(install, u"plugins", journal)); // holds the backup of a/ by now
     EXPECT_TRUE(applier.removeEntry(install, u"never/was/here.dll", journal));
@@ -69,7 +71,8 @@ TEST_F(RemoveFixture, MovesEntriesAsideUntilTheUpdateIsDecidedAndPassesOverMissi
         {"corvana", "main"}, {"old.dll.bak_corvana_updater", "old"}, {"plugins.bak_corvana_updater", "<dir>"},
         {"plugins.bak_corvana_updater/a.bak_corvana_updater", "<dir>"},
         {"plugins.bak_corvana_updater/a.bak_corvana_updater/x.so", "x"}, {"plugins.bak_corvana_updater/y.so", "y"},
-        {"y-link.bak_corvana_updater", "-> " + (install / "plugins" / "y.so").string()}}));
+        {"y-link.bak_corvana_updater", "-> " + (install / "plugins" / "y.so").string()},
+        {"dangling.bak_corvana_updater", "-> " + (outside / "never-was.so").string()}}));
     EXPECT_TRUE(logLines(install).empty());
 
     // Undone last to first, so the nested backup finds its folder back in place.
@@ -82,7 +85,8 @@ TEST_F(RemoveFixture, MovesEntriesAsideUntilTheUpdateIsDecidedAndPassesOverMissi
     EXPECT_TRUE(applier.removeEntry(install, u"old.dll", again));
     applier.removeBackups(install, again);
     EXPECT_EQ(snapshot(install), (std::map<std::string, std::string>{
-        {"corvana", "main"}, {"y-link", "-> " + (install / "plugins" / "y.so").string()}}));
+        {"corvana", "main"}, {"y-link", "-> " + (install / "plugins" / "y.so").string()},
+        {"dangling", "-> " + (outside / "never-was.so").string()}}));
 }
 
 TEST_F(RemoveFixture, RefusesAnythingThatLeadsOutsideWithTheJoinedPath)

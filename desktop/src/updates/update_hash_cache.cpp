@@ -60,6 +60,26 @@ bool UpdateHashCache::canList(const QString &relativePath, const QStringList &sk
     return true;
 }
 
+bool UpdateHashCache::passesThroughLink(const QString &installDir, const QString &relativePath, FolderMemo &seen)
+{
+    for (qsizetype slash = relativePath.indexOf(QLatin1Char('/')); slash >= 0;
+         slash = relativePath.indexOf(QLatin1Char('/'), slash + 1)) {
+        const QString folder = relativePath.left(slash);
+        auto known = seen.constFind(folder);
+        if (known == seen.constEnd()) {
+            // The walk's own test for a link it does not follow.
+            const QFileInfo info(installDir + QLatin1Char('/') + folder);
+            known = seen.insert(folder, info.isSymLink() ? FolderKind::Link
+                                        : info.exists() ? FolderKind::Plain
+                                                        : FolderKind::Missing);
+        }
+        // Nothing deeper than a missing folder can stand there either.
+        if (*known != FolderKind::Plain)
+            return *known == FolderKind::Link;
+    }
+    return false;
+}
+
 QJsonObject UpdateHashCache::scan(const QString &installDir, const QStringList &skipped)
 {
     const QJsonObject old = readOldCache(installDir);

@@ -57,6 +57,26 @@ QString pidText()
     return QString::number(QCoreApplication::applicationPid());
 }
 
+enum class RemovePlace { Absent, Installation, Inside, Outside };
+
+// Where a remove entry stands as the applier judges it: only a name lstat
+// finds counts (a dangling link too, which goes as itself); one that resolves
+// to the installation is passed over there and one that resolves outside is
+// refused, failing the whole update.
+RemovePlace removePlace(const QString &installRoot, const QString &target)
+{
+    const QFileInfo info(target);
+    if (!info.exists() && !info.isSymLink())
+        return RemovePlace::Absent;
+    const QString resolved = info.exists() ? info.canonicalFilePath()
+                                           : QFileInfo(info.absolutePath()).canonicalFilePath() + QLatin1Char('/')
+                                                 + info.fileName();
+    if (resolved == installRoot)
+        return RemovePlace::Installation;
+    const QString inside = installRoot.endsWith(QLatin1Char('/')) ? installRoot : installRoot + QLatin1Char('/');
+    return resolved.startsWith(inside) ? RemovePlace::Inside : RemovePlace::Outside;
+}
+
 } // namespace
 
 UpdateService::UpdateService(QObject *parent)
@@ -233,6 +253,10 @@ void UpdateService::evaluateManifest(const QJsonObject &manifest)
 
     QString problem = manifestShapeProblem();
     if (problem.isEmpty()) {
+        // A release keeps entries for older installations: only what the
+        // applier would change here makes an update, or it would come back
+        // at every start.
+        const QString installRoot = QFileInfo(m_installDir).canonicalFilePath();
         for (const QJsonValue &entry : manifest.value(QStringLiteral("remove")).toArray()) {
             const QString path = entry.toString();
             // The applier drops empty entries anyway; unsafe ones never reach it.
@@ -242,7 +266,17 @@ void UpdateService::evaluateManifest(const QJsonObject &manifest)
                 logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + path);
                 continue;
             }
-            m_removeList.append(path);
+            switch (removePlace(installRoot, m_installDir + QLatin1Char('/') + path)) {
+            case RemovePlace::Absent:
+            case RemovePlace::Installation:
+                continue;
+            case RemovePlace::Outside:
+                logLine(Logger::Warn, QStringLiteral("skipping remove entry that leads outside the installation: ") + path);
+                continue;
+            case RemovePlace::Inside:
+                m_removeList.append(path);
+                break;
+            }
         }
         logLine(Logger::Info, QStringLiteral("remote version: %1 files: %2 remove: %3")
                                   .arg(m_remoteVersion)
@@ -270,6 +304,8 @@ void UpdateService::evaluateManifest(const QJsonObject &manifest)
         return;
     }
     logLine(Logger::Info, QStringLiteral("update available: %1 files, %2 bytes").arg(m_downloads.size()).arg(m_totalBytes));
+    // The scan's line would stay under the offer's title; the card says the rest.
+    setStatusText(QString());
     setState(QStringLiteral("update_available"));
     emit manifestReady();
 }
@@ -281,6 +317,8 @@ QString UpdateService::manifestShapeProblem() const
     const QJsonValue remove = m_manifest.value(QStringLiteral("remove"));
     if (!remove.isUndefined() && !remove.isArray())
         return QStringLiteral("\"remove\" is not an array");
+    if (remove.toArray().size() > kMaxRemoveEntries)
+        return QStringLiteral("\"remove\" has more than %1 entries").arg(kMaxRemoveEntries);
     return QString();
 }
 
@@ -324,6 +362,7 @@ QString UpdateService::computeDownloads()
     m_downloads.clear();
     m_totalBytes = 0;
     const QStringList skipped = scanSkips();
+    UpdateHashCache::FolderMemo folders;
     for (auto it = m_remoteFiles.constBegin(); it != m_remoteFiles.constEnd(); ++it) {
         if (!isSafeRelativePath(it.key())) {
             logLine(Logger::Warn, QStringLiteral("skipping invalid path: ") + it.key());
@@ -337,8 +376,15 @@ QString UpdateService::computeDownloads()
         const QJsonObject entry = it.value().toObject();
         const QString hash = entry.value(QStringLiteral("hash")).toString();
         const QString local = m_localFiles.value(it.key()).toObject().value(QStringLiteral("hash")).toString();
-        if (hash == local)
+        // The local digest is lower case; the manifest's may come in capitals.
+        if (hash.compare(local, Qt::CaseInsensitive) == 0)
             continue;
+        // Behind a linked folder: neither listed by the scan nor written by the
+        // applier where the link leads outside, so fetched at every start.
+        if (UpdateHashCache::passesThroughLink(m_installDir, it.key(), folders)) {
+            logLine(Logger::Warn, QStringLiteral("skipping path the local scan passes over: ") + it.key());
+            continue;
+        }
         const QString problem = downloadEntryProblem(it.key(), it.value());
         if (!problem.isEmpty())
             return problem;

@@ -49,6 +49,8 @@ public:
     static constexpr qint64 kMaxFileBytes = qint64(1) << 30;
     static constexpr qint64 kMaxUpdateBytes = qint64(2) << 30;
     static constexpr qint64 kMaxManifestBytes = qint64(16) << 20;
+    // Each remove entry is looked up in the installation; a release names far fewer.
+    static constexpr int kMaxRemoveEntries = 10000;
 
     static const char *const kAppVersion;
     // Program files of this platform in the installation directory.

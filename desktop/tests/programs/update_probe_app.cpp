@@ -2,7 +2,9 @@
 //   update_probe_app --update-from BASE_URL : runs one update check, installs
 //     whatever it offers, hands over to the applier and lingers a while before
 //     it quits, so a applier that does not wait is caught replacing files early.
-//   update_probe_app : started again after the update; records how.
+//   update_probe_app : started again after the update; records how, then checks
+//     again against the same service and records what that check found
+//     (second-check.txt), as the program's next start would.
 #include "updates/update_service.h"
 
 #include <QCoreApplication>
@@ -13,6 +15,7 @@
 namespace {
 
 constexpr int kLingerMs = 2500;
+const QString kServiceRecord = QStringLiteral("update-from.txt");
 
 void writeRecord(const QString &name, const QByteArray &text)
 {
@@ -27,6 +30,33 @@ QByteArray readInstalled(const QString &relative)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// The second check installs nothing: it only says what a start would be offered.
+int checkAgain(const QString &baseUrl)
+{
+    UpdateService updater;
+    updater.setBaseUrl(baseUrl);
+    QByteArray record;
+    // The applier's complaint, if it left one, is read and deleted by this check.
+    QObject::connect(&updater, &UpdateService::previousErrorChanged, &updater,
+                     [&] { record += "previous update failed: " + updater.previousError().toUtf8() + "\n"; });
+    const auto finish = [&record](const QByteArray &outcome) {
+        writeRecord(QStringLiteral("second-check.txt"), record + outcome);
+        QCoreApplication::exit(0);
+    };
+    // A manifest that never came leaves the version empty.
+    QObject::connect(&updater, &UpdateService::noUpdateAvailable, &updater,
+                     [&] { finish("no update from " + updater.remoteVersion().toUtf8()); });
+    QObject::connect(&updater, &UpdateService::manifestReady, &updater, [&] {
+        QStringList files;
+        for (const PendingDownload &download : updater.downloads())
+            files.append(download.relativePath);
+        finish("offered files [" + files.join(QLatin1Char(' ')).toUtf8() + "] remove ["
+               + updater.removeList().join(QLatin1Char(' ')).toUtf8() + "]");
+    });
+    QTimer::singleShot(0, &updater, &UpdateService::checkForUpdates);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -36,9 +66,11 @@ int main(int argc, char **argv)
     if (args.size() != 3 || args.at(1) != QLatin1String("--update-from")) {
         writeRecord(QStringLiteral("restarted.txt"),
                     "cwd=" + QDir::currentPath().toUtf8() + "\nargc=" + QByteArray::number(argc) + "\n");
-        return 0;
+        const QByteArray baseUrl = readInstalled(kServiceRecord);
+        return baseUrl.startsWith("http") ? checkAgain(QString::fromUtf8(baseUrl)) : 0;
     }
 
+    writeRecord(kServiceRecord, args.at(2).toUtf8());
     UpdateService updater;
     updater.setBaseUrl(args.at(2));
     QObject::connect(&updater, &UpdateService::previousErrorChanged, &app,
