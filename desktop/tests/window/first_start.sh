@@ -8,8 +8,8 @@ start_display
 start_service
 # Nothing to announce, so no pop-up stands over the pages.
 curl -sf -X POST "$SERVICE/test/announce" -d '{"clear":true}' >/dev/null
-# The manifest answers late, so the check's overlay can be seen.
-curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/update","delay_ms":4000}' >/dev/null
+# The manifest comes slowly, so the check's overlay can be seen.
+slow_manifest
 # A home open to every account, and a umask that takes nothing away.
 chmod 755 "$STAGE" "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 umask 000

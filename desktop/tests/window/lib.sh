@@ -70,6 +70,17 @@ start_service() {
   wait_until 20 curl -sf -o /dev/null "$SERVICE/test/requests" || fail "the service did not start"
 }
 
+# slow_manifest: the next update manifest (one that offers nothing) comes slowly
+# but steadily, over about ten seconds, so the check's overlay can be seen however
+# long a loaded machine takes to start the program; being never silent, no stall
+# limit of the program ends it.
+slow_manifest() {
+  local pad
+  pad=$(printf '%*s' 1000 '')
+  curl -sf -X POST "$SERVICE/test/next" \
+    -d "{\"path\":\"/api/update\",\"bytes_per_second\":100,\"body\":\"{\\\"version\\\":\\\"1.5.0\\\",\\\"files\\\":{},\\\"remove\\\":[]}$pad\"}" >/dev/null
+}
+
 # seed_settings KEY=VALUE...: the settings file as an earlier run would have left it.
 seed_settings() {
   mkdir -p "$(dirname "$SETTINGS")"

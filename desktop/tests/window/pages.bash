@@ -118,11 +118,16 @@ stage_release() {
   printf '\n# release 1.5.1\n' >>"$RELEASE/corvana"
   printf 'Corvana 1.5.1: dedicated servers in two more cities.\n' >"$RELEASE/notes/changes.txt"
 }
-# hold_release_file JSON: the next fetch of the release's new file answers as
-# the service's test control is told (a delay, a status).
+release_file_route() { echo "/api/update/file/$(printf notes/changes.txt | od -An -tx1 | tr -d ' \n')"; }
+# hold_release_file [JSON]: the next fetch of the release's new file is held until
+# let_release_file; then it answers as the service's test control is told (a
+# status). Held, not delayed: a loaded machine may take longer than any delay to
+# reach the screenshot of the download under way.
 hold_release_file() {
-  local route=/api/update/file/$(printf notes/changes.txt | od -An -tx1 | tr -d ' \n')
-  curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$route\",$1}" >/dev/null
+  curl -sf -X POST "$SERVICE/test/next" -d "{\"path\":\"$(release_file_route)\",\"hold\":true${1:+,$1}}" >/dev/null
+}
+let_release_file() {
+  curl -sf -X POST "$SERVICE/test/release" -d "{\"path\":\"$(release_file_route)\"}" >/dev/null
 }
 
 # walk_tour LANG: Next through the tour from its welcome (already shot as

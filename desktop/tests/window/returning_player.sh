@@ -22,12 +22,14 @@ echo "earlier run" >"$APP_LOG"
 echo "picture" >"$CACHE/data8/a/picture.d"
 echo "sealed" >"$CRED"
 chmod 755 "$STAGE" "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
-curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/refresh","delay_ms":3000}' >/dev/null
+# Held until its screenshot, so a slow start cannot outrun it.
+curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/auth/refresh","hold":true}' >/dev/null
 umask 000
 start_corvana
 umask 022
 shot loading-fa request_seen /api/auth/refresh
 setting_is savedRefreshToken "$token" || fail "the refresh had answered before the loading screenshot"
+curl -sf -X POST "$SERVICE/test/release" -d '{"path":"/api/auth/refresh"}' >/dev/null
 wait_until 15 bash -c "grep -q 'savedRefreshToken=' '$SETTINGS' && [ \"\$(grep -E '^savedRefreshToken=' '$SETTINGS' | cut -d= -f2-)\" != '$token' ]" \
   || fail "the rotated token was not saved"
 mapfile -t cached < <(find "$CACHE" -type f)

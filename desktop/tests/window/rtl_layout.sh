@@ -163,7 +163,7 @@ cp "$BIN/corvana" "$BIN/ostrel-client" "$RELEASE/"
 head -c 65536 /dev/zero >"$RELEASE/notes/about.txt"
 head -c 65536 /dev/zero | tr '\0' '.' >"$RELEASE/notes/changes.txt"
 curl -sf -X POST "$SERVICE/test/update" -d "{\"folder\":\"$RELEASE\"}" >/dev/null || fail "the release was not published"
-hold_release_file '"delay_ms":5000,"status":404'
+hold_release_file '"status":404'
 BIN=$INSTALL start_corvana
 shot rtl-update-available-fa app_log_has "updater: update available: 2 files"
 click_button rtl-update-available-fa "#c1fd05"
@@ -172,5 +172,6 @@ app_log_has "updater: download failed" && fail "the download had failed before i
 read -r bar_from bar_to <<<"$(lime_span "$SHOTS/rtl-update-downloading-fa.png" 420x260+430+230)"
 log "download bar: lime from $((430 + bar_from)) to $((430 + bar_to))"
 [ "$bar_to" -gt 380 ] && [ "$bar_from" -gt 180 ] || fail "the download bar does not fill from the right"
+let_release_file
 wait_until 20 app_log_has "updater: download failed: notes/changes.txt" || fail "the held file did not fail"
 finish

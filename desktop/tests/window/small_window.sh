@@ -82,8 +82,8 @@ check_next_step() {
 visit() {
   local lang=$1
   POS=${lang^^}
-  # The manifest answers late, so the check's overlay can be seen.
-  curl -sf -X POST "$SERVICE/test/next" -d '{"path":"/api/update","delay_ms":4000}' >/dev/null
+  # The manifest comes slowly, so the check's overlay can be seen.
+  slow_manifest
   start_corvana
   xdotool windowsize --sync "$WINDOW" 720 480
   xdotool getwindowgeometry "$WINDOW" | grep -q 'Geometry: 720x480' || fail "the window is not 720x480"

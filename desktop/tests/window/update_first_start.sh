@@ -10,8 +10,8 @@ stage_release
 start_display
 start_service --update-dir "$RELEASE"
 # The unchanged tunnel client is not fetched; the new file, fetched after the
-# program, answers late, so the download can be seen under way.
-hold_release_file '"delay_ms":3000'
+# program, is held, so the download can be seen under way.
+hold_release_file
 seed_settings "savedLang=en"
 BIN=$INSTALL start_corvana
 first_pid=$APP_PID
@@ -34,6 +34,7 @@ shot update-keys-return-en 0.5
   || fail "a toast showed above the overlay"
 shot update-downloading-en app_log_has "updater: downloading: notes/changes.txt"
 app_log_has "updater: all files verified" && fail "the download had ended before its screenshot"
+let_release_file
 
 # The hand-over: the program quits, the applier replaces the files and starts it again.
 wait_until 60 app_log_has "updater: launching stub: $INSTALL/CorvanaUpdateStub" || fail "the applier was not started"

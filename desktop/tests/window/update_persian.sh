@@ -10,7 +10,7 @@ stage_release
 start_display
 start_service --update-dir "$RELEASE"
 # The new file, fetched after the program, answers late and then with 404.
-hold_release_file '"delay_ms":3000,"status":404'
+hold_release_file '"status":404'
 seed_settings "savedLang=fa"
 BIN=$INSTALL start_corvana
 shot update-available-fa app_log_has "updater: update available: 2 files"
@@ -18,6 +18,7 @@ shot update-available-fa app_log_has "updater: update available: 2 files"
 click_button update-available-fa "#c1fd05"
 shot update-downloading-fa app_log_has "updater: downloading: notes/changes.txt"
 app_log_has "updater: download failed" && fail "the download had failed before its screenshot"
+let_release_file
 
 shot update-error-fa app_log_has "updater: download failed: notes/changes.txt"
 click_button update-error-fa "#e04040"
